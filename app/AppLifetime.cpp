@@ -1,0 +1,153 @@
+#include "app/AppLifetime.h"
+
+#include "app/CrashReporter.h"
+#include "app/LogHandler.h"
+#include "app/MuSettings.h"
+#include "app/ShellFunctions.h"
+#include "app/zebUtility.h"
+#include "config/VGlobalConfig.h"
+#include "net/http/VHttpComm.h"
+#include "net/session/ProtoSchemas.h"
+#include "net/session/VWsComm.h"
+#include "service/MuServer.h"
+#include "ui/MuVozedIvazerida.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QIcon>
+#include <QSharedPointer>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+AppLifetime::StepObserver& observerSlot()
+{
+    static AppLifetime::StepObserver observer;
+    return observer;
+}
+
+// The crash-reporter handle lives until process exit.
+QSharedPointer<CrashReporter> g_crashReporter;
+
+#ifndef Q_OS_WIN
+// SIGINT/SIGTERM end the event loop the ordinary way, so the shutdown order still runs and
+// the settings are written (a terminal's Ctrl-C or a desktop session ending the program).
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+void installTerminationHandlers(QApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier]() {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        qInfo() << "main termination signal";
+        QApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+#endif
+
+} // namespace
+
+void AppLifetime::setStepObserver(StepObserver observer)
+{
+    observerSlot() = std::move(observer);
+}
+
+void AppLifetime::step(const char* name)
+{
+    if (observerSlot())
+        observerSlot()(QString::fromLatin1(name));
+}
+
+int AppLifetime::run(int& argc, char** argv)
+{
+    auto* app = new QApplication(argc, argv);
+    step("application");
+#ifndef Q_OS_WIN
+    installTerminationHandlers(*app);
+#endif
+
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/yyzslogo156.ico")));
+    step("icon");
+    QApplication::setEffectEnabled(Qt::UI_AnimateCombo, false);
+
+    // The device identifier is there before the configuration file is read.
+    VGlobalConfig::instance()->setValue(QStringLiteral("deviceId"), zebUtility::macAddress());
+    step("deviceId");
+
+    installLogHandler(true, false);
+    step("log handler");
+    qInfo() << "main start";
+
+    MuSettings::instance()->startClock();
+    step("settings");
+
+    VGlobalConfig::instance()->load(QStringLiteral("Config/GlobalConfig.json"));
+    step("configuration");
+
+    loadProtoSchemas();
+    step("schemas");
+
+    std::string version;
+    readFileVersionValue(QApplication::applicationFilePath().toLocal8Bit().toStdString(), 9, version);
+    const QString versionText = QString::fromLocal8Bit(version.c_str());
+    qInfo() << "version" << versionText;
+    step("version");
+
+    g_crashReporter = QSharedPointer<CrashReporter>::create(QStringLiteral("hollin"), QStringLiteral("VozedIvazerida"),
+                                                            versionText.toStdWString(), nullptr, 0x2010u);
+    g_crashReporter->setGuardByteBufferSize(0x1400000);
+    g_crashReporter->setDefaultUserName(QStringLiteral("名字"));
+    g_crashReporter->setDefaultUserEmail(QStringLiteral("邮箱"));
+    g_crashReporter->setDefaultUserDescription(QStringLiteral("这个问题是怎么触发的"));
+    step("crash reporter");
+
+    // Self-test switch: a report is written at once, without harming the process.
+    if (VGlobalConfig::instance()->value(QStringLiteral("dumpTest")) == QLatin1String("true"))
+        g_crashReporter->writeSelfTestReport();
+    step("dumpTest");
+
+    auto* loginWindow = new MuVozedIvazerida(nullptr);
+    loginWindow->show();
+    step("login window");
+
+    step("event loop");
+    const int result = QApplication::exec();
+
+    releaseProtoSchemas();
+    step("release schemas");
+    VHttpComm::instance();
+    VHttpComm::release();
+    step("release http");
+    VWsComm::instance()->destroyInstance();
+    step("release websocket");
+    VSingleton<MuServer>::instance();
+    VSingleton<MuServer>::destroyInstance();
+    step("release push-stream client");
+    MuSettings::destroy();
+    step("release settings");
+    delete loginWindow;
+    step("release login window");
+    delete app;
+    step("release application");
+    return result;
+}

@@ -1,0 +1,6 @@
+#include "app/AppLifetime.h"
+
+int main(int argc, char* argv[])
+{
+    return AppLifetime::run(argc, argv);
+}

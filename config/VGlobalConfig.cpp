@@ -1,0 +1,106 @@
+#include "config/VGlobalConfig.h"
+
+#include "app/VersionResource.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+VGlobalConfig::VGlobalConfig()
+{
+    QDir().mkpath(QStringLiteral("res/logo/"));
+}
+
+VGlobalConfig* VGlobalConfig::instance()
+{
+    static VGlobalConfig config; // thread-safe first construction, destroyed at exit
+    return &config;
+}
+
+bool VGlobalConfig::load(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    if (doc.isNull())
+        return false;
+    const QJsonObject object = doc.object();
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it)
+        m_values.insert(it.key(), it.value().toString());
+    return true;
+}
+
+void VGlobalConfig::applySdkInitReply(const QByteArray& reply)
+{
+    const int first = reply.indexOf('{');
+    const int last = reply.lastIndexOf('}');
+    const QByteArray cut = (first >= 0 && last >= first) ? reply.mid(first, last - first + 1) : QByteArray();
+    qInfo().noquote() << "SDKInit数据" << QString::fromUtf8(cut);
+    if (cut.isEmpty())
+        return;
+
+    const QJsonDocument doc = QJsonDocument::fromJson(cut);
+    if (!doc.isObject())
+        return;
+    const QJsonObject root = doc.object();
+
+    if (root.value(QStringLiteral("code")).isDouble())
+        m_code = root.value(QStringLiteral("code")).toInt();
+    if (root.value(QStringLiteral("msg")).isString())
+        m_msg = root.value(QStringLiteral("msg")).toString();
+
+    const QJsonValue dataValue = root.value(QStringLiteral("data"));
+    if (!dataValue.isObject())
+        return;
+    const QJsonObject data = dataValue.toObject();
+
+    if (data.value(QStringLiteral("forceUpdate")).isDouble())
+        m_forceUpdate = data.value(QStringLiteral("forceUpdate")).toInt();
+    if (data.value(QStringLiteral("downloadUrl")).isString())
+        m_downloadUrl = data.value(QStringLiteral("downloadUrl")).toString();
+    if (data.value(QStringLiteral("updateTitle")).isString())
+        m_updateTitle = data.value(QStringLiteral("updateTitle")).toString();
+    if (data.value(QStringLiteral("updateContent")).isString())
+        m_updateContent = data.value(QStringLiteral("updateContent")).toString();
+
+    struct Address
+    {
+        const char* member;
+        const char* key;
+        bool trailingSlash;
+    };
+    static const Address addresses[] = {
+        {"gatewayServer", "WSUrlServer", false}, {"baseServer", "ResURLServer", true},
+        {"logoServer", "ImageResServer", true},  {"cdnServer", "ZebResServer", true},
+        {"logServer", "ApiLogServer", true},     {"h5WebServer", "H5WebServer", true},
+        {"h5Server", "H5Server", true},          {"securityServer", "ChatLogServer", true},
+        {"payServer", "QRCodeServer", true},     {"cmsServer", "cmsServer", true},
+        {"roomServer", "roomServer", true},
+    };
+    for (const Address& address : addresses) {
+        const QJsonValue v = data.value(QLatin1String(address.member));
+        if (!v.isString())
+            continue;
+        QString text = v.toString();
+        qInfo() << address.member << text;
+        if (address.trailingSlash && !text.endsWith(QLatin1Char('/')))
+            text.append(QLatin1Char('/'));
+        m_values.insert(QLatin1String(address.key), text);
+    }
+}
+
+void VGlobalConfig::appVersion(QString& productVersion, QString& fileVersion)
+{
+    const std::string path = QCoreApplication::applicationFilePath().toLocal8Bit().toStdString();
+    std::string value;
+    if (!VersionResource::queryValue(path, "\\StringFileInfo\\080404b0\\ProductVersion", value))
+        return;
+    productVersion = QString::fromLatin1(value.c_str());
+    if (!VersionResource::queryValue(path, "\\StringFileInfo\\080404b0\\FileVersion", value))
+        return;
+    fileVersion = QString::fromLatin1(value.c_str());
+}

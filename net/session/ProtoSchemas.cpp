@@ -1,0 +1,12 @@
+#include "net/session/ProtoSchemas.h"
+
+// Placeholder until the schema importer exists.
+bool loadProtoSchemas()
+{
+    return true;
+}
+
+bool releaseProtoSchemas()
+{
+    return true;
+}
