@@ -1,0 +1,98 @@
+#include "ui/MuMsgboxEx.h"
+
+#include "ui/VMonLayer.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+MuMsgboxEx::MuMsgboxEx(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("widget_msgboxex"));
+    setWindowTitle(QStringLiteral("widget_msgboxex"));
+    resize(268, 178);
+
+    auto* background = new QWidget(this);
+    background->setObjectName(QStringLiteral("widget_bg"));
+    background->setGeometry(0, 0, 268, 178);
+
+    auto* closeButton = new QPushButton(this);
+    closeButton->setObjectName(QStringLiteral("pushButton_close"));
+    closeButton->setGeometry(236, 12, 20, 20);
+
+    auto* okButton = new QPushButton(QStringLiteral("OK"), this);
+    okButton->setObjectName(QStringLiteral("pushButton_ok"));
+    okButton->setGeometry(64, 118, 140, 36);
+
+    m_line1 = new QLabel(this);
+    m_line1->setObjectName(QStringLiteral("label_line1"));
+    m_line1->setGeometry(0, 60, 268, 14);
+    m_line1->setAlignment(Qt::AlignCenter);
+
+    m_line2 = new QLabel(this);
+    m_line2->setObjectName(QStringLiteral("label_line2"));
+    m_line2->setGeometry(0, 75, 268, 14);
+    m_line2->setAlignment(Qt::AlignCenter);
+
+    setStyleSheet(QStringLiteral(
+        "#widget_bg { border-radius: 12px; background-color: rgb(255, 255, 255); }\n"
+        "#pushButton_close { border-image: url(:/ic_guanbi_fx.png); }\n"
+        "#pushButton_ok { border-radius: 18px; background-color: rgb(255, 215, 0); "
+        "font: 75 14px \"PingFang-SC-Medium\"; color: rgb(51, 51, 51); }\n"
+        "#label_line1, #label_line2 { font: 75 14px \"PingFang-SC-Medium\"; color: rgb(51, 51, 51); }"));
+
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setWindowModality(Qt::ApplicationModal);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    connect(okButton, &QPushButton::clicked, this, &QWidget::hide);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::hide);
+}
+
+void MuMsgboxEx::setOverlay(const QSharedPointer<VMonLayer>& overlay)
+{
+    m_overlay = overlay;
+}
+
+void MuMsgboxEx::showMessage(const QString& text, bool returnToLogin)
+{
+    showLines(text, 60, QString(), returnToLogin);
+}
+
+void MuMsgboxEx::showMessage2(const QString& line1, const QString& line2, bool returnToLogin)
+{
+    showLines(line1, 55, line2, returnToLogin);
+}
+
+void MuMsgboxEx::showLines(const QString& line1, int line1Y, const QString& line2, bool returnToLogin)
+{
+    m_returnToLogin = returnToLogin;
+    if (m_overlay) {
+        m_overlay->move(0, 0);
+        m_overlay->show();
+        m_overlay->raise();
+    }
+    m_line1->setText(line1);
+    m_line1->move(0, line1Y);
+    m_line2->setText(line2);
+    m_line2->move(0, 75);
+    centreOnParent();
+    open();
+}
+
+void MuMsgboxEx::centreOnParent()
+{
+    const QWidget* owner = parentWidget();
+    if (!owner)
+        return;
+    const QRect frame = owner->frameGeometry();
+    move(frame.x() + frame.width() / 2 - width() / 2, frame.y() + frame.height() / 2 - height() / 2);
+}
+
+void MuMsgboxEx::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    if (m_overlay)
+        m_overlay->close();
+    if (m_returnToLogin)
+        emit sigToLogin();
+}

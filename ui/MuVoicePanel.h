@@ -1,0 +1,117 @@
+#pragma once
+
+#include "ui/PanelState.h"
+
+#include <QDateTime>
+#include <QPoint>
+#include <QSharedPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+class AgoraRtcEngine;
+class MuMsgboxEx;
+class MuVozedIvazerida;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QTimer;
+class VMonLayer;
+class vGiftComboBox;
+
+// The window the user works in after logging in: recording device, capture volume, the one
+// push button that walks from entering the room to pushing and back, mute, and the heartbeat
+// that follows the live status on the push-stream service.
+class MuVoicePanel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MuVoicePanel(QWidget* parent = nullptr);
+    ~MuVoicePanel() override;
+
+    // The window shown again when the panel gives up; without one the application quits.
+    void setLoginWindow(MuVozedIvazerida* w);
+    // Starts a fresh session after a successful login: new RTC engine, device list, volume.
+    void prepareSession();
+    // Starts the 2000 ms heartbeat; only leaving the panel stops it.
+    void startHeartbeat();
+
+    // Clocks of the heartbeat. wallClock gives the local date-time whose second limits the
+    // heartbeat to one check per second; steadyClockMs is a monotonic millisecond count that
+    // measures how long the network has been failing. An empty function restores the real one.
+    using WallClock = std::function<QDateTime()>;
+    using SteadyClockMs = std::function<qint64()>;
+    void setClocks(WallClock wallClock, SteadyClockMs steadyClockMs);
+
+    int pushState() const { return m_pushState; }
+    bool isMuted() const { return m_muted; }
+    bool isMicBanned() const { return m_micBanned; }
+    AgoraRtcEngine* rtcEngine() const { return m_engine.data(); }
+    MuMsgboxEx* messageBox() const { return m_msgbox.data(); }
+
+public slots:
+    void sltClosePanel();
+    void sltPushButton();
+    void sltDeviceChanged(int index);
+    void sltVolumeChanged(int value);
+    void sltMute();
+    void sltHeartbeat();
+    void sltToLogin();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void buildForm();
+    void enterRoom();
+    void pushStream();
+    void stopStream();
+    bool _sltClosePanel_ExitPanel(bool changeStatus);
+    void _leaveRoom();
+    void _logout();
+    void backToLogin();
+    void setMuteLook(bool muted, bool banned);
+    void resetPushLayout();
+    void addPushUrl(const QString& url);
+    void removePushUrl();
+    void readVolumeFromFile();
+    void showStateTexts(int state);
+    void leaveChannelLogged();
+    void handleHeartbeatFailure(int code, const QString& msg);
+
+    bool m_dragging = false;
+    QPoint m_dragOffset;
+    MuVozedIvazerida* m_loginWindow = nullptr;
+    int m_pushState = PanelStateIdle;
+    QSharedPointer<AgoraRtcEngine> m_engine;
+    bool m_fillingDevices = false;
+    bool m_muted = false;
+    bool m_micBanned = false;
+    // x, y and width of "pushButton_push" and width of "pushButton_mute" as the form lays them out.
+    int m_pushX = 0;
+    int m_pushY = 0;
+    int m_pushWidth = 0;
+    int m_muteWidth = 0;
+    QTimer* m_heartbeatTimer = nullptr;
+    QSharedPointer<VMonLayer> m_overlay;
+    QSharedPointer<MuMsgboxEx> m_msgbox;
+    QString m_lastHeartbeatSecond;
+    // Steady-clock millisecond at which the current run of network failures began; -1 when none.
+    qint64 m_networkFailSince = -1;
+    QString m_streamUrl;
+    WallClock m_wallClock;
+    SteadyClockMs m_steadyClockMs;
+
+    QWidget* m_background = nullptr;
+    QLabel* m_labelPush = nullptr;
+    QLabel* m_labelVolumeNumber = nullptr;
+    QPushButton* m_pushButton = nullptr;
+    QPushButton* m_muteButton = nullptr;
+    vGiftComboBox* m_deviceBox = nullptr;
+    QSlider* m_volumeSlider = nullptr;
+};
