@@ -83,6 +83,8 @@ private:
     void showStateTexts(int state);
     void leaveChannelLogged();
     void handleHeartbeatFailure(int code, const QString& msg);
+    // The mute switch itself; the button's slot adds the ban check.
+    void toggleMute();
 
     bool m_dragging = false;
     QPoint m_dragOffset;
@@ -106,6 +108,10 @@ private:
     QString m_streamUrl;
     WallClock m_wallClock;
     SteadyClockMs m_steadyClockMs;
+    // Depth of push, mute and heartbeat work in progress (service calls wait in a nested loop).
+    int m_busyDepth = 0;
+    // Set while leaving the panel, so a second close during its service call does nothing.
+    bool m_exiting = false;
 
     QWidget* m_background = nullptr;
     QLabel* m_labelPush = nullptr;
