@@ -1,0 +1,40 @@
+#pragma once
+
+#include "rtc/sdk/ScriptedRtcBackend.h"
+
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+
+namespace agora {
+namespace rtc {
+
+class ScriptedRtcEngine;
+
+// The scripted backend's process-wide state, shared by its engines and its control API.
+struct ScriptedRtcState
+{
+    struct Failure
+    {
+        QString key;
+        int code = 0;
+        int times = -1;
+    };
+
+    static ScriptedRtcState& get();
+
+    QMutex mutex;
+    int enabled = -1; // -1: not decided yet, read from the environment on first use
+    QStringList calls;
+    QList<Failure> failures;
+    QList<ScriptedRtcBackend::Device> devices = ScriptedRtcBackend::defaultDevices();
+    QString recordingDevice;
+    bool joined = false;
+    bool localMuted = false;
+    int volume = 100;
+    QStringList publishedUrls;
+    QList<ScriptedRtcEngine*> engines;
+};
+
+} // namespace rtc
+} // namespace agora
