@@ -17,7 +17,7 @@ PACKAGES=(
   # test peers
   nginx libnginx-mod-rtmp pulseaudio pulseaudio-utils ffmpeg sox openssl curl
   # headless GUI and screenshots
-  xvfb xauth imagemagick xcompmgr fonts-wqy-microhei
+  xvfb xauth imagemagick xcompmgr fonts-wqy-microhei xdotool
 )
 
 missing=()
