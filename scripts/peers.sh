@@ -8,6 +8,107 @@ peers_start() {
     _peers_dir="$(mktemp -d /tmp/tavio-peers.XXXXXX)"
     export TAVIO_PEERS_DIR="$_peers_dir"
     # Further peers (RTMP, sound server) are added here by the issues that need them.
+    _peers_start_rtmp || echo "peers: RTMP server not started" >&2
+    _peers_start_pulse || echo "peers: sound server not started" >&2
+}
+
+# A TCP port on 127.0.0.1 that nothing listens on right now.
+_peers_free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Waits up to about 10 s for a command to succeed.
+_peers_wait_for() {
+    local i
+    for i in $(seq 1 100); do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# nginx with the RTMP module from a private prefix, loopback only, recording every stream.
+# One process (no master/worker pair), so stopping its process id stops the server; a stream's
+# recording is complete once its publisher has gone or the server has stopped.
+_peers_start_rtmp() {
+    local module=/usr/lib/nginx/modules/ngx_rtmp_module.so
+    [ -x /usr/sbin/nginx ] && [ -e "$module" ] || return 1
+    local prefix="$_peers_dir/nginx" port
+    port="$(_peers_free_port)" || return 1
+    mkdir -p "$prefix/logs" "$prefix/record"
+    chmod 755 "$_peers_dir" "$prefix"
+    chmod 777 "$prefix/record"
+    cat > "$prefix/nginx.conf" <<EOF_NGINX
+load_module $module;
+daemon off;
+master_process off;
+worker_processes 1;
+pid $prefix/nginx.pid.own;
+error_log $prefix/logs/error.log info;
+events { worker_connections 64; }
+rtmp {
+    server {
+        listen 127.0.0.1:$port;
+        chunk_size 4096;
+        application live {
+            live on;
+            allow publish 127.0.0.1;
+            deny publish all;
+            allow play 127.0.0.1;
+            deny play all;
+            record all;
+            record_path $prefix/record;
+            record_unique off;
+        }
+    }
+}
+EOF_NGINX
+    /usr/sbin/nginx -p "$prefix" -c "$prefix/nginx.conf" -e "$prefix/logs/error.log" \
+        >"$prefix/logs/stdout.log" 2>&1 &
+    echo $! > "$_peers_dir/nginx.pid"
+    _peers_wait_for bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" || return 1
+    export TAVIO_RTMP_URL_BASE="rtmp://127.0.0.1:$port/live"
+    export TAVIO_RTMP_RECORD_DIR="$prefix/record"
+}
+
+# PulseAudio with a null sink whose monitor is the capture source; a 1 kHz stereo tone
+# (-6 dBFS) plays into the sink in a loop.
+_peers_start_pulse() {
+    command -v pulseaudio >/dev/null && command -v paplay >/dev/null || return 1
+    local dir="$_peers_dir/pulse" sink=tavio_null
+    mkdir -p "$dir/home" "$dir/run"
+    chmod 700 "$dir/home" "$dir/run"
+    local socket="$dir/run/native"
+    HOME="$dir/home" XDG_RUNTIME_DIR="$dir/run" pulseaudio --daemonize=no --exit-idle-time=-1 -n \
+        --disallow-exit --use-pid-file=no --log-target=stderr \
+        --load="module-native-protocol-unix auth-anonymous=1 socket=$socket" \
+        --load="module-null-sink sink_name=$sink rate=48000 channels=2" \
+        >"$dir/pulseaudio.log" 2>&1 &
+    echo $! > "$_peers_dir/pulseaudio.pid"
+    export PULSE_SERVER="unix:$socket"
+    _peers_wait_for pactl info || return 1
+    pactl set-default-source "$sink.monitor" >/dev/null 2>&1 || true
+
+    local tone="$dir/tone-1khz.wav"
+    if command -v sox >/dev/null; then
+        sox -n -r 48000 -c 2 -b 16 "$tone" synth 30 sine 1000 vol 0.5 || return 1
+    else
+        ffmpeg -v error -f lavfi -i "sine=frequency=1000:sample_rate=48000:duration=30" \
+            -af "volume=-6dB" -ac 2 "$tone" || return 1
+    fi
+    (
+        trap 'kill "$child" 2>/dev/null; exit 0' TERM
+        child=""
+        while :; do
+            paplay -d "$sink" "$tone" >/dev/null 2>&1 &
+            child=$!
+            wait "$child" || sleep 0.2
+        done
+    ) &
+    echo $! > "$_peers_dir/tone.pid"
+    export TAVIO_PULSE_SINK="$sink"
+    export TAVIO_PULSE_SOURCE="$sink.monitor"
+    export TAVIO_TONE_FILE="$tone"
 }
 
 peers_stop() {
