@@ -18,6 +18,14 @@ constexpr qreal kLogoGrid = 100.0;
 constexpr qreal kButtonGrid = 20.0;
 constexpr qreal kArrowGrid = 16.0;
 
+// The logo is mostly shown scaled far down (384 onto 52 pixels, sampled without area
+// averaging), so its strokes are bolder than the icons' to keep them whole at that size.
+constexpr qreal kLogoMicStroke = 2.5;
+constexpr qreal kLogoWaveStroke = 6.0;
+// Small icons (below 32 pixels) show the microphone alone, larger and bolder still.
+constexpr qreal kSmallLogoMicStroke = 2.9;
+constexpr qreal kTinyLogoSide = 16.0;
+
 QImage transparentCanvas(const QSize& size)
 {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
@@ -52,7 +60,7 @@ QPainterPath aboveMuteSlash()
 }
 
 // The microphone on the 24-unit grid: capsule, holder, stem and foot.
-void drawMicrophoneGlyph(QPainter& painter, const QColor& colour, bool muted)
+void drawMicrophoneGlyph(QPainter& painter, const QColor& colour, bool muted, qreal strokeWidth = 2.0)
 {
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
@@ -70,7 +78,7 @@ void drawMicrophoneGlyph(QPainter& painter, const QColor& colour, bool muted)
     holder.moveTo(8.5, 20.5);
     holder.lineTo(15.5, 20.5);
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(roundPen(colour, 2.0));
+    painter.setPen(roundPen(colour, strokeWidth));
     painter.drawPath(holder);
 
     if (muted) {
@@ -82,6 +90,25 @@ void drawMicrophoneGlyph(QPainter& painter, const QColor& colour, bool muted)
         painter.setPen(roundPen(colour, 2.0));
         painter.drawLine(kMuteSlash);
     }
+}
+
+// The microphone for the 16-pixel icon, laid on whole pixels so it stays sharp: capsule,
+// one-pixel holder, two-pixel stem and a foot.
+void drawTinyMicrophone(QPainter& painter, const QColor& colour)
+{
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawRoundedRect(QRectF(6.0, 2.0, 4.0, 7.0), 2.0, 2.0);
+    painter.drawRect(QRectF(7.0, 11.0, 2.0, 2.0));
+    painter.drawRect(QRectF(5.0, 13.0, 6.0, 1.0));
+    QPainterPath holder;
+    holder.moveTo(4.5, 6.0);
+    holder.lineTo(4.5, 7.0);
+    holder.arcTo(QRectF(4.5, 3.5, 7.0, 7.0), 180.0, 180.0);
+    holder.lineTo(11.5, 6.0);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(colour, 1.0, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+    painter.drawPath(holder);
 }
 
 // The stroked skeleton of "Tavio" in design units (stroke width 7, baseline y = 40,
@@ -152,13 +179,20 @@ QImage Artwork::logo(int side)
     painter.setBrush(fill);
     painter.drawRoundedRect(plate, 24.0, 24.0);
 
+    if (side <= kTinyLogoSide) {
+        painter.resetTransform();
+        painter.scale(side / kTinyLogoSide, side / kTinyLogoSide);
+        drawTinyMicrophone(painter, ink);
+        return image;
+    }
+
     const bool detailed = side >= 32;
-    const qreal micScale = detailed ? 2.3 : 3.0;
+    const qreal micScale = detailed ? 2.3 : 3.1;
     const qreal micSide = kMicGrid * micScale;
     painter.save();
     painter.translate((kLogoGrid - micSide) / 2.0, (kLogoGrid - micSide) / 2.0);
     painter.scale(micScale, micScale);
-    drawMicrophoneGlyph(painter, ink, false);
+    drawMicrophoneGlyph(painter, ink, false, detailed ? kLogoMicStroke : kSmallLogoMicStroke);
     painter.restore();
 
     if (detailed) {
@@ -166,10 +200,10 @@ QImage Artwork::logo(int side)
         const QPointF centre(50.0, 50.0 - micSide / 2.0 + micScale * 8.5);
         const qreal spanDeg = 64.0;
         int ring = 0;
-        for (const qreal radius : {22.0, 32.0}) {
+        for (const qreal radius : {23.0, 34.0}) {
             QColor wave(Qt::white);
             wave.setAlpha(ring == 0 ? 255 : 190);
-            painter.setPen(roundPen(wave, 4.6));
+            painter.setPen(roundPen(wave, kLogoWaveStroke));
             const QRectF box(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
             painter.drawArc(box, int(-spanDeg / 2 * 16), int(spanDeg * 16));
             painter.drawArc(box, int((180.0 - spanDeg / 2) * 16), int(spanDeg * 16));
@@ -238,7 +272,7 @@ QImage Artwork::loginBackground(const QSize& size, int cornerRadius)
         painter.drawEllipse(centre, radius, radius);
     };
     glow(QPointF(size.width() * 0.95, -size.height() * 0.05), size.width() * 0.45, 110);
-    glow(QPointF(size.width() * 0.02, size.height() * 0.30), size.width() * 0.28, 60);
+    glow(QPointF(size.width() * 0.02, size.height() * 0.12), size.width() * 0.30, 70);
 
     // Sound rings spreading from behind the logo, faint enough not to fight the lettering.
     const QPointF ringCentre(size.width() * 0.387, size.height() * 0.175);
