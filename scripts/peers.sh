@@ -12,6 +12,20 @@ peers_start() {
     _peers_start_pulse || echo "peers: sound server not started" >&2
 }
 
+# For the run command: the RTMP server, and the private sound server only when no sound server
+# of the desktop answers (the assistant then records from the desktop's devices).
+peers_start_for_run() {
+    _peers_dir="$(mktemp -d /tmp/tavio-peers.XXXXXX)"
+    export TAVIO_PEERS_DIR="$_peers_dir"
+    _peers_start_rtmp || echo "peers: RTMP server not started" >&2
+    if { [ -n "${PULSE_SERVER:-}" ] || [ -S "${XDG_RUNTIME_DIR:-/nonexistent}/pulse/native" ]; } \
+        && pactl info >/dev/null 2>&1; then
+        echo "peers: using the desktop's sound server"
+    else
+        _peers_start_pulse || echo "peers: sound server not started" >&2
+    fi
+}
+
 # A TCP port on 127.0.0.1 that nothing listens on right now.
 _peers_free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
