@@ -112,11 +112,12 @@ MuVoicePanel::MuVoicePanel(QWidget* parent)
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
     setAttribute(Qt::WA_TranslucentBackground);
 
-    m_overlay.reset(new VMonLayer(this), &QObject::deleteLater);
+    // Both are children of the panel, which deletes them; the shared pointers only share them.
+    m_overlay.reset(new VMonLayer(this), [](VMonLayer*) {});
     m_overlay->resize(size());
     m_overlay->hide();
 
-    m_msgbox.reset(new MuMsgboxEx(this), &QObject::deleteLater);
+    m_msgbox.reset(new MuMsgboxEx(this), [](MuMsgboxEx*) {});
     m_msgbox->setOverlay(m_overlay);
 
     m_heartbeatTimer = new QTimer(this);
@@ -154,9 +155,10 @@ MuVoicePanel::MuVoicePanel(QWidget* parent)
 
 MuVoicePanel::~MuVoicePanel()
 {
-    // The box and the overlay are children of this panel; let Qt's ownership delete them.
-    m_msgbox.clear();
-    m_overlay.clear();
+    // The box is hidden while the base class tears the children down; it must not call back
+    // into this half-destroyed panel.
+    m_msgbox->disconnect(this);
+    m_heartbeatTimer->stop();
 }
 
 void MuVoicePanel::buildForm()
@@ -395,21 +397,19 @@ void MuVoicePanel::pushStream()
                                                            msg, networkFailed);
     qInfo() << "MuVoicePanel::pushStream" << ok << accountUserId << channelName << streamUrl << code << msg
             << networkFailed;
-    if (m_engine != session)
-        return; // the panel was left while the service answered
+    if (m_engine != session) {
+        // The panel was left while the service answered; a start that went through must not
+        // leave the user marked live.
+        if (ok)
+            tellNotLive(accountUserId, channelName, "MuVoicePanel::pushStream session ended stopStream");
+        return;
+    }
 
     if (ok) {
         const int r = session->joinChannel(QString(), channelName, rtcUid);
         qInfo() << "joinChannel" << r << channelName << rtcUid;
         if (r != 0) {
-            QString ignoredUrl;
-            int stopCode = -1;
-            QString stopMsg;
-            bool stopNetworkFailed = false;
-            const bool stopped = MuServer::instance()->changeLiveStatus(
-                accountUserId, channelName, false, ignoredUrl, stopCode, stopMsg, stopNetworkFailed);
-            qInfo() << "MuVoicePanel::pushStream joinChannel fail stopStream" << stopped << accountUserId
-                    << channelName << stopCode << stopMsg << stopNetworkFailed;
+            tellNotLive(accountUserId, channelName, "MuVoicePanel::pushStream joinChannel fail stopStream");
             m_msgbox->showMessage(QStringLiteral("推流失败"), false);
             return;
         }
@@ -473,16 +473,25 @@ void MuVoicePanel::stopStream()
     QString accountUserId;
     QString rtcUid;
     MuSettings::instance()->roomIdentity(channelName, accountUserId, rtcUid);
+    bool networkFailed = false;
+    const bool ok = tellNotLive(accountUserId, channelName, "MuVoicePanel::stopStream", &networkFailed);
+    if (!ok && networkFailed && m_engine == session)
+        m_msgbox->showMessage(QStringLiteral("网络异常"), false);
+}
+
+bool MuVoicePanel::tellNotLive(const QString& accountUserId, const QString& channelName, const char* logTag,
+                               bool* networkFailedOut)
+{
     QString ignoredUrl;
     int code = -1;
     QString msg;
     bool networkFailed = false;
     const bool ok = MuServer::instance()->changeLiveStatus(accountUserId, channelName, false, ignoredUrl,
                                                            code, msg, networkFailed);
-    qInfo() << "MuVoicePanel::stopStream" << ok << accountUserId << channelName << code << msg
-            << networkFailed;
-    if (!ok && networkFailed && m_engine == session)
-        m_msgbox->showMessage(QStringLiteral("网络异常"), false);
+    qInfo() << logTag << ok << accountUserId << channelName << code << msg << networkFailed;
+    if (networkFailedOut)
+        *networkFailedOut = networkFailed;
+    return ok;
 }
 
 void MuVoicePanel::sltHeartbeat()
@@ -676,14 +685,7 @@ bool MuVoicePanel::_sltClosePanel_ExitPanel(bool changeStatus)
             QString accountUserId;
             QString rtcUid;
             MuSettings::instance()->roomIdentity(channelName, accountUserId, rtcUid);
-            QString ignoredUrl;
-            int code = -1;
-            QString msg;
-            bool networkFailed = false;
-            const bool ok = MuServer::instance()->changeLiveStatus(accountUserId, channelName, false,
-                                                                   ignoredUrl, code, msg, networkFailed);
-            qInfo() << "MuVoicePanel::_sltClosePanel leaveChannel" << ok << accountUserId << channelName
-                    << code << msg << networkFailed;
+            tellNotLive(accountUserId, channelName, "MuVoicePanel::_sltClosePanel leaveChannel");
         }
         _leaveRoom();
         _logout();

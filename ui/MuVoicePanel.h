@@ -82,6 +82,9 @@ private:
     void readVolumeFromFile();
     void showStateTexts(int state);
     void leaveChannelLogged();
+    // Tells the service the user is not live; logs the outcome under logTag.
+    bool tellNotLive(const QString& accountUserId, const QString& channelName, const char* logTag,
+                     bool* networkFailedOut = nullptr);
     void handleHeartbeatFailure(int code, const QString& msg);
     // The mute switch itself; the button's slot adds the ban check.
     void toggleMute();
