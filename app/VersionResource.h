@@ -3,7 +3,8 @@
 #include <string>
 
 // Reads values of a program file's version resource. On Windows this is the system's version
-// API; on Linux our binaries carry an embedded version block that is read from the file itself.
+// API; elsewhere our binaries carry an embedded version block that is read from the file itself,
+// so a file without one (any program not built from this project) yields nothing.
 namespace VersionResource {
 
 // Queries a sub-block path such as "\StringFileInfo\080404b0\FileVersion" in the file at path.

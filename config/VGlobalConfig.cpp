@@ -23,11 +23,16 @@ VGlobalConfig* VGlobalConfig::instance()
 bool VGlobalConfig::load(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qInfo() << "VGlobalConfig::load open failed" << path;
         return false;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-    if (doc.isNull())
+    }
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    if (doc.isNull()) {
+        qInfo() << "VGlobalConfig::load not JSON" << path << error.errorString();
         return false;
+    }
     const QJsonObject object = doc.object();
     for (auto it = object.constBegin(); it != object.constEnd(); ++it)
         m_values.insert(it.key(), it.value().toString());
@@ -95,7 +100,12 @@ void VGlobalConfig::applySdkInitReply(const QByteArray& reply)
 
 void VGlobalConfig::appVersion(QString& productVersion, QString& fileVersion)
 {
-    const std::string path = QCoreApplication::applicationFilePath().toLocal8Bit().toStdString();
+    appVersion(QCoreApplication::applicationFilePath(), productVersion, fileVersion);
+}
+
+void VGlobalConfig::appVersion(const QString& filePath, QString& productVersion, QString& fileVersion)
+{
+    const std::string path = filePath.toLocal8Bit().toStdString();
     std::string value;
     if (!VersionResource::queryValue(path, "\\StringFileInfo\\080404b0\\ProductVersion", value))
         return;

@@ -20,6 +20,8 @@ public:
 
     // Product and file version of the running program; outputs untouched when unreadable.
     static void appVersion(QString& productVersion, QString& fileVersion);
+    // The same for the program file at filePath (a file without a version block gives nothing).
+    static void appVersion(const QString& filePath, QString& productVersion, QString& fileVersion);
 
     int lastCode() const { return m_code; }
     QString lastMsg() const { return m_msg; }
