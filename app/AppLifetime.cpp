@@ -63,6 +63,22 @@ void installTerminationHandlers(QApplication& app)
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+
+// After the application object is gone: default actions again and the pair closed, so a later
+// run in the same process starts clean.
+void removeTerminationHandlers()
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    for (int& fd : g_signalPipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
 #endif
 
 } // namespace
@@ -113,8 +129,9 @@ int AppLifetime::run(int& argc, char** argv)
     qInfo() << "version" << versionText;
     step("version");
 
-    g_crashReporter = QSharedPointer<CrashReporter>::create(QStringLiteral("hollin"), QStringLiteral("VozedIvazerida"),
-                                                            versionText.toStdWString(), nullptr, 0x2010u);
+    g_crashReporter =
+        QSharedPointer<CrashReporter>::create(QStringLiteral("hollin"), QStringLiteral("VozedIvazerida"),
+                                              versionText.toStdWString(), nullptr, 0x2010u);
     g_crashReporter->setGuardByteBufferSize(0x1400000);
     g_crashReporter->setDefaultUserName(QStringLiteral("名字"));
     g_crashReporter->setDefaultUserEmail(QStringLiteral("邮箱"));
@@ -148,6 +165,9 @@ int AppLifetime::run(int& argc, char** argv)
     delete loginWindow;
     step("release login window");
     delete app;
+#ifndef Q_OS_WIN
+    removeTerminationHandlers();
+#endif
     step("release application");
     return result;
 }
