@@ -27,6 +27,26 @@ const char* errorName(QNetworkReply::NetworkError error)
     return name ? name : "UnknownError";
 }
 
+// Qt reports an HTTP error status (404, 500, ...) as a network error too; the server did answer,
+// though, so the blocking request must not call that a transport failure.
+bool serverAnswered(QNetworkReply* reply)
+{
+    const QNetworkReply::NetworkError error = reply->error();
+    const bool statusError =
+        (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
+        (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+    return statusError && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+}
+
+// A reply deleted before it finished (the manager goes down with the transport) must not leave
+// its promise pending.
+void rejectWhenDestroyed(QNetworkReply* reply, const QPromiseReject<QByteArray>& reject)
+{
+    QObject::connect(reply, &QObject::destroyed, [reject]() {
+        reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
+    });
+}
+
 QUrl maskedUrl(const QUrl& url)
 {
     return QUrl(VHttpComm::maskForLog(url.toString()), QUrl::TolerantMode);
@@ -65,8 +85,8 @@ VHttpComm::~VHttpComm() = default;
 
 QString VHttpComm::maskForLog(const QString& text)
 {
-    // Form or query parameter: password=<value up to the next separator>.
-    static const QRegularExpression queryParam(QStringLiteral("((?:^|[?&;])password=)[^&#\\s]*"));
+    // Form or query parameter: password=<value up to the next separator>, wherever it stands.
+    static const QRegularExpression queryParam(QStringLiteral("(?<![A-Za-z0-9_])(password=)[^&#\\s\"]*"));
     // JSON member: "password": "<value>" (escaped quotes inside the value included).
     static const QRegularExpression jsonMember(
         QStringLiteral("(\"password\"\\s*:\\s*)\"(?:[^\"\\\\]|\\\\.)*\"?"));
@@ -99,10 +119,7 @@ QPromise<QByteArray> VHttpComm::get(const QUrl& url)
             reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
             return;
         }
-        // A reply deleted with the manager never finishes: its promise must not stay pending.
-        connect(reply, &QObject::destroyed, [reject]() {
-            reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
-        });
+        rejectWhenDestroyed(reply, reject);
         connect(reply, &QNetworkReply::finished, reply, [reply, resolve, reject]() {
             if (!s_instance) {
                 reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
@@ -136,9 +153,7 @@ QPromise<QByteArray> VHttpComm::post(const QUrl& url, const QByteArray& body, in
             reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
             return;
         }
-        connect(reply, &QObject::destroyed, [reject]() {
-            reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
-        });
+        rejectWhenDestroyed(reply, reject);
         connect(reply, &QNetworkReply::finished, reply, [reply, resolve, reject]() {
             if (!s_instance) {
                 reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
@@ -182,6 +197,7 @@ QByteArray VHttpComm::syncPost(const QUrl& url, const QByteArray& body, bool& ne
     });
     QTimer abortTimer;
     abortTimer.setSingleShot(true);
+    abortTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
     connect(&abortTimer, &QTimer::timeout, reply, &QNetworkReply::abort);
     abortTimer.start(kSyncAbortMs);
     if (!reply->isFinished())
@@ -191,7 +207,7 @@ QByteArray VHttpComm::syncPost(const QUrl& url, const QByteArray& body, bool& ne
 
     QByteArray answer;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() == QNetworkReply::NoError) {
+    if (reply->error() == QNetworkReply::NoError || serverAnswered(reply)) {
         qDebug() << "HTTP-Post Sync Reply Status" << status;
         if (status == 200) {
             answer = reply->readAll();
@@ -243,7 +259,7 @@ qint64 VHttpComm::registerCallback(QNetworkReply* reply, QObject* receiver, cons
     m_withId.insert(reply, withId ? 1 : 0);
     auto* watchdog = new ReplyTimeout(reply);
     if (reply->isRunning())
-        QTimer::singleShot(m_replyTimeoutMs, watchdog, &ReplyTimeout::onTimeout);
+        QTimer::singleShot(m_replyTimeoutMs, Qt::PreciseTimer, watchdog, &ReplyTimeout::onTimeout);
     return static_cast<qint64>(reinterpret_cast<quintptr>(reply));
 }
 
@@ -311,10 +327,15 @@ QByteArray VHttpComm::clickEventBody(const QString& channelId, const QString& la
     return query.query().toUtf8();
 }
 
-QPromise<QByteArray> VHttpComm::reportClickEvent(const QString& channelId, const QString& label,
-                                                 const QMap<QString, QString>& extra)
+QUrl VHttpComm::clickEventUrl()
 {
     QUrl url(VGlobalConfig::instance()->value(QStringLiteral("ApiLogServer")), QUrl::TolerantMode);
     url.setPath(url.path(QUrl::FullyDecoded) + QStringLiteral("/burySite/appClickEvent"), QUrl::DecodedMode);
-    return post(url, clickEventBody(channelId, label, extra), Form);
+    return url;
+}
+
+QPromise<QByteArray> VHttpComm::reportClickEvent(const QString& channelId, const QString& label,
+                                                 const QMap<QString, QString>& extra)
+{
+    return post(clickEventUrl(), clickEventBody(channelId, label, extra), Form);
 }

@@ -59,6 +59,9 @@ public:
     QPromise<QByteArray> reportClickEvent(const QString& channelId, const QString& label,
                                           const QMap<QString, QString>& extra);
 
+    // "ApiLogServer" with "/burySite/appClickEvent" appended to its decoded path, not normalised.
+    static QUrl clickEventUrl();
+
     // The click-event body: fixed pairs and the extra ones merged, sorted by key (an extra pair
     // whose key repeats a fixed one comes first), in the URL query's default text form.
     static QByteArray clickEventBody(const QString& channelId, const QString& label,

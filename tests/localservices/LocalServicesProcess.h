@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTimer>
+
+// Runs the local services program on a free port for one test and stops it by its process;
+// also a plain HTTP client for its admin API (independent of the transport under test).
+class LocalServicesProcess
+{
+public:
+    ~LocalServicesProcess() { stop(); }
+
+    // Starts with --port 0 and the extra arguments; true once the listening line was printed.
+    bool start(const QStringList& extraArguments = QStringList())
+    {
+        m_process.setProgram(QStringLiteral(TAVIO_LOCALSERVICES_PATH));
+        m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start();
+        if (!m_process.waitForStarted(5000))
+            return false;
+        const QRegularExpression listening(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+)/)"));
+        QByteArray out;
+        while (m_process.state() == QProcess::Running && m_process.waitForReadyRead(5000)) {
+            out += m_process.readAllStandardOutput();
+            const auto match = listening.match(QString::fromUtf8(out));
+            if (match.hasMatch()) {
+                m_baseUrl = match.captured(1);
+                m_port = match.captured(2).toInt();
+                m_firstOutput = out;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+
+    QProcess& process() { return m_process; }
+    QString baseUrl() const { return m_baseUrl; }
+    int port() const { return m_port; }
+    QByteArray firstOutput() const { return m_firstOutput; }
+
+    // One request to the program; status 0 when no HTTP answer came.
+    QByteArray request(const QByteArray& method, const QString& pathAndQuery, const QByteArray& body,
+                       int* status = nullptr, const QByteArray& contentType = "application/json")
+    {
+        QNetworkAccessManager manager;
+        manager.setProxy(QNetworkProxy::NoProxy);
+        QNetworkRequest req(QUrl(m_baseUrl + pathAndQuery.mid(pathAndQuery.startsWith('/') ? 1 : 0)));
+        req.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+        QNetworkReply* reply = manager.sendCustomRequest(req, method, body);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(8000, &loop, &QEventLoop::quit);
+        loop.exec();
+        if (status)
+            *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QByteArray answer = reply->readAll();
+        delete reply;
+        return answer;
+    }
+
+    QJsonObject admin(const QString& action, const QJsonObject& params)
+    {
+        return QJsonDocument::fromJson(request("POST", QStringLiteral("admin/") + action,
+                                               QJsonDocument(params).toJson(QJsonDocument::Compact)))
+            .object();
+    }
+
+private:
+    QProcess m_process;
+    QString m_baseUrl;
+    int m_port = 0;
+    QByteArray m_firstOutput;
+};

@@ -1,0 +1,155 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+// A small HTTP server on 127.0.0.1 for tests that need odd answers (a given status or body, a
+// server that never answers) and want to see the raw requests. One request per connection.
+class TestHttpServer
+{
+public:
+    struct Request
+    {
+        QByteArray method;
+        QByteArray target;                    // path and query exactly as sent
+        QMap<QByteArray, QByteArray> headers; // names in lower case
+        QByteArray body;
+    };
+
+    struct Answer
+    {
+        int status = 200;
+        QByteArray body;
+        bool never = false; // keep the connection open and say nothing
+        int delayMs = 0;    // answer this much later
+    };
+
+    using Responder = std::function<Answer(const Request&)>;
+
+    TestHttpServer()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this]() { accept(); });
+    }
+
+    ~TestHttpServer()
+    {
+        for (const auto& socket : m_open) {
+            if (socket)
+                socket->abort();
+        }
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    QString url(const QString& pathAndQuery = QStringLiteral("/")) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery);
+    }
+
+    void setResponder(Responder responder) { m_responder = std::move(responder); }
+    void answerWith(int status, const QByteArray& body)
+    {
+        m_responder = [status, body](const Request&) { return Answer{status, body, false, 0}; };
+    }
+    void neverAnswer()
+    {
+        m_responder = [](const Request&) { return Answer{0, QByteArray(), true, 0}; };
+    }
+
+    const QList<Request>& requests() const { return m_requests; }
+    int connectionCount() const { return m_connections; }
+    bool waitForRequests(int count, int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor([&]() { return m_requests.size() >= count; }, timeoutMs);
+    }
+
+private:
+    struct Pending
+    {
+        QByteArray data;
+    };
+
+    void accept()
+    {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            ++m_connections;
+            m_open.append(socket);
+            auto pending = std::make_shared<Pending>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, pending]() {
+                pending->data += socket->readAll();
+                Request request;
+                if (parse(pending->data, request))
+                    respond(socket, request);
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    }
+
+    static bool parse(const QByteArray& data, Request& request)
+    {
+        const int end = data.indexOf("\r\n\r\n");
+        if (end < 0)
+            return false;
+        const QList<QByteArray> lines = data.left(end).split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.target = first.value(1);
+        for (int i = 1; i < lines.size(); ++i) {
+            const int colon = lines[i].indexOf(':');
+            if (colon > 0)
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                       lines[i].mid(colon + 1).trimmed());
+        }
+        const int length = request.headers.value("content-length", "0").toInt();
+        if (data.size() < end + 4 + length)
+            return false;
+        request.body = data.mid(end + 4, length);
+        return true;
+    }
+
+    void respond(QTcpSocket* socket, const Request& request)
+    {
+        m_requests.append(request);
+        const Answer answer =
+            m_responder ? m_responder(request) : Answer{200, QByteArrayLiteral("ok"), false, 0};
+        if (answer.never)
+            return;
+        if (answer.delayMs > 0) {
+            QPointer<QTcpSocket> guarded(socket);
+            QTimer::singleShot(answer.delayMs, [guarded, answer]() {
+                if (guarded)
+                    write(guarded, answer);
+            });
+            return;
+        }
+        write(socket, answer);
+    }
+
+    static void write(QTcpSocket* socket, const Answer& answer)
+    {
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
+        out += "Content-Type: application/json\r\n";
+        out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
+        out += "Connection: close\r\n\r\n";
+        out += answer.body;
+        socket->write(out);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    Responder m_responder;
+    QList<Request> m_requests;
+    QList<QPointer<QTcpSocket>> m_open;
+    int m_connections = 0;
+};
