@@ -13,7 +13,8 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QListView>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -97,6 +98,22 @@ QString deadServiceUrl()
     return QStringLiteral("http://127.0.0.1:%1/").arg(port);
 }
 
+// Drives the phone side of the local services through their admin API.
+bool adminPost(const QString& baseUrl, const QString& path, const QUrlQuery& query)
+{
+    QNetworkAccessManager manager;
+    QUrl url(baseUrl + path);
+    url.setQuery(query);
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkReply* reply = manager.post(request, QByteArray("{}"));
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    const bool ok = done.wait(5000) && reply->error() == QNetworkReply::NoError &&
+                    reply->readAll().contains("\"code\":1");
+    delete reply;
+    return ok;
+}
+
 } // namespace
 
 class tst_MuVoicePanel : public QObject
@@ -107,7 +124,6 @@ private slots:
     void init();
     void cleanup();
 
-    void formAsLaidOut();
     void deviceChoice_data();
     void deviceChoice();
     void deviceRefusedKeepsChoice();
@@ -134,6 +150,8 @@ private slots:
     void networkMessageDoesNotReturn();
     void pushButtonAfterExit();
     void closeDuringSlowServiceCall();
+
+    void workflowAgainstLocalServices();
 
 private:
     template <typename T> T* child(const char* name) const
@@ -216,23 +234,6 @@ void tst_MuVoicePanel::beat(qint64 advanceMs)
     m_wall = m_wall.addMSecs(advanceMs);
     m_steadyMs += advanceMs;
     m_panel->sltHeartbeat();
-}
-
-void tst_MuVoicePanel::formAsLaidOut()
-{
-    QCOMPARE(m_panel->size(), QSize(380, 472));
-    QCOMPARE(m_panel->windowTitle(), QStringLiteral("Tavio语音房电脑助手"));
-    QCOMPARE(int(m_panel->windowFlags() &
-                 (Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)),
-             0xC800);
-    QCOMPARE(child<QWidget>("comboBox_device")->geometry(), QRect(40, 150, 300, 48));
-    QCOMPARE(child<QSlider>("horizontalSlider_volume")->maximum(), 100);
-    QCOMPARE(child<QLabel>("label_push")->text(), QStringLiteral("请手机登录TavioAPP并进入房间…"));
-    QCOMPARE(child<QPushButton>("pushButton_push")->geometry(), QRect(40, 392, 300, 48));
-    QVERIFY(child<QPushButton>("pushButton_mute")->isHidden());
-    QVERIFY(qobject_cast<QListView*>(child<QComboBox>("comboBox_device")->view()));
-    QVERIFY(m_panel->findChild<QWidget*>("VMonLayer")->isHidden());
-    QCOMPARE(m_panel->findChild<QWidget*>("VMonLayer")->size(), QSize(380, 472));
 }
 
 void tst_MuVoicePanel::deviceChoice_data()
@@ -806,6 +807,72 @@ void tst_MuVoicePanel::closeDuringSlowServiceCall()
     QVERIFY(!m_panel->messageBox()->isVisible());
     QVERIFY(m_login->isVisible());
     QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 0);
+}
+
+void tst_MuVoicePanel::workflowAgainstLocalServices()
+{
+    if (!LocalServices::isBuilt()) {
+        if (TestEnv::peersRequired())
+            QFAIL("the local services program is not built");
+        QSKIP("the local services program is not built");
+    }
+    LocalServices services;
+    const QString base = services.baseUrl();
+    QVERIFY(!base.isEmpty());
+    MuServer::instance()->setServer(base, QStringLiteral("1000"));
+    QString accountUserId, msg;
+    int code = -1;
+    bool networkFailed = false;
+    QVERIFY(MuServer::instance()->login(kUserId, QStringLiteral("123456"), accountUserId, code, msg,
+                                        networkFailed));
+    MuSettings::instance()->saveLogin(kUserId, QStringLiteral("x"), accountUserId);
+    m_panel->prepareSession();
+    m_panel->show();
+
+    // The phone sits in room r7, not on a microphone.
+    QVERIFY(adminPost(base, "admin/room", QUrlQuery{{"userId", accountUserId}, {"roomId", "r7"}}));
+    QVERIFY(adminPost(base, "admin/mic", QUrlQuery{{"userId", accountUserId}, {"on", "0"}}));
+    press("pushButton_push");
+    QCOMPARE(pushText(), QStringLiteral("开始推流"));
+    // Not on a microphone: the service refuses the push with its own message.
+    press("pushButton_push");
+    QCOMPARE(m_panel->pushState(), int(PanelStateStartPush));
+    QVERIFY(!line1().isEmpty());
+    dismissBox();
+    QVERIFY(adminPost(base, "admin/mic", QUrlQuery{{"userId", accountUserId}, {"on", "1"}}));
+    press("pushButton_push");
+    QCOMPARE(m_panel->pushState(), int(PanelStatePushing));
+    QCOMPARE(ScriptedRtcBackend::publishedUrls().size(), 1);
+    QVERIFY(ScriptedRtcBackend::publishedUrls().first().endsWith(QLatin1String("/live/r7")));
+
+    beat();
+    QCOMPARE(m_panel->pushState(), int(PanelStatePushing));
+    QVERIFY(adminPost(base, "admin/ban", QUrlQuery{{"userId", accountUserId}, {"banned", "1"}}));
+    beat();
+    QCOMPARE(child<QPushButton>("pushButton_mute")->text(), QStringLiteral("禁麦中"));
+    QVERIFY(adminPost(base, "admin/ban", QUrlQuery{{"userId", accountUserId}, {"banned", "0"}}));
+    beat();
+    QCOMPARE(child<QPushButton>("pushButton_mute")->text(), QStringLiteral("静音中"));
+
+    // A service that does not answer within 10 s: the stop still happens, "网络异常" is shown.
+    QVERIFY(adminPost(base, "admin/fault", QUrlQuery{{"mode", "slow"}, {"delayMs", "12000"}}));
+    press("pushButton_push");
+    QCOMPARE(m_panel->pushState(), int(PanelStateStartPush));
+    QCOMPARE(line1(), QStringLiteral("网络异常"));
+    QVERIFY(child<QPushButton>("pushButton_push")->isEnabled());
+    dismissBox();
+    QVERIFY(adminPost(base, "admin/fault", QUrlQuery{{"mode", "none"}, {"delayMs", "0"}}));
+
+    // The phone logs in elsewhere: back to the login window once the message is dismissed.
+    press("pushButton_push");
+    QCOMPARE(m_panel->pushState(), int(PanelStatePushing));
+    QVERIFY(adminPost(base, "admin/end", QUrlQuery{{"userId", accountUserId}, {"code", "3190"}}));
+    beat();
+    QCOMPARE(m_panel->pushState(), int(PanelStateIdle));
+    QVERIFY(m_panel->messageBox()->returnsToLogin());
+    dismissBox();
+    QVERIFY(m_login->isVisible());
+    QVERIFY(!ScriptedRtcBackend::isJoined());
 }
 
 QTEST_MAIN(tst_MuVoicePanel)
