@@ -20,6 +20,7 @@ assistant_start_services "$work"
 assistant_prepare_workdir "$work"
 echo "local services:   $TAVIO_SERVICES_URL (control page: ${TAVIO_SERVICES_URL}admin)"
 echo "RTMP server:      ${TAVIO_RTMP_URL_BASE:-not running}"
+echo "RTMP recordings:  ${TAVIO_RTMP_RECORD_DIR:-none}"
 echo "working folder:   $work (log in $work/log)"
 echo "demo account:     user ID 10001, password 123456"
 
