@@ -212,27 +212,23 @@ void MuVozedIvazerida::sltLogin()
     const bool ok = MuServer::instance()->login(userId, password, accountUserId, code, msg, networkFailed);
     qInfo() << "MuVozedIvazerida::sltLogin" << ok << userId << accountUserId << code << msg << networkFailed;
 
-    if (ok && !closing) {
-        MuSettings::instance()->saveLogin(userId, scrambleText(password, false), accountUserId);
-        panel->prepareSession();
-        hide();
-        m_loginButton->setText(QStringLiteral("登录"));
-        panel->move(frameGeometry().topLeft());
-        panel->activateWindow();
-        panel->showNormal();
-        panel->startHeartbeat();
-    } else if (!ok) {
-        m_loginButton->setText(QStringLiteral("登录"));
+    if (!ok) {
         if (networkFailed)
             toast->showMsg(QStringLiteral("网络异常"));
         else if (!msg.isEmpty())
             toast->showMsg(msg);
         else
             toast->showMsg(QStringLiteral("用户ID密码不正确"));
-    } else {
-        m_loginButton->setText(QStringLiteral("登录"));
+    } else if (!closing) {
+        MuSettings::instance()->saveLogin(userId, scrambleText(password, false), accountUserId);
+        panel->prepareSession();
+        hide();
+        panel->move(frameGeometry().topLeft());
+        panel->activateWindow();
+        panel->showNormal();
+        panel->startHeartbeat();
     }
-    m_loginButton->setEnabled(true);
+    restoreLoginButton();
     loggingIn = false;
 }
 
