@@ -1,74 +1,835 @@
+#include <gst/gst.h>
+
 #include "rtc/sdk/GstRtcEngine.h"
+
+#include "rtc/sdk/DeviceListCollection.h"
+#include "rtc/sdk/GstAudioDevices.h"
+#include "rtc/sdk/GstCapture.h"
+#include "rtc/sdk/GstPcmRecorder.h"
+#include "rtc/sdk/GstRelay.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <sys/resource.h>
+
+#include <cmath>
 
 namespace agora {
 namespace rtc {
 
-GstRtcEngine::GstRtcEngine() = default;
-GstRtcEngine::~GstRtcEngine() = default;
+namespace {
 
-int GstRtcEngine::initialize(const RtcEngineContext&)
+bool ensureGstreamer()
 {
-    return kErrNotSupported;
+    static const bool ready = gst_init_check(nullptr, nullptr, nullptr);
+    return ready;
 }
-int GstRtcEngine::setLogFile(const char*)
+
+class GstEngineParameter : public IRtcEngineParameter
 {
-    return kErrNotSupported;
+public:
+    explicit GstEngineParameter(GstRtcEngine* engine) : m_engine(engine) {}
+    int setParameters(const char* parameters) override { return m_engine->setParameters(parameters); }
+    void release() override { delete this; }
+
+private:
+    GstRtcEngine* m_engine = nullptr;
+};
+
+class GstAudioDeviceManager : public IAudioDeviceManager
+{
+public:
+    explicit GstAudioDeviceManager(GstRtcEngine* engine) : m_engine(engine) {}
+    IAudioDeviceCollection* enumerateRecordingDevices() override
+    {
+        return new DeviceListCollection(m_engine->recordingDeviceList());
+    }
+    int setRecordingDevice(const char* deviceId) override { return m_engine->setRecordingDevice(deviceId); }
+    void release() override { delete this; }
+
+private:
+    GstRtcEngine* m_engine = nullptr;
+};
+
+long processCpuMicroseconds()
+{
+    struct rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L + usage.ru_utime.tv_usec +
+           usage.ru_stime.tv_usec;
 }
+
+// Total and idle jiffies of the whole machine.
+bool machineCpu(unsigned long long& total, unsigned long long& idle)
+{
+    QFile file(QStringLiteral("/proc/stat"));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+    if (fields.size() < 5 || fields.first() != "cpu")
+        return false;
+    total = 0;
+    for (int i = 1; i < fields.size(); ++i)
+        total += fields.at(i).toULongLong();
+    idle = fields.at(4).toULongLong() + (fields.size() > 5 ? fields.at(5).toULongLong() : 0);
+    return true;
+}
+
+// Keeps a debug recording's file name harmless: letters, digits, '-' and '_' only.
+QString safeRecordingName(const QString& name)
+{
+    QString safe = name;
+    safe.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("_"));
+    return safe.isEmpty() ? QStringLiteral("NoName") : safe.left(64);
+}
+
+} // namespace
+
+GstRtcEngine::GstRtcEngine() = default;
+
+GstRtcEngine::~GstRtcEngine()
+{
+    m_loop.runSync([this] {
+        const QStringList urls = m_relays.keys();
+        for (const QString& url : urls)
+            stopRelay(url, false);
+        stopCapture();
+        stopDebugRecording();
+        m_loop.removeTimer(m_statsTimer);
+        m_loop.removeTimer(m_pollTimer);
+        m_statsTimer = m_pollTimer = 0;
+        m_handler = nullptr;
+    });
+    // Joins the SDK thread and drops callbacks not delivered yet.
+    m_loop.stop();
+    m_log.write(QStringLiteral("engine released"));
+}
+
+int GstRtcEngine::call(const std::function<int()>& body)
+{
+    int result = kErrFailed;
+    m_loop.runSync([&result, &body] { result = body(); });
+    return result;
+}
+
+void GstRtcEngine::log(const QString& line)
+{
+    m_log.write(line);
+}
+
+void GstRtcEngine::notify(std::function<void(IRtcEngineEventHandler*)> callback)
+{
+    m_loop.post([this, callback = std::move(callback)] {
+        if (m_handler)
+            callback(m_handler);
+    });
+}
+
+int GstRtcEngine::requireInitialized(const char* operation)
+{
+    if (m_initialized)
+        return kOk;
+    log(QStringLiteral("%1 refused: the engine is not initialised").arg(QLatin1String(operation)));
+    return kErrNotInitialized;
+}
+
+int GstRtcEngine::initialize(const RtcEngineContext& context)
+{
+    return call([this, &context] {
+        const QString appId = QString::fromUtf8(context.appId ? context.appId : "");
+        if (appId.isEmpty() || !context.eventHandler) {
+            log(QStringLiteral("initialize refused: no App ID or no event handler"));
+            return static_cast<int>(kErrInvalidArgument);
+        }
+        if (!ensureGstreamer()) {
+            log(QStringLiteral("initialize failed: GStreamer is not available"));
+            return static_cast<int>(kErrFailed);
+        }
+        if (context.logConfig.filePath && *context.logConfig.filePath)
+            m_log.setFile(QString::fromUtf8(context.logConfig.filePath));
+        m_appId = appId;
+        m_handler = context.eventHandler;
+        m_initialized = true;
+        log(QStringLiteral("initialize: area code %1, GStreamer %2, encoder %3")
+                .arg(context.areaCode)
+                .arg(QString::fromUtf8(gst_version_string()))
+                .arg(GstRelay::encoderName()));
+        return static_cast<int>(kOk);
+    });
+}
+
+int GstRtcEngine::setLogFile(const char* filePath)
+{
+    const QString path = QString::fromUtf8(filePath ? filePath : "");
+    if (path.isEmpty())
+        return kErrInvalidArgument;
+    if (!m_log.setFile(path))
+        return kErrFailed;
+    log(QStringLiteral("log file %1").arg(QFileInfo(path).absoluteFilePath()));
+    return kOk;
+}
+
 int GstRtcEngine::disableVideo()
 {
-    return kErrNotSupported;
+    // There is no video in this SDK: always off.
+    return call([this] { return requireInitialized("disableVideo"); });
 }
+
 int GstRtcEngine::enableAudio()
 {
-    return kErrNotSupported;
+    return call([this] { return requireInitialized("enableAudio"); });
 }
-int GstRtcEngine::setChannelProfile(int)
+
+int GstRtcEngine::setChannelProfile(int profile)
 {
-    return kErrNotSupported;
+    return call([this, profile] {
+        if (const int code = requireInitialized("setChannelProfile"))
+            return code;
+        if (profile != kChannelProfileCommunication && profile != kChannelProfileLiveBroadcasting)
+            return static_cast<int>(kErrInvalidArgument);
+        m_channelProfile = profile;
+        return static_cast<int>(kOk);
+    });
 }
-int GstRtcEngine::setClientRole(int)
+
+int GstRtcEngine::setClientRole(int role)
 {
-    return kErrNotSupported;
+    return call([this, role] {
+        if (const int code = requireInitialized("setClientRole"))
+            return code;
+        if (role != kClientRoleBroadcaster && role != kClientRoleAudience)
+            return static_cast<int>(kErrInvalidArgument);
+        const int old = m_clientRole;
+        m_clientRole = role;
+        if (m_joined && old != role)
+            notify([old, role](IRtcEngineEventHandler* handler) { handler->onClientRoleChanged(old, role); });
+        return static_cast<int>(kOk);
+    });
 }
-int GstRtcEngine::setAudioProfile(int, int)
+
+int GstRtcEngine::setAudioProfile(int profile, int scenario)
 {
-    return kErrNotSupported;
+    return call([this, profile, scenario] {
+        if (const int code = requireInitialized("setAudioProfile"))
+            return code;
+        if (profile < 0 || profile > 5 || scenario < 0 || scenario > 5)
+            return static_cast<int>(kErrInvalidArgument);
+        m_audioProfile = profile;
+        m_audioScenario = scenario;
+        log(QStringLiteral("audio profile %1, scenario %2: AAC-LC %3 kbit/s, 48 kHz stereo")
+                .arg(profile)
+                .arg(scenario)
+                .arg(GstRelay::kBitrate / 1000));
+        return static_cast<int>(kOk);
+    });
 }
-int GstRtcEngine::queryInterface(int, void**)
+
+int GstRtcEngine::queryInterface(int interfaceId, void** inter)
 {
+    if (!inter)
+        return kErrInvalidArgument;
+    *inter = nullptr;
+    if (interfaceId == kInterfaceEngineParameter) {
+        *inter = static_cast<IRtcEngineParameter*>(new GstEngineParameter(this));
+        return kOk;
+    }
+    if (interfaceId == kInterfaceAudioDeviceManager) {
+        *inter = static_cast<IAudioDeviceManager*>(new GstAudioDeviceManager(this));
+        return kOk;
+    }
     return kErrNotSupported;
 }
-int GstRtcEngine::muteAllRemoteAudioStreams(bool)
+
+int GstRtcEngine::muteAllRemoteAudioStreams(bool mute)
 {
-    return kErrNotSupported;
+    // Nothing of the room is ever played here; accepted for either value.
+    return call([this, mute] {
+        if (const int code = requireInitialized("muteAllRemoteAudioStreams"))
+            return code;
+        log(QStringLiteral("remote audio %1")
+                .arg(mute ? QStringLiteral("muted") : QStringLiteral("not played")));
+        return static_cast<int>(kOk);
+    });
 }
-int GstRtcEngine::muteLocalAudioStream(bool)
+
+int GstRtcEngine::muteLocalAudioStream(bool mute)
 {
-    return kErrNotSupported;
+    return call([this, mute] {
+        if (const int code = requireInitialized("muteLocalAudioStream"))
+            return code;
+        m_muted = mute;
+        if (m_capture)
+            m_capture->setMuted(mute);
+        log(QStringLiteral("local audio %1").arg(mute ? QStringLiteral("muted") : QStringLiteral("unmuted")));
+        return static_cast<int>(kOk);
+    });
 }
-int GstRtcEngine::enableWebSdkInteroperability(bool)
+
+int GstRtcEngine::enableWebSdkInteroperability(bool enabled)
 {
-    return kErrNotSupported;
+    return call([this, enabled] {
+        if (const int code = requireInitialized("enableWebSdkInteroperability"))
+            return code;
+        log(QStringLiteral("web interoperability %1")
+                .arg(enabled ? QStringLiteral("on") : QStringLiteral("off")));
+        return static_cast<int>(kOk);
+    });
 }
-int GstRtcEngine::joinChannel(const char*, const char*, const char*, unsigned int)
+
+int GstRtcEngine::joinChannel(const char* token, const char* channelId, const char* info, unsigned int uid)
 {
-    return kErrNotSupported;
+    (void)token;
+    (void)info;
+    const QString channel = QString::fromUtf8(channelId ? channelId : "");
+    return call([this, channel, uid] {
+        if (const int code = requireInitialized("joinChannel"))
+            return code;
+        if (channel.isEmpty()) {
+            log(QStringLiteral("joinChannel refused: empty channel name"));
+            return static_cast<int>(kErrInvalidArgument);
+        }
+        if (m_joined) {
+            log(QStringLiteral("joinChannel refused: already in channel %1").arg(m_channel));
+            return static_cast<int>(kErrRefused);
+        }
+        m_joinClock.start();
+        const int captured = startCapture();
+        if (captured != kOk)
+            return captured;
+        m_joined = true;
+        m_channel = channel;
+        m_uid = uid;
+        m_lastFlvBytes = m_lastAacBytes = m_doneFlvBytes = m_doneAacBytes = 0;
+        m_lastCaptureFrames = 0;
+        m_lastCpuAppUs = processCpuMicroseconds();
+        machineCpu(m_lastCpuTotal, m_lastCpuIdle);
+        m_statsClock.start();
+        m_statsTimer = m_loop.addTimer(kStatsIntervalMs, [this] { reportStatistics(); });
+        log(QStringLiteral("joined channel %1 as %2").arg(channel).arg(uid));
+        const QByteArray channelBytes = channel.toUtf8();
+        const int elapsedMs = static_cast<int>(m_joinClock.elapsed());
+        notify([channelBytes, uid, elapsedMs](IRtcEngineEventHandler* handler) {
+            handler->onJoinChannelSuccess(channelBytes.constData(), uid, elapsedMs);
+        });
+        return static_cast<int>(kOk);
+    });
 }
+
 int GstRtcEngine::leaveChannel()
 {
+    return call([this] {
+        if (const int code = requireInitialized("leaveChannel"))
+            return code;
+        if (!m_joined)
+            return static_cast<int>(kOk);
+        const QStringList urls = m_relays.keys();
+        for (const QString& url : urls)
+            stopRelay(url, true);
+        const RtcStats stats =
+            currentStats(static_cast<unsigned int>(qMax<qint64>(1, m_statsClock.elapsed())));
+        stopCapture();
+        m_loop.removeTimer(m_statsTimer);
+        m_loop.removeTimer(m_pollTimer);
+        m_statsTimer = m_pollTimer = 0;
+        m_joined = false;
+        log(QStringLiteral("left channel %1 after %2 s, %3 bytes sent")
+                .arg(m_channel)
+                .arg(stats.duration)
+                .arg(stats.txBytes));
+        notify([stats](IRtcEngineEventHandler* handler) { handler->onLeaveChannel(stats); });
+        return static_cast<int>(kOk);
+    });
+}
+
+int GstRtcEngine::addPublishStreamUrl(const char* url, bool transcodingEnabled)
+{
+    const QString address = QString::fromUtf8(url ? url : "");
+    return call([this, address, transcodingEnabled] {
+        if (const int code = requireInitialized("addPublishStreamUrl"))
+            return code;
+        if (!GstRelay::isValidUrl(address)) {
+            log(QStringLiteral("addPublishStreamUrl refused: not an RTMP address: \"%1\"").arg(address));
+            return static_cast<int>(kErrInvalidArgument);
+        }
+        if (transcodingEnabled) {
+            log(QStringLiteral("addPublishStreamUrl refused: transcoding is not offered"));
+            return static_cast<int>(kErrNotSupported);
+        }
+        if (!m_joined) {
+            log(QStringLiteral("addPublishStreamUrl refused: not in a channel"));
+            return static_cast<int>(kErrNotReady);
+        }
+        auto existing = m_relays.find(address);
+        if (existing != m_relays.end()) {
+            if (existing->state != RelayState::Failed) {
+                log(QStringLiteral("addPublishStreamUrl refused: already publishing to %1").arg(address));
+                return static_cast<int>(kErrRefused);
+            }
+            // A failed relay is replaced by a fresh attempt.
+            stopRelay(address, false);
+        }
+
+        auto relay = std::make_shared<GstRelay>(m_loop, address);
+        std::weak_ptr<GstRelay> weak = relay;
+        relay->onError = [this, address, weak](const QString& error) {
+            m_loop.post([this, address, weak, error] {
+                if (auto failed = weak.lock())
+                    onRelayError(address, failed, error);
+            });
+        };
+        QString error;
+        if (!relay->start(error)) {
+            log(QStringLiteral("relay to %1 does not start: %2").arg(address, error));
+            const QByteArray bytes = address.toUtf8();
+            notify([bytes](IRtcEngineEventHandler* handler) {
+                handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateFailure,
+                                                     kRtmpErrorInternal);
+            });
+            return static_cast<int>(kErrFailed);
+        }
+        m_relays.insert(address, RelayEntry{relay, RelayState::Connecting});
+        updateFeedTargets();
+        if (m_pollTimer == 0)
+            m_pollTimer = m_loop.addTimer(kRelayPollMs, [this] { pollRelays(); });
+        log(QStringLiteral("relay to %1 connecting (%2, %3 kbit/s)")
+                .arg(address, GstRelay::encoderName())
+                .arg(GstRelay::kBitrate / 1000));
+        const QByteArray bytes = address.toUtf8();
+        notify([bytes](IRtcEngineEventHandler* handler) {
+            handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateConnecting, kRtmpErrorOk);
+        });
+        return static_cast<int>(kOk);
+    });
+}
+
+int GstRtcEngine::removePublishStreamUrl(const char* url)
+{
+    const QString address = QString::fromUtf8(url ? url : "");
+    return call([this, address] {
+        if (const int code = requireInitialized("removePublishStreamUrl"))
+            return code;
+        if (address.isEmpty())
+            return static_cast<int>(kErrInvalidArgument);
+        if (!m_relays.contains(address)) {
+            log(QStringLiteral("removePublishStreamUrl: not publishing to \"%1\"").arg(address));
+            return static_cast<int>(kErrRefused);
+        }
+        stopRelay(address, true);
+        return static_cast<int>(kOk);
+    });
+}
+
+int GstRtcEngine::adjustRecordingSignalVolume(int volume)
+{
+    return call([this, volume] {
+        if (const int code = requireInitialized("adjustRecordingSignalVolume"))
+            return code;
+        if (volume < 0 || volume > 400) {
+            log(QStringLiteral("adjustRecordingSignalVolume refused: %1 is outside 0..400").arg(volume));
+            return static_cast<int>(kErrInvalidArgument);
+        }
+        m_volume = volume;
+        if (m_capture)
+            m_capture->setVolume(volume / 100.0);
+        log(QStringLiteral("recording volume %1").arg(volume));
+        return static_cast<int>(kOk);
+    });
+}
+
+int GstRtcEngine::setParameters(const char* parameters)
+{
+    const QByteArray text(parameters ? parameters : "");
+    return call([this, text] {
+        QJsonParseError parseError{};
+        const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
+        if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+            log(QStringLiteral("setParameters refused: not a JSON object: %1").arg(QString::fromUtf8(text)));
+            return static_cast<int>(kErrInvalidArgument);
+        }
+        log(QStringLiteral("setParameters %1").arg(QString::fromUtf8(text)));
+        const QJsonObject object = document.object();
+        int result = kOk;
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            const int code = applyParameter(it.key(), it.value());
+            if (code != kOk && result == kOk)
+                result = code;
+        }
+        return result;
+    });
+}
+
+int GstRtcEngine::applyParameter(const QString& key, const QJsonValue& value)
+{
+    static const QStringList switches = {
+        QStringLiteral("che.audio.bypass.apm"), QStringLiteral("che.audio.stereo.capture"),
+        QStringLiteral("che.audio.enable.aec"), QStringLiteral("che.audio.enable.ns"),
+        QStringLiteral("che.audio.enable.agc"), QStringLiteral("che.audio.stop_debug_recording"),
+    };
+    if (switches.contains(key)) {
+        if (!value.isBool()) {
+            log(QStringLiteral("parameter %1 refused: not true or false").arg(key));
+            return kErrInvalidArgument;
+        }
+        m_parameters.insert(key, value);
+        if (key == QLatin1String("che.audio.stop_debug_recording") && value.toBool())
+            stopDebugRecording();
+        return kOk;
+    }
+    if (key == QLatin1String("che.audio.specify.codec")) {
+        if (!value.isString()) {
+            log(QStringLiteral("parameter %1 refused: not a text").arg(key));
+            return kErrInvalidArgument;
+        }
+        m_parameters.insert(key, value);
+        if (value.toString().startsWith(QLatin1String("HEAAC")) && !m_heAacNoted) {
+            m_heAacNoted = true;
+            log(QStringLiteral("HE-AAC is not available (no encoder for it); AAC-LC is used instead"));
+        }
+        return kOk;
+    }
+    if (key == QLatin1String("che.audio.start_debug_recording")) {
+        if (!value.isString()) {
+            log(QStringLiteral("parameter %1 refused: not a text").arg(key));
+            return kErrInvalidArgument;
+        }
+        return startDebugRecording(value.toString());
+    }
+    log(QStringLiteral("parameter %1 is not known; ignored").arg(key));
     return kErrNotSupported;
 }
-int GstRtcEngine::addPublishStreamUrl(const char*, bool)
+
+int GstRtcEngine::startDebugRecording(const QString& name)
 {
-    return kErrNotSupported;
+    if (!ensureGstreamer())
+        return kErrFailed;
+    stopDebugRecording();
+    const QString logPath = m_log.filePath();
+    const QString dir = logPath.isEmpty() ? QDir::currentPath() : QFileInfo(logPath).absolutePath();
+    const QString path = QDir(dir).filePath(
+        safeRecordingName(name) + QLatin1Char('-') +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".wav"));
+    auto recorder = std::make_shared<GstPcmRecorder>(m_loop, path);
+    recorder->onError = [this](const QString& error) {
+        log(QStringLiteral("debug recording failed: %1").arg(error));
+    };
+    QString error;
+    if (!recorder->start(error)) {
+        log(QStringLiteral("debug recording to %1 does not start: %2").arg(path, error));
+        return kErrFailed;
+    }
+    m_recorder = recorder;
+    m_recordingPath = path;
+    updateFeedTargets();
+    log(QStringLiteral("debug recording to %1").arg(path));
+    return kOk;
 }
-int GstRtcEngine::removePublishStreamUrl(const char*)
+
+void GstRtcEngine::stopDebugRecording()
 {
-    return kErrNotSupported;
+    if (!m_recorder)
+        return;
+    std::shared_ptr<GstFedPipeline> recorder = std::move(m_recorder);
+    m_recorder.reset();
+    updateFeedTargets();
+    // Waits for the end of stream so that the WAV header carries the real length.
+    recorder->stop(2000);
+    log(QStringLiteral("debug recording saved: %1 (%2 frames)")
+            .arg(m_recordingPath)
+            .arg(recorder->pushedFrames()));
 }
-int GstRtcEngine::adjustRecordingSignalVolume(int)
+
+QList<QPair<QString, QString>> GstRtcEngine::recordingDeviceList()
 {
-    return kErrNotSupported;
+    QList<QPair<QString, QString>> devices;
+    if (!ensureGstreamer())
+        return devices;
+    for (const GstAudioDevices::Device& device : GstAudioDevices::list())
+        devices.append(qMakePair(device.name, device.id));
+    log(QStringLiteral("%1 recording devices").arg(devices.size()));
+    return devices;
+}
+
+int GstRtcEngine::setRecordingDevice(const char* deviceId)
+{
+    const QString id = QString::fromUtf8(deviceId ? deviceId : "");
+    return call([this, id] {
+        if (id.isEmpty())
+            return static_cast<int>(kErrInvalidArgument);
+        if (!ensureGstreamer())
+            return static_cast<int>(kErrFailed);
+        bool known = false;
+        for (const GstAudioDevices::Device& device : GstAudioDevices::list())
+            known = known || device.id == id;
+        if (!known) {
+            log(QStringLiteral("setRecordingDevice refused: no device \"%1\"").arg(id));
+            return static_cast<int>(kErrRefused);
+        }
+        m_deviceId = id;
+        log(QStringLiteral("recording device %1").arg(id));
+        if (!m_joined)
+            return static_cast<int>(kOk);
+        // Live: re-link the capture; the channel and the relays stay.
+        stopCapture();
+        return startCapture();
+    });
+}
+
+int GstRtcEngine::startCapture()
+{
+    QString deviceId = m_deviceId;
+    const QList<GstAudioDevices::Device> devices = GstAudioDevices::list();
+    bool present = false;
+    for (const GstAudioDevices::Device& device : devices)
+        present = present || device.id == deviceId;
+    if (devices.isEmpty() || (!deviceId.isEmpty() && !present)) {
+        const QString why = devices.isEmpty()
+                                ? QStringLiteral("no recording device")
+                                : QStringLiteral("recording device \"%1\" is gone").arg(deviceId);
+        log(QStringLiteral("capture does not start: %1").arg(why));
+        notify([](IRtcEngineEventHandler* handler) {
+            handler->onLocalAudioStateChanged(kLocalAudioFailed, kLocalAudioErrorNoDevice);
+        });
+        return kErrNoDevice;
+    }
+    if (deviceId.isEmpty())
+        deviceId = devices.first().id; // the default comes first
+
+    auto capture = std::make_unique<GstCapture>(m_loop);
+    capture->onBuffer = [this](GstBuffer* buffer) { onCaptureBuffer(buffer); };
+    capture->onError = [this](const QString& error) {
+        m_loop.post([this, error] { onCaptureError(error); });
+    };
+    QString error;
+    m_firstFrameSeen = false;
+    if (!capture->start(deviceId, m_volume / 100.0, m_muted, error)) {
+        log(QStringLiteral("capture of %1 does not start: %2").arg(deviceId, error));
+        notify([](IRtcEngineEventHandler* handler) {
+            handler->onLocalAudioStateChanged(kLocalAudioFailed, kLocalAudioErrorRecordingFailure);
+        });
+        return kErrNoDevice;
+    }
+    m_capture = std::move(capture);
+    log(QStringLiteral("capturing %1 at volume %2%3")
+            .arg(deviceId)
+            .arg(m_volume)
+            .arg(m_muted ? ", muted" : ""));
+    notify([](IRtcEngineEventHandler* handler) {
+        handler->onLocalAudioStateChanged(kLocalAudioRecording, kLocalAudioErrorOk);
+    });
+    return kOk;
+}
+
+void GstRtcEngine::stopCapture()
+{
+    if (!m_capture)
+        return;
+    m_capture->stop();
+    m_capture.reset();
+    notify([](IRtcEngineEventHandler* handler) {
+        handler->onLocalAudioStateChanged(kLocalAudioStopped, kLocalAudioErrorOk);
+    });
+}
+
+void GstRtcEngine::onCaptureBuffer(GstBuffer* buffer)
+{
+    // GStreamer's streaming thread: hand the buffer on, nothing else.
+    if (!m_firstFrameSeen.exchange(true)) {
+        notify([this](IRtcEngineEventHandler* handler) {
+            handler->onFirstLocalAudioFrame(static_cast<int>(m_joinClock.elapsed()));
+        });
+    }
+    std::vector<std::shared_ptr<GstFedPipeline>> targets;
+    {
+        std::lock_guard<std::mutex> lock(m_feedMutex);
+        targets = m_feedTargets;
+    }
+    for (const auto& target : targets)
+        target->push(buffer);
+}
+
+void GstRtcEngine::onCaptureError(const QString& error)
+{
+    if (!m_capture)
+        return;
+    const QString deviceId = m_capture->deviceId();
+    log(QStringLiteral("capture of %1 failed: %2").arg(deviceId, error));
+    m_capture->stop();
+    m_capture.reset();
+    const QByteArray idBytes = deviceId.toUtf8();
+    notify([idBytes](IRtcEngineEventHandler* handler) {
+        handler->onLocalAudioStateChanged(kLocalAudioFailed, kLocalAudioErrorRecordingFailure);
+        handler->onError(kSdkErrorAudioCaptureFailed, "audio capture failed");
+        handler->onAudioDeviceStateChanged(idBytes.constData(), 0, 8);
+    });
+}
+
+void GstRtcEngine::updateFeedTargets()
+{
+    std::vector<std::shared_ptr<GstFedPipeline>> targets;
+    for (const RelayEntry& entry : qAsConst(m_relays)) {
+        if (entry.state != RelayState::Failed)
+            targets.push_back(entry.relay);
+    }
+    if (m_recorder)
+        targets.push_back(m_recorder);
+    std::lock_guard<std::mutex> lock(m_feedMutex);
+    m_feedTargets.swap(targets);
+}
+
+void GstRtcEngine::stopRelay(const QString& url, bool report)
+{
+    auto it = m_relays.find(url);
+    if (it == m_relays.end())
+        return;
+    std::shared_ptr<GstRelay> relay = it->relay;
+    m_relays.erase(it);
+    updateFeedTargets();
+    relay->stop(1000);
+    m_doneFlvBytes += relay->flvBytes();
+    m_doneAacBytes += relay->aacBytes();
+    log(QStringLiteral("relay to %1 stopped after %2 bytes").arg(url).arg(relay->flvBytes()));
+    if (report) {
+        const QByteArray bytes = url.toUtf8();
+        notify([bytes](IRtcEngineEventHandler* handler) {
+            handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateIdle, kRtmpErrorOk);
+            handler->onStreamUnpublished(bytes.constData());
+        });
+    }
+    if (m_relays.isEmpty()) {
+        m_loop.removeTimer(m_pollTimer);
+        m_pollTimer = 0;
+    }
+}
+
+int GstRtcEngine::relayErrorCode(const QString& error, bool wasRunning) const
+{
+    if (wasRunning)
+        return kRtmpErrorConnectionLost;
+    if (error.contains(QLatin1String("refused"), Qt::CaseInsensitive) ||
+        error.contains(QLatin1String("resolve"), Qt::CaseInsensitive) ||
+        error.contains(QLatin1String("timed out"), Qt::CaseInsensitive) ||
+        error.contains(QLatin1String("connect"), Qt::CaseInsensitive))
+        return kRtmpErrorConnectionFailed;
+    return kRtmpErrorServerRejected;
+}
+
+void GstRtcEngine::onRelayError(const QString& url, const std::shared_ptr<GstRelay>& relay,
+                                const QString& error)
+{
+    auto it = m_relays.find(url);
+    if (it == m_relays.end() || it->relay != relay || it->state == RelayState::Failed)
+        return;
+    const bool wasRunning = it->state == RelayState::Running;
+    it->state = RelayState::Failed;
+    updateFeedTargets();
+    const int code = relayErrorCode(error, wasRunning);
+    log(QStringLiteral("relay to %1 failed (code %2): %3").arg(url).arg(code).arg(error));
+    const QByteArray bytes = url.toUtf8();
+    notify([bytes, code, wasRunning](IRtcEngineEventHandler* handler) {
+        handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateFailure, code);
+        if (!wasRunning)
+            handler->onStreamPublished(bytes.constData(), code);
+    });
+}
+
+void GstRtcEngine::pollRelays()
+{
+    for (auto it = m_relays.begin(); it != m_relays.end(); ++it) {
+        if (it->state != RelayState::Connecting || !it->relay->isConnected())
+            continue;
+        it->state = RelayState::Running;
+        log(QStringLiteral("relay to %1 running").arg(it.key()));
+        const QByteArray bytes = it.key().toUtf8();
+        notify([bytes](IRtcEngineEventHandler* handler) {
+            handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateRunning, kRtmpErrorOk);
+            handler->onStreamPublished(bytes.constData(), kRtmpErrorOk);
+        });
+    }
+}
+
+RtcStats GstRtcEngine::currentStats(unsigned int intervalMs)
+{
+    RtcStats stats;
+    uint64_t flv = m_doneFlvBytes;
+    uint64_t aac = m_doneAacBytes;
+    for (const RelayEntry& entry : qAsConst(m_relays)) {
+        flv += entry.relay->flvBytes();
+        aac += entry.relay->aacBytes();
+    }
+    const unsigned int interval = qMax(1u, intervalMs);
+    stats.duration = static_cast<unsigned int>(m_joinClock.elapsed() / 1000);
+    stats.txBytes = static_cast<unsigned int>(flv);
+    stats.txAudioBytes = static_cast<unsigned int>(aac);
+    // bytes * 8 / ms is kbit/s
+    stats.txKBitRate =
+        static_cast<unsigned short>(qMin<uint64_t>(65535, (flv - m_lastFlvBytes) * 8 / interval));
+    stats.txAudioKBitRate =
+        static_cast<unsigned short>(qMin<uint64_t>(65535, (aac - m_lastAacBytes) * 8 / interval));
+    stats.userCount = 1;
+
+    const long cpuUs = processCpuMicroseconds();
+    const int cores = qMax(1, QThread::idealThreadCount());
+    stats.cpuAppUsage = 100.0 * static_cast<double>(cpuUs - m_lastCpuAppUs) / (interval * 1000.0) / cores;
+    unsigned long long total = 0;
+    unsigned long long idle = 0;
+    if (machineCpu(total, idle) && total > m_lastCpuTotal) {
+        stats.cpuTotalUsage = 100.0 * (1.0 - static_cast<double>(idle - m_lastCpuIdle) /
+                                                 static_cast<double>(total - m_lastCpuTotal));
+        m_lastCpuTotal = total;
+        m_lastCpuIdle = idle;
+    }
+    m_lastCpuAppUs = cpuUs;
+    m_lastFlvBytes = flv;
+    m_lastAacBytes = aac;
+    return stats;
+}
+
+void GstRtcEngine::reportStatistics()
+{
+    if (!m_joined)
+        return;
+    const unsigned int intervalMs = static_cast<unsigned int>(qMax<qint64>(1, m_statsClock.restart()));
+    const RtcStats stats = currentStats(intervalMs);
+
+    LocalAudioStats local;
+    local.numChannels = GstFedPipeline::kChannels;
+    local.sentSampleRate = GstFedPipeline::kSampleRate;
+    local.sentBitrate = stats.txAudioKBitRate;
+
+    const int peak = m_capture ? m_capture->takePeak() : 0;
+    AudioVolumeInfo speaker;
+    speaker.uid = 0; // the local user
+    speaker.volume = static_cast<unsigned int>(std::lround(peak * 255.0 / 32768.0));
+    speaker.vad = speaker.volume >= 8 ? 1 : 0;
+    const int totalVolume = static_cast<int>(speaker.volume);
+
+    int txQuality = 0; // unknown: nothing is sent
+    bool anyFailed = false;
+    bool allRunning = !m_relays.isEmpty();
+    for (const RelayEntry& entry : qAsConst(m_relays)) {
+        anyFailed = anyFailed || entry.state == RelayState::Failed;
+        allRunning = allRunning && entry.state == RelayState::Running;
+    }
+    if (anyFailed)
+        txQuality = 6; // down
+    else if (allRunning)
+        txQuality = 1; // excellent
+    if (!m_capture)
+        txQuality = anyFailed ? 6 : 0;
+
+    notify([stats, local, speaker, totalVolume, txQuality](IRtcEngineEventHandler* handler) {
+        handler->onRtcStats(stats);
+        handler->onLocalAudioStats(local);
+        handler->onAudioVolumeIndication(&speaker, 1, totalVolume);
+        handler->onNetworkQuality(0, txQuality, 0);
+    });
 }
 
 } // namespace rtc

@@ -64,16 +64,11 @@ enum RtmpStreamingState : int
 enum RtmpStreamingError : int
 {
     kRtmpErrorOk = 0,
-    kRtmpErrorInvalidParameters = 1,
-    kRtmpErrorEncryptedStreamNotAllowed = 2,
-    kRtmpErrorConnectionTimeout = 3,
-    kRtmpErrorInternalServerError = 4, // the server refused or closed the connection
-    kRtmpErrorRtmpServerError = 5,
-    kRtmpErrorTooOften = 6,
-    kRtmpErrorReachLimit = 7,
-    kRtmpErrorNotAuthorized = 8,
-    kRtmpErrorStreamNotFound = 9,
-    kRtmpErrorFormatNotSupported = 10,
+    kRtmpErrorInvalidUrl = 1,       // empty or not rtmp://host/application/stream
+    kRtmpErrorConnectionFailed = 2, // nothing listening, unknown host, no answer
+    kRtmpErrorServerRejected = 3,   // the server answered but refused the stream
+    kRtmpErrorConnectionLost = 4,   // the server closed or dropped a running stream
+    kRtmpErrorInternal = 5,         // the encoder or muxer could not be set up
 };
 
 // States and errors of onLocalAudioStateChanged.

@@ -1,0 +1,177 @@
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+
+#include "rtc/sdk/GstCapture.h"
+
+#include "rtc/sdk/GstFedPipeline.h"
+#include "rtc/sdk/SdkEventLoop.h"
+
+#include <cstdlib>
+
+namespace agora {
+namespace rtc {
+
+namespace {
+// 40 ms reads keep the per-buffer cost low; 400 ms of device buffer rides out scheduling hiccups.
+constexpr gint64 kLatencyTimeUs = 40000;
+constexpr gint64 kBufferTimeUs = 400000;
+
+int peakOf(GstBuffer* buffer)
+{
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return 0;
+    const auto* samples = reinterpret_cast<const gint16*>(map.data);
+    const gsize count = map.size / sizeof(gint16);
+    int peak = 0;
+    for (gsize i = 0; i < count; ++i) {
+        const int value = std::abs(static_cast<int>(samples[i]));
+        if (value > peak)
+            peak = value;
+    }
+    gst_buffer_unmap(buffer, &map);
+    return peak;
+}
+} // namespace
+
+GstCapture::GstCapture(SdkEventLoop& loop) : m_loop(loop) {}
+
+GstCapture::~GstCapture()
+{
+    stop();
+}
+
+bool GstCapture::start(const QString& deviceId, double volume, bool muted, QString& error)
+{
+    stop();
+    m_failed = false;
+    m_deviceId = deviceId;
+    GError* parseError = nullptr;
+    GstElement* pipeline = gst_parse_launch(
+        "pulsesrc name=src client-name=Tavio ! audioconvert ! audioresample ! "
+        "audio/x-raw,format=S16LE,layout=interleaved,rate=48000,channels=2,channel-mask=(bitmask)0x3 ! "
+        "volume name=vol ! "
+        "appsink name=sink sync=false max-buffers=16 drop=true",
+        &parseError);
+    if (!pipeline || parseError) {
+        error = QString::fromUtf8(parseError ? parseError->message : "cannot build the capture");
+        g_clear_error(&parseError);
+        if (pipeline)
+            gst_object_unref(pipeline);
+        return false;
+    }
+    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    g_object_set(src, "latency-time", kLatencyTimeUs, "buffer-time", kBufferTimeUs, nullptr);
+    if (!deviceId.isEmpty())
+        g_object_set(src, "device", deviceId.toUtf8().constData(), nullptr);
+    gst_object_unref(src);
+
+    m_volume = gst_bin_get_by_name(GST_BIN(pipeline), "vol");
+    g_object_set(m_volume, "volume", volume, "mute", muted ? TRUE : FALSE, nullptr);
+
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    GstAppSinkCallbacks callbacks = {};
+    callbacks.new_sample = [](GstAppSink* appsink, gpointer self) -> GstFlowReturn {
+        return static_cast<GstFlowReturn>(onNewSample(GST_ELEMENT(appsink), self));
+    };
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+    gst_object_unref(sink);
+
+    m_pipeline = pipeline;
+    GstBus* bus = gst_element_get_bus(pipeline);
+    m_watch = m_loop.addBusWatch(bus, [this](GstMessage* message) { handleMessage(message); });
+
+    m_running = true;
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+        error = message ? gstErrorText(message) : QStringLiteral("the capture does not start");
+        if (message)
+            gst_message_unref(message);
+        gst_object_unref(bus);
+        stop();
+        return false;
+    }
+    // A source that cannot open its device fails within the state change to PAUSED; wait for
+    // that (bounded) so that the caller gets the failure as a result, not as a later callback.
+    GstState state = GST_STATE_NULL;
+    if (gst_element_get_state(pipeline, &state, nullptr, 3 * GST_SECOND) == GST_STATE_CHANGE_FAILURE) {
+        GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+        error = message ? gstErrorText(message) : QStringLiteral("the capture does not start");
+        if (message)
+            gst_message_unref(message);
+        gst_object_unref(bus);
+        stop();
+        return false;
+    }
+    gst_object_unref(bus);
+    return true;
+}
+
+void GstCapture::stop()
+{
+    m_running = false;
+    SdkEventLoop::removeWatch(m_watch);
+    m_watch = nullptr;
+    if (m_pipeline) {
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        gst_object_unref(m_pipeline);
+        m_pipeline = nullptr;
+    }
+    if (m_volume) {
+        gst_object_unref(m_volume);
+        m_volume = nullptr;
+    }
+}
+
+void GstCapture::setVolume(double volume)
+{
+    if (m_volume)
+        g_object_set(m_volume, "volume", volume, nullptr);
+}
+
+void GstCapture::setMuted(bool muted)
+{
+    if (m_volume)
+        g_object_set(m_volume, "mute", muted ? TRUE : FALSE, nullptr);
+}
+
+int GstCapture::takePeak()
+{
+    return m_peak.exchange(0);
+}
+
+int GstCapture::onNewSample(GstElement* sink, void* data)
+{
+    auto* self = static_cast<GstCapture*>(data);
+    GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink));
+    if (!sample)
+        return GST_FLOW_EOS;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    if (buffer) {
+        self->m_frames += gst_buffer_get_size(buffer) / GstFedPipeline::kBytesPerFrame;
+        const int peak = peakOf(buffer);
+        int previous = self->m_peak.load();
+        while (peak > previous && !self->m_peak.compare_exchange_weak(previous, peak)) {
+        }
+        if (self->onBuffer)
+            self->onBuffer(buffer);
+    }
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
+void GstCapture::handleMessage(GstMessage* message)
+{
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR || m_failed.load())
+        return;
+    m_failed = true;
+    m_running = false;
+    const QString text = gstErrorText(message);
+    if (m_pipeline)
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    if (onError)
+        onError(text);
+}
+
+} // namespace rtc
+} // namespace agora

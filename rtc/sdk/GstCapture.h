@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+typedef struct _GstElement GstElement;
+typedef struct _GstBuffer GstBuffer;
+typedef struct _GstMessage GstMessage;
+typedef struct _GSource GSource;
+
+namespace agora {
+namespace rtc {
+
+class SdkEventLoop;
+
+// Capture of one PulseAudio source, converted to S16LE 48 kHz stereo, with live volume and
+// mute (mute is digital silence: the data keeps flowing).
+class GstCapture
+{
+public:
+    explicit GstCapture(SdkEventLoop& loop);
+    ~GstCapture();
+
+    GstCapture(const GstCapture&) = delete;
+    GstCapture& operator=(const GstCapture&) = delete;
+
+    // Each captured buffer, on GStreamer's streaming thread (do not block, do not stop the capture
+    // from here).
+    std::function<void(GstBuffer* buffer)> onBuffer;
+    // A failure after a successful start (device gone, server gone), on the SDK thread, once.
+    std::function<void(const QString& error)> onError;
+
+    // An empty device id captures the sound server's default source. On the SDK thread.
+    bool start(const QString& deviceId, double volume, bool muted, QString& error);
+    void stop();
+    bool isRunning() const { return m_running.load(); }
+    QString deviceId() const { return m_deviceId; }
+
+    void setVolume(double volume);
+    void setMuted(bool muted);
+
+    // Highest absolute sample (0..32768) since the last call; resets it.
+    int takePeak();
+    uint64_t capturedFrames() const { return m_frames.load(); }
+    uint64_t capturedBytes() const { return m_frames.load() * 4; }
+
+private:
+    static int onNewSample(GstElement* sink, void* self);
+    void handleMessage(GstMessage* message);
+
+    SdkEventLoop& m_loop;
+    GstElement* m_pipeline = nullptr;
+    GstElement* m_volume = nullptr;
+    GSource* m_watch = nullptr;
+    QString m_deviceId;
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_failed{false};
+    std::atomic<int> m_peak{0};
+    std::atomic<uint64_t> m_frames{0};
+};
+
+} // namespace rtc
+} // namespace agora

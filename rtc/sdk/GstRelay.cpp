@@ -1,0 +1,133 @@
+#include <gst/gst.h>
+
+#include "rtc/sdk/GstRelay.h"
+
+#include <QUrl>
+
+namespace agora {
+namespace rtc {
+
+namespace {
+
+GstPadProbeReturn countBytes(GstPad*, GstPadProbeInfo* info, gpointer counter)
+{
+    auto* bytes = static_cast<std::atomic<uint64_t>*>(counter);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) {
+        *bytes += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+    } else if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        for (guint i = 0; i < gst_buffer_list_length(list); ++i)
+            *bytes += gst_buffer_get_size(gst_buffer_list_get(list, i));
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+bool addCounter(GstElement* pipeline, const char* element, const char* pad, std::atomic<uint64_t>* counter)
+{
+    GstElement* found = gst_bin_get_by_name(GST_BIN(pipeline), element);
+    if (!found)
+        return false;
+    GstPad* target = gst_element_get_static_pad(found, pad);
+    gst_object_unref(found);
+    if (!target)
+        return false;
+    gst_pad_add_probe(
+        target, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        countBytes, counter, nullptr);
+    gst_object_unref(target);
+    return true;
+}
+
+} // namespace
+
+GstRelay::GstRelay(SdkEventLoop& loop, const QString& url) : GstFedPipeline(loop), m_url(url) {}
+
+GstRelay::~GstRelay()
+{
+    stop(0);
+    if (m_sink)
+        gst_object_unref(m_sink);
+}
+
+QString GstRelay::encoderName()
+{
+    for (const char* name : {"voaacenc", "avenc_aac"}) {
+        GstElementFactory* factory = gst_element_factory_find(name);
+        if (factory) {
+            gst_object_unref(factory);
+            return QString::fromLatin1(name);
+        }
+    }
+    return QString();
+}
+
+bool GstRelay::isValidUrl(const QString& url)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.scheme() != QLatin1String("rtmp") || parsed.host().isEmpty())
+        return false;
+    // application and stream name
+    const QStringList parts = parsed.path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.size() < 2)
+        return false;
+    for (const QChar c : url) {
+        if (c.unicode() < 0x21 || c.unicode() == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+bool GstRelay::start(QString& error)
+{
+    const QString encoder = encoderName();
+    if (encoder.isEmpty()) {
+        error = QStringLiteral("no AAC encoder available");
+        return false;
+    }
+    // Bigger encoder frames are not possible for AAC (1024 samples); what keeps the cost down is
+    // the capture's 40 ms buffers and no conversion stage: the encoder takes S16LE directly.
+    const QString description =
+        QStringLiteral("appsrc name=src ! %1 name=enc ! aacparse name=parse ! "
+                       "flvmux name=mux streamable=true ! rtmp2sink name=sink sync=false")
+            .arg(encoder);
+    return GstFedPipeline::start(description, error);
+}
+
+bool GstRelay::configure(GstElement* pipeline, QString& error)
+{
+    GstElement* encoder = gst_bin_get_by_name(GST_BIN(pipeline), "enc");
+    if (encoder) {
+        g_object_set(encoder, "bitrate", kBitrate, nullptr);
+        gst_object_unref(encoder);
+    }
+    m_sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    if (!m_sink) {
+        error = QStringLiteral("no RTMP sink");
+        return false;
+    }
+    // Set as a property, never through the pipeline text: the address comes from outside.
+    g_object_set(m_sink, "location", m_url.toUtf8().constData(), nullptr);
+    if (!addCounter(pipeline, "parse", "src", &m_aacBytes) ||
+        !addCounter(pipeline, "sink", "sink", &m_flvBytes)) {
+        error = QStringLiteral("cannot count the relay's bytes");
+        return false;
+    }
+    return true;
+}
+
+bool GstRelay::isConnected() const
+{
+    if (!m_sink || !isRunning() || m_flvBytes.load() == 0)
+        return false;
+    GstStructure* stats = nullptr;
+    g_object_get(m_sink, "stats", &stats, nullptr);
+    if (!stats)
+        return false;
+    guint64 received = 0;
+    gst_structure_get_uint64(stats, "in-bytes-total", &received);
+    gst_structure_free(stats);
+    return received > 0;
+}
+
+} // namespace rtc
+} // namespace agora

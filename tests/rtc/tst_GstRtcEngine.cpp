@@ -1,0 +1,455 @@
+// The real media backend against real peers: PulseAudio (null sink playing a 1 kHz tone) and
+// nginx with the RTMP module recording every stream.
+#include "rtc/sdk/IRtcEngine.h"
+#include "rtc/sdk/ScriptedRtcBackend.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtEndian>
+#include <QtTest>
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+
+using namespace agora::rtc;
+
+namespace {
+
+struct Event
+{
+    QString name;
+    QString text;
+    int a = 0;
+    int b = 0;
+    RtcStats stats;
+    Qt::HANDLE thread = nullptr;
+};
+
+// Records every callback of interest with the thread it came from.
+class RecordingHandler : public IRtcEngineEventHandler
+{
+public:
+    void onError(int err, const char* msg) override
+    {
+        add("onError", QString::fromLatin1(msg ? msg : ""), err);
+    }
+    void onJoinChannelSuccess(const char* channel, unsigned int uid, int) override
+    {
+        add("onJoinChannelSuccess", QString::fromLatin1(channel), static_cast<int>(uid));
+    }
+    void onLeaveChannel(const RtcStats& stats) override
+    {
+        Event e = make("onLeaveChannel");
+        e.stats = stats;
+        push(e);
+    }
+    void onRtcStats(const RtcStats& stats) override
+    {
+        Event e = make("onRtcStats");
+        e.stats = stats;
+        push(e);
+    }
+    void onLocalAudioStats(const LocalAudioStats& stats) override
+    {
+        add("onLocalAudioStats", QString(), stats.numChannels, stats.sentSampleRate);
+    }
+    void onAudioVolumeIndication(const AudioVolumeInfo* speakers, unsigned int count, int total) override
+    {
+        add("onAudioVolumeIndication", QString(), static_cast<int>(count),
+            count ? static_cast<int>(speakers[0].volume) : total);
+    }
+    void onNetworkQuality(unsigned int, int tx, int rx) override
+    {
+        add("onNetworkQuality", QString(), tx, rx);
+    }
+    void onLocalAudioStateChanged(int state, int error) override
+    {
+        add("onLocalAudioStateChanged", QString(), state, error);
+    }
+    void onFirstLocalAudioFrame(int elapsed) override { add("onFirstLocalAudioFrame", QString(), elapsed); }
+    void onRtmpStreamingStateChanged(const char* url, int state, int code) override
+    {
+        add("onRtmpStreamingStateChanged", QString::fromLatin1(url), state, code);
+    }
+
+    QList<Event> events(const QString& name = QString()) const
+    {
+        QMutexLocker lock(&m_mutex);
+        QList<Event> found;
+        for (const Event& e : m_events) {
+            if (name.isEmpty() || e.name == name)
+                found.append(e);
+        }
+        return found;
+    }
+    int count() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_events.size();
+    }
+    // Waits (processing Qt events) until an event matches.
+    bool waitFor(const std::function<bool(const Event&)>& match, int timeoutMs) const
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            for (const Event& e : events()) {
+                if (match(e))
+                    return true;
+            }
+            QTest::qWait(50);
+        }
+        return false;
+    }
+    bool waitForRtmpState(const QString& url, int state, int timeoutMs, int* code = nullptr) const
+    {
+        const bool found = waitFor(
+            [&](const Event& e) {
+                return e.name == "onRtmpStreamingStateChanged" && e.text == url && e.a == state;
+            },
+            timeoutMs);
+        if (found && code) {
+            for (const Event& e : events("onRtmpStreamingStateChanged")) {
+                if (e.text == url && e.a == state)
+                    *code = e.b;
+            }
+        }
+        return found;
+    }
+
+private:
+    Event make(const char* name)
+    {
+        Event e;
+        e.name = QString::fromLatin1(name);
+        e.thread = QThread::currentThreadId();
+        return e;
+    }
+    void add(const char* name, const QString& text, int a = 0, int b = 0)
+    {
+        Event e = make(name);
+        e.text = text;
+        e.a = a;
+        e.b = b;
+        push(e);
+    }
+    void push(const Event& e)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_events.append(e);
+    }
+
+    mutable QMutex m_mutex;
+    QList<Event> m_events;
+};
+
+// The engine with its handler, released through the static release like the wrapper does.
+struct EngineFixture
+{
+    RecordingHandler handler;
+    IRtcEngine* engine = nullptr;
+
+    EngineFixture()
+    {
+        engine = createAgoraRtcEngine();
+        RtcEngineContext context;
+        context.eventHandler = &handler;
+        context.appId = "5e0c7b21d94a4f6e8a13c2b7f0d96e48";
+        initResult = engine->initialize(context);
+    }
+    ~EngineFixture() { release(); }
+    void release()
+    {
+        if (engine) {
+            IRtcEngine::release(false);
+            engine = nullptr;
+        }
+    }
+    int setLogFile() { return engine->setLogFile("sdk.log"); }
+    int setParameters(const char* text)
+    {
+        void* inter = nullptr;
+        if (engine->queryInterface(kInterfaceEngineParameter, &inter) != 0)
+            return -100;
+        auto* parameters = static_cast<IRtcEngineParameter*>(inter);
+        const int result = parameters->setParameters(text);
+        parameters->release();
+        return result;
+    }
+    QList<QPair<QString, QString>> devices()
+    {
+        QList<QPair<QString, QString>> list;
+        void* inter = nullptr;
+        if (engine->queryInterface(kInterfaceAudioDeviceManager, &inter) != 0)
+            return list;
+        auto* manager = static_cast<IAudioDeviceManager*>(inter);
+        IAudioDeviceCollection* collection = manager->enumerateRecordingDevices();
+        for (int i = 0; collection && i < collection->getCount(); ++i) {
+            char name[kMaxDeviceIdLength] = {};
+            char id[kMaxDeviceIdLength] = {};
+            if (collection->getDevice(i, name, id) == 0)
+                list.append(qMakePair(QString::fromUtf8(name), QString::fromUtf8(id)));
+        }
+        if (collection)
+            collection->release();
+        manager->release();
+        return list;
+    }
+    int selectDevice(const QString& id)
+    {
+        void* inter = nullptr;
+        if (engine->queryInterface(kInterfaceAudioDeviceManager, &inter) != 0)
+            return -100;
+        auto* manager = static_cast<IAudioDeviceManager*>(inter);
+        const int result = manager->setRecordingDevice(id.toUtf8().constData());
+        manager->release();
+        return result;
+    }
+
+    int initResult = -100;
+};
+
+// Decoded PCM of a recording: 48 kHz stereo S16LE.
+QByteArray decodeToPcm(const QString& path)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                  QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-ac"), QStringLiteral("2"),
+                  QStringLiteral("-ar"), QStringLiteral("48000"), QStringLiteral("-")});
+    if (!ffmpeg.waitForFinished(60000))
+        return QByteArray();
+    return ffmpeg.readAllStandardOutput();
+}
+
+// RMS level in dBFS of [fromS, toS) of the PCM; -200 for digital silence.
+double levelDb(const QByteArray& pcm, double fromS, double toS)
+{
+    const int bytesPerSecond = 48000 * 4;
+    const int from = qBound(0, static_cast<int>(fromS * bytesPerSecond) & ~3, pcm.size());
+    const int to = qBound(0, static_cast<int>(toS * bytesPerSecond) & ~3, pcm.size());
+    double sum = 0;
+    qint64 n = 0;
+    for (int i = from; i + 1 < to; i += 2) {
+        const double v = qFromLittleEndian<qint16>(pcm.constData() + i) / 32768.0;
+        sum += v * v;
+        ++n;
+    }
+    if (n == 0 || sum == 0)
+        return -200;
+    return 10 * std::log10(sum / n);
+}
+
+QString probe(const QString& path, const QString& entries)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"), entries,
+                   QStringLiteral("-of"), QStringLiteral("default=nw=1"), path});
+    ffprobe.waitForFinished(30000);
+    return QString::fromUtf8(ffprobe.readAllStandardOutput());
+}
+
+bool pactl(const QStringList& arguments, QString* output = nullptr)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+        return false;
+    if (output)
+        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+// A TCP proxy in front of the RTMP server whose connections the test can cut.
+class CuttableProxy : public QObject
+{
+public:
+    explicit CuttableProxy(quint16 targetPort) : m_targetPort(targetPort)
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* client = m_server.nextPendingConnection()) {
+                auto* upstream = new QTcpSocket(client);
+                upstream->connectToHost(QHostAddress::LocalHost, m_targetPort);
+                connect(client, &QTcpSocket::readyRead, upstream,
+                        [client, upstream] { upstream->write(client->readAll()); });
+                connect(upstream, &QTcpSocket::readyRead, client,
+                        [client, upstream] { client->write(upstream->readAll()); });
+                connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+                m_clients.append(client);
+            }
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    void cut()
+    {
+        for (QTcpSocket* client : qAsConst(m_clients)) {
+            if (client)
+                client->abort();
+        }
+        m_server.close();
+    }
+
+private:
+    quint16 m_targetPort = 0;
+    QTcpServer m_server;
+    QList<QPointer<QTcpSocket>> m_clients;
+};
+
+} // namespace
+
+class tst_GstRtcEngine : public QObject
+{
+    Q_OBJECT
+
+private:
+    bool havePeers()
+    {
+        return !TestEnv::peer("PULSE_SERVER").isEmpty() && !TestEnv::peer("TAVIO_RTMP_URL_BASE").isEmpty();
+    }
+    QString streamUrl(const QString& name) const
+    {
+        return TestEnv::peer("TAVIO_RTMP_URL_BASE") + QLatin1Char('/') + name;
+    }
+    QString recordingOf(const QString& name) const
+    {
+        return QDir(TestEnv::peer("TAVIO_RTMP_RECORD_DIR")).filePath(name + QStringLiteral(".flv"));
+    }
+    QString uniqueName(const char* what) const
+    {
+        return QStringLiteral("%1_%2_%3")
+            .arg(QLatin1String(what))
+            .arg(QCoreApplication::applicationPid())
+            .arg(QDateTime::currentMSecsSinceEpoch());
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        ScriptedRtcBackend::setEnabled(false);
+        if (!havePeers()) {
+            if (TestEnv::peersRequired())
+                QFAIL("PulseAudio and the RTMP server are required but not running");
+            QSKIP("no PulseAudio / RTMP peers (run through scripts/test.sh)");
+        }
+    }
+
+    void devicesListStableIdsWithTheDefaultFirstAndMarked()
+    {
+        EngineFixture f;
+        QCOMPARE(f.initResult, 0);
+        const auto devices = f.devices();
+        QVERIFY(!devices.isEmpty());
+        QCOMPARE(devices.first().second, TestEnv::peer("TAVIO_PULSE_SOURCE"));
+        QVERIFY(devices.first().first.contains(QLatin1String("default"), Qt::CaseInsensitive));
+        QCOMPARE(f.selectDevice(devices.first().second), 0);
+        QVERIFY(f.selectDevice(QStringLiteral("no.such.source")) < 0);
+        QVERIFY(f.selectDevice(QString()) < 0);
+    }
+
+    void relayCarriesAacStereo48kWithLiveVolumeAndMute()
+    {
+        ScopedWorkDirHolder work;
+        EngineFixture f;
+        QCOMPARE(f.setLogFile(), 0);
+        QCOMPARE(f.setParameters("{\"che.audio.specify.codec\":\"HEAAC_2ch\"}"), 0);
+        QCOMPARE(f.engine->joinChannel("", "room", nullptr, 1234), 0);
+        QVERIFY(f.handler.waitFor(
+            [](const Event& e) { return e.name == "onJoinChannelSuccess" && e.a == 1234; }, 3000));
+        QVERIFY(f.handler.events("onJoinChannelSuccess").first().thread != QThread::currentThreadId());
+
+        const QString name = uniqueName("levels");
+        const QString url = streamUrl(name);
+        QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
+        QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateConnecting, 2000));
+        QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateRunning, 5000));
+        // Same address twice while it runs: refused.
+        QVERIFY(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false) < 0);
+
+        // Stream time: 0-3 s at 100, 3-6 s at 50, 6-9 s muted, then 100 again.
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(3000);
+        QCOMPARE(f.engine->adjustRecordingSignalVolume(50), 0);
+        QTest::qWait(3000);
+        QCOMPARE(f.engine->muteLocalAudioStream(true), 0);
+        QTest::qWait(3000);
+        QCOMPARE(f.engine->muteLocalAudioStream(false), 0);
+        QCOMPARE(f.engine->adjustRecordingSignalVolume(100), 0);
+        QTest::qWait(3000);
+        QVERIFY(f.engine->adjustRecordingSignalVolume(401) < 0);
+        QVERIFY(f.engine->adjustRecordingSignalVolume(-1) < 0);
+
+        // Periodic statistics with real counts, from the SDK's thread.
+        const QList<Event> stats = f.handler.events("onRtcStats");
+        QVERIFY(stats.size() >= 3);
+        QVERIFY(stats.last().stats.txBytes > 100000);
+        QVERIFY(stats.last().stats.txAudioBytes > 100000);
+        QVERIFY(stats.last().stats.txAudioKBitRate > 60);
+        QVERIFY(stats.last().thread != QThread::currentThreadId());
+        QVERIFY(!f.handler.events("onLocalAudioStats").isEmpty());
+        QCOMPARE(f.handler.events("onLocalAudioStats").last().a, 2);
+        QCOMPARE(f.handler.events("onLocalAudioStats").last().b, 48000);
+        int loudest = 0;
+        for (const Event& e : f.handler.events("onAudioVolumeIndication"))
+            loudest = qMax(loudest, e.b);
+        QVERIFY2(loudest > 50, qPrintable(QString::number(loudest)));
+
+        QCOMPARE(f.engine->removePublishStreamUrl(url.toUtf8().constData()), 0);
+        QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateIdle, 2000));
+        QVERIFY(f.engine->removePublishStreamUrl(url.toUtf8().constData()) < 0);
+        QCOMPARE(f.engine->leaveChannel(), 0);
+        QVERIFY(f.handler.waitFor([](const Event& e) { return e.name == "onLeaveChannel"; }, 3000));
+        QVERIFY(f.handler.events("onLeaveChannel").first().stats.txBytes > 100000);
+        f.release();
+
+        // The SDK's own log.
+        const QString log = TestEnv::readText(work.logPath());
+        QVERIFY2(log.contains(QLatin1String("HE-AAC is not available")), qPrintable(log));
+        QCOMPARE(log.count(QLatin1String("HE-AAC")), 1);
+        QVERIFY(log.contains(QLatin1String("joined channel room")));
+
+        // What the server recorded.
+        const QString recording = recordingOf(name);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recording).size() > 100000, 5000);
+        QCOMPARE(
+            probe(recording, QStringLiteral("stream=codec_type,codec_name,profile,sample_rate,channels")),
+            QStringLiteral("codec_name=aac\nprofile=LC\ncodec_type=audio\nsample_rate=48000\nchannels=2\n"));
+        const QByteArray pcm = decodeToPcm(recording);
+        const double seconds = pcm.size() / (48000.0 * 4);
+        QVERIFY2(seconds > 11.0, qPrintable(QString::number(seconds)));
+        // Windows inside each phase, clear of the switching moments.
+        const double full = levelDb(pcm, 0.8, 2.6);
+        const double half = levelDb(pcm, 3.8, 5.6);
+        const double muted = levelDb(pcm, 6.8, 8.6);
+        const double again = levelDb(pcm, 9.8, 11.0);
+        const QString levels =
+            QStringLiteral("full %1 half %2 muted %3 again %4").arg(full).arg(half).arg(muted).arg(again);
+        qInfo("%s", qPrintable(levels));
+        QVERIFY2(full > -30, qPrintable(levels));
+        QVERIFY2(std::fabs((full - half) - 6.0) < 1.5, qPrintable(levels));
+        QVERIFY2(muted < -80, qPrintable(levels));
+        QVERIFY2(std::fabs(again - full) < 1.5, qPrintable(levels));
+    }
+
+private:
+    struct ScopedWorkDirHolder
+    {
+        TestEnv::ScopedWorkDir dir;
+        QString logPath() const { return dir.path() + QStringLiteral("/sdk.log"); }
+    };
+};
+
+QTEST_MAIN(tst_GstRtcEngine)
+#include "tst_GstRtcEngine.moc"
