@@ -75,6 +75,9 @@ bool flag(const QString& text)
 
 LocalServer::LocalServer(ServiceState& state) : m_state(state)
 {
+    // An idle keep-alive connection holds a worker until this runs out, and stopping waits for the
+    // workers: keep it short so that a signal stops the program at once.
+    m_server.set_keep_alive_timeout(1);
     setupRoutes();
 }
 
@@ -188,8 +191,10 @@ void LocalServer::handlePush(const httplib::Request& req, httplib::Response& res
     m_state.recordCall(call);
 
     const ServiceState::Fault fault = m_state.fault();
-    if (fault.delayMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(fault.delayMs));
+    // Slept in slices so that stopping does not wait for a long injected delay.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault.delayMs);
+    while (std::chrono::steady_clock::now() < until && m_server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (fault.mode == QLatin1String("error500")) {
         sendJson(res, ServiceState::envelope(500, QStringLiteral("injected failure")), 500);
         return;
