@@ -327,6 +327,8 @@ void MuVoicePanel::showStateTexts(int state)
 
 void MuVoicePanel::sltPushButton()
 {
+    if (m_exiting)
+        return; // the panel is being left; the press would act on a session that is going
     BusyScope busy(m_busyDepth);
     m_pushButton->setEnabled(false);
     switch (m_pushState) {
@@ -606,7 +608,7 @@ void MuVoicePanel::handleHeartbeatFailure(int code, const QString& msg)
 
 void MuVoicePanel::sltMute()
 {
-    if (m_micBanned || !m_engine)
+    if (m_micBanned || !m_engine || m_exiting)
         return;
     toggleMute();
 }

@@ -807,6 +807,28 @@ void tst_MuVoicePanel::closeDuringSlowServiceCall()
     QVERIFY(!m_panel->messageBox()->isVisible());
     QVERIFY(m_login->isVisible());
     QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 0);
+    // The start that the service granted meanwhile is taken back.
+    QCOMPARE(m_service->queries("changeLiveStatus").size(), 2);
+    QCOMPARE(m_service->lastValue("changeLiveStatus", "liveStatus"), QStringLiteral("2"));
+
+    // While leaving waits for the service, presses on push, mute and close do nothing.
+    m_service->setDelayMs("changeLiveStatus", 0);
+    startSession();
+    goToPushing();
+    m_service->setDelayMs("changeLiveStatus", 300);
+    ScriptedRtcBackend::clearCalls();
+    QTimer::singleShot(50, this, [this]() {
+        press("pushButton_push");
+        press("pushButton_mute");
+        press("pushButton_close");
+    });
+    press("pushButton_close");
+    QCOMPARE(m_service->queries("changeLiveStatus").size(), 4);
+    QCOMPARE(m_service->lastValue("changeLiveStatus", "liveStatus"), QStringLiteral("2"));
+    QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("leaveChannel")), 1);
+    QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("muteLocalAudioStream")), 0);
+    QCOMPARE(m_panel->pushState(), int(PanelStateIdle));
+    QVERIFY(m_login->isVisible());
 }
 
 void tst_MuVoicePanel::workflowAgainstLocalServices()
