@@ -7,10 +7,12 @@ _asst_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$_asst_root/scripts/peers.sh"
 
 ASSISTANT_TITLE="Tavio语音房电脑助手"
+# Build tree of the program, relative to the repository root.
+ASSISTANT_BUILD_DIR="${TAVIO_BUILD_DIR:-build}"
 
 assistant_build() {
     bash "$_asst_root/scripts/setup.sh"
-    bash "$_asst_root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    bash "$_asst_root/scripts/build.sh" "$ASSISTANT_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 }
 
 # assistant_start_services WORKDIR: the local services on a free port; sets TAVIO_SERVICES_URL.
@@ -19,7 +21,7 @@ assistant_start_services() {
     if [[ "${TAVIO_RTMP_URL_BASE:-}" =~ :([0-9]+)/ ]]; then
         rtmp_port="${BASH_REMATCH[1]}"
     fi
-    "$_asst_root/build/localservices/tavio-localservices" --port 0 --data "$work/accounts.json" \
+    "$_asst_root/$ASSISTANT_BUILD_DIR/localservices/tavio-localservices" --port 0 --data "$work/accounts.json" \
         --rtmp-host 127.0.0.1 --rtmp-port "$rtmp_port" >"$out" 2>&1 &
     echo $! > "$TAVIO_PEERS_DIR/localservices.pid"
     TAVIO_SERVICES_URL=""
@@ -77,7 +79,7 @@ assistant_start_display() {
 # assistant_launch WORKDIR: starts the program in the background; sets ASSISTANT_PID.
 assistant_launch() {
     local work="$1"
-    (cd "$work" && exec "$_asst_root/build/VozedIvazerida") >"$TAVIO_PEERS_DIR/assistant.log" 2>&1 &
+    (cd "$work" && exec "$_asst_root/$ASSISTANT_BUILD_DIR/VozedIvazerida") >"$TAVIO_PEERS_DIR/assistant.log" 2>&1 &
     ASSISTANT_PID=$!
     echo "$ASSISTANT_PID" > "$TAVIO_PEERS_DIR/assistant.pid"
 }

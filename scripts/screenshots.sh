@@ -46,6 +46,11 @@ assistant_admin mic userId=10001 on=1
 assistant_click "$panel" "$push_x" "$push_y"
 sleep 2.5
 assistant_shot "$panel" "$docs/panel-state3.png"
+if [ -n "${TAVIO_RTMP_URL_BASE:-}" ]; then
+    echo "stream arriving at the RTMP server:"
+    timeout 15 ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of compact \
+        "$TAVIO_RTMP_URL_BASE/8801" || echo "(no stream)"
+fi
 
 # The room bans the microphone: the next heartbeats mute the assistant and show "禁麦中".
 assistant_admin ban userId=10001 banned=1
