@@ -66,14 +66,17 @@ private slots:
         SessionLogCapture::clear();
         m_router = ZebServerComm::instance();
         m_answer = nullptr;
+        m_answerFrameSize = 0;
         m_peer.reset(new WsTestPeer());
         m_peer->onMessage = [this](QWebSocket* socket, const QByteArray& message) {
             WsEnvelope request;
             if (!m_answer || !WsEnvelope::read(message, request))
                 return;
             const QByteArray answer = m_answer(request);
-            if (!answer.isEmpty())
-                socket->sendBinaryMessage(answer);
+            if (answer.isEmpty())
+                return;
+            socket->setOutgoingFrameSize(m_answerFrameSize ? m_answerFrameSize : 512 * 1024);
+            socket->sendBinaryMessage(answer);
         };
         QVERIFY(m_peer->listen());
         VWsComm::instance()->setUrl(m_peer->url());
@@ -94,6 +97,8 @@ private slots:
     void firstRequestOfTheProcessIsUuidOne()
     {
         QCOMPARE(int(m_router->nextUuid()), 1);
+        // The 9-byte answer travels in three frames.
+        m_answerFrameSize = 3;
         m_answer = [](const WsEnvelope& request) {
             return SessionFixture::frame(request.uuid, request.protoId, 0,
                                          SessionFixture::heartBeatPayload(1234));
@@ -364,6 +369,7 @@ private:
     std::unique_ptr<SessionLogCapture> m_logCapture;
     std::unique_ptr<WsTestPeer> m_peer;
     std::function<QByteArray(const WsEnvelope&)> m_answer;
+    quint64 m_answerFrameSize = 0;
     ZebServerComm* m_router = nullptr;
 };
 
