@@ -64,7 +64,7 @@ bool GstCapture::start(const QString& deviceId, double volume, bool muted, QStri
     g_object_set(src, "latency-time", kLatencyTimeUs, "buffer-time", kBufferTimeUs, nullptr);
     if (!deviceId.isEmpty())
         g_object_set(src, "device", deviceId.toUtf8().constData(), nullptr);
-    gst_object_unref(src);
+    m_source = src;
 
     m_volume = gst_bin_get_by_name(GST_BIN(pipeline), "vol");
     g_object_set(m_volume, "volume", volume, "mute", muted ? TRUE : FALSE, nullptr);
@@ -121,6 +121,21 @@ void GstCapture::stop()
         gst_object_unref(m_volume);
         m_volume = nullptr;
     }
+    if (m_source) {
+        gst_object_unref(m_source);
+        m_source = nullptr;
+    }
+}
+
+QString GstCapture::currentDevice() const
+{
+    if (!m_source || !m_running.load())
+        return QString();
+    gchar* current = nullptr;
+    g_object_get(m_source, "current-device", &current, nullptr);
+    const QString device = QString::fromUtf8(current ? current : "");
+    g_free(current);
+    return device;
 }
 
 void GstCapture::setVolume(double volume)

@@ -38,6 +38,9 @@ public:
     void stop();
     bool isRunning() const { return m_running.load(); }
     QString deviceId() const { return m_deviceId; }
+    // The source the sound server actually connects us to; it differs from deviceId() once the
+    // device has gone and the server has moved the stream elsewhere. Empty when unknown.
+    QString currentDevice() const;
 
     void setVolume(double volume);
     void setMuted(bool muted);
@@ -54,6 +57,7 @@ private:
     SdkEventLoop& m_loop;
     GstElement* m_pipeline = nullptr;
     GstElement* m_volume = nullptr;
+    GstElement* m_source = nullptr;
     GSource* m_watch = nullptr;
     QString m_deviceId;
     std::atomic<bool> m_running{false};

@@ -616,6 +616,10 @@ int GstRtcEngine::startCapture()
         return kErrNoDevice;
     }
     m_capture = std::move(capture);
+    m_captureFramesSeen = 0;
+    m_captureProgress.start();
+    if (m_captureTimer == 0)
+        m_captureTimer = m_loop.addTimer(kCaptureCheckMs, [this] { checkCapture(); });
     log(QStringLiteral("capturing %1 at volume %2%3")
             .arg(deviceId)
             .arg(m_volume)
@@ -626,8 +630,31 @@ int GstRtcEngine::startCapture()
     return kOk;
 }
 
+void GstRtcEngine::checkCapture()
+{
+    if (!m_capture)
+        return;
+    const QString current = m_capture->currentDevice();
+    if (!current.isEmpty() && current != m_capture->deviceId()) {
+        // Never send another device's sound than the one chosen.
+        onCaptureError(
+            QStringLiteral("the device is gone (the sound server moved the capture to %1)").arg(current));
+        return;
+    }
+    const uint64_t frames = m_capture->capturedFrames();
+    if (frames != m_captureFramesSeen) {
+        m_captureFramesSeen = frames;
+        m_captureProgress.restart();
+        return;
+    }
+    if (m_captureProgress.elapsed() >= kCaptureStallMs)
+        onCaptureError(QStringLiteral("no audio from the device for %1 ms").arg(m_captureProgress.elapsed()));
+}
+
 void GstRtcEngine::stopCapture()
 {
+    m_loop.removeTimer(m_captureTimer);
+    m_captureTimer = 0;
     if (!m_capture)
         return;
     m_capture->stop();
@@ -660,6 +687,8 @@ void GstRtcEngine::onCaptureError(const QString& error)
         return;
     const QString deviceId = m_capture->deviceId();
     log(QStringLiteral("capture of %1 failed: %2").arg(deviceId, error));
+    m_loop.removeTimer(m_captureTimer);
+    m_captureTimer = 0;
     m_capture->stop();
     m_capture.reset();
     const QByteArray idBytes = deviceId.toUtf8();

@@ -37,6 +37,10 @@ public:
     static constexpr unsigned int kStatsIntervalMs = 2000;
     // How often relays in the connecting state are looked at.
     static constexpr unsigned int kRelayPollMs = 200;
+    // A capture that delivers nothing for this long has lost its device (PulseAudio does not
+    // always say so: the stream just stops).
+    static constexpr unsigned int kCaptureStallMs = 2000;
+    static constexpr unsigned int kCaptureCheckMs = 500;
 
     GstRtcEngine();
     ~GstRtcEngine() override;
@@ -86,6 +90,7 @@ private:
     void onCaptureBuffer(GstBuffer* buffer);
     void onCaptureError(const QString& error);
     void updateFeedTargets();
+    void checkCapture();
 
     int applyParameter(const QString& key, const QJsonValue& value);
     int startDebugRecording(const QString& name);
@@ -129,6 +134,9 @@ private:
 
     unsigned int m_statsTimer = 0;
     unsigned int m_pollTimer = 0;
+    unsigned int m_captureTimer = 0;
+    uint64_t m_captureFramesSeen = 0;
+    QElapsedTimer m_captureProgress;
     uint64_t m_doneFlvBytes = 0; // bytes of relays already removed
     uint64_t m_doneAacBytes = 0;
     uint64_t m_lastFlvBytes = 0;

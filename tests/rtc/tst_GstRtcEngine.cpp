@@ -14,6 +14,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QUrl>
 #include <QtEndian>
 #include <QtTest>
 
@@ -313,6 +314,8 @@ class tst_GstRtcEngine : public QObject
 {
     Q_OBJECT
 
+    static constexpr int kStatsWaitMs = 2500;
+
 private:
     bool havePeers()
     {
@@ -441,6 +444,207 @@ private Q_SLOTS:
         QVERIFY2(std::fabs((full - half) - 6.0) < 1.5, qPrintable(levels));
         QVERIFY2(muted < -80, qPrintable(levels));
         QVERIFY2(std::fabs(again - full) < 1.5, qPrintable(levels));
+    }
+
+    void refusedConnectionReportsFailure()
+    {
+        EngineFixture f;
+        QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
+        quint16 freePort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            freePort = probe.serverPort();
+        }
+        const QString url = QStringLiteral("rtmp://127.0.0.1:%1/live/refused").arg(freePort);
+        QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
+        int code = -1;
+        QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateFailure, 8000, &code));
+        QCOMPARE(code, static_cast<int>(kRtmpErrorConnectionFailed));
+        // A failed address may be tried again, and removed.
+        QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
+        QCOMPARE(f.engine->removePublishStreamUrl(url.toUtf8().constData()), 0);
+        QCOMPARE(f.engine->leaveChannel(), 0);
+    }
+
+    void droppedConnectionReportsLoss()
+    {
+        EngineFixture f;
+        CuttableProxy proxy(static_cast<quint16>(QUrl(TestEnv::peer("TAVIO_RTMP_URL_BASE")).port()));
+        QVERIFY(proxy.port() != 0);
+        QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
+        const QString url =
+            QStringLiteral("rtmp://127.0.0.1:%1/live/%2").arg(proxy.port()).arg(uniqueName("dropped"));
+        QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
+        QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateRunning, 8000));
+        proxy.cut();
+        int code = -1;
+        QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateFailure, 8000, &code));
+        QCOMPARE(code, static_cast<int>(kRtmpErrorConnectionLost));
+        // Capture and channel carry on.
+        QCOMPARE(f.engine->adjustRecordingSignalVolume(80), 0);
+        QCOMPARE(f.engine->leaveChannel(), 0);
+    }
+
+    void badAddressesAndParameterTextsAreRefused()
+    {
+        TestEnv::ScopedWorkDir work;
+        EngineFixture f;
+        QCOMPARE(f.setLogFile(), 0);
+        const QByteArray valid = streamUrl(QStringLiteral("never")).toUtf8();
+        // Not in a channel yet.
+        QCOMPARE(f.engine->addPublishStreamUrl(valid.constData(), false), static_cast<int>(kErrNotReady));
+        QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
+        QVERIFY(f.engine->joinChannel("", "room", nullptr, 7) < 0); // already in
+        for (const char* bad : {"", "http://127.0.0.1/live/x", "rtmp://127.0.0.1/live", "rtmp:///live/x",
+                                "rtmp://127.0.0.1/live/a b", "rtmp://127.0.0.1/live/x\" ! fakesink"}) {
+            QVERIFY2(f.engine->addPublishStreamUrl(bad, false) < 0, bad);
+        }
+        QVERIFY(f.engine->addPublishStreamUrl(nullptr, false) < 0);
+        QVERIFY(f.engine->addPublishStreamUrl(valid.constData(), true) < 0); // no transcoding here
+        QVERIFY(f.engine->removePublishStreamUrl(valid.constData()) < 0);    // never published
+
+        QVERIFY(f.setParameters("che.audio.enable.ns=false") < 0);
+        QVERIFY(f.setParameters("[1,2]") < 0);
+        QVERIFY(f.setParameters("") < 0);
+        QVERIFY(f.setParameters("{\"che.audio.enable.ns\":\"no\"}") < 0);
+        QVERIFY(f.setParameters("{\"che.unknown\":1}") < 0);
+        QCOMPARE(f.setParameters("{\"che.audio.enable.ns\":false}"), 0);
+        QCOMPARE(f.engine->leaveChannel(), 0);
+        f.release();
+        const QString log = TestEnv::readText(work.path() + QStringLiteral("/sdk.log"));
+        QVERIFY(log.contains(QLatin1String("not a JSON object: che.audio.enable.ns=false")));
+        QVERIFY(log.contains(QLatin1String("not an RTMP address")));
+    }
+
+    void noCaptureDeviceAtAll()
+    {
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:/nonexistent/tavio/native");
+        {
+            EngineFixture f;
+            QCOMPARE(f.initResult, 0);
+            QVERIFY(f.devices().isEmpty());
+            QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), static_cast<int>(kErrNoDevice));
+            QVERIFY(f.handler.waitFor(
+                [](const Event& e) {
+                    return e.name == "onLocalAudioStateChanged" && e.a == kLocalAudioFailed &&
+                           e.b == kLocalAudioErrorNoDevice;
+                },
+                3000));
+            QVERIFY(f.handler.events("onJoinChannelSuccess").isEmpty());
+        }
+        qputenv("PULSE_SERVER", saved);
+    }
+
+    void vanishingDeviceIsReportedWithoutHanging()
+    {
+        const QString sink = QStringLiteral("tavio_vanish_%1").arg(QCoreApplication::applicationPid());
+        QString module;
+        QVERIFY(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                       QStringLiteral("sink_name=") + sink},
+                      &module));
+        EngineFixture f;
+        QTRY_VERIFY_WITH_TIMEOUT(f.selectDevice(sink + QStringLiteral(".monitor")) == 0, 5000);
+        QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
+        const QString url = streamUrl(uniqueName("vanish"));
+        QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
+        QTest::qWait(500);
+        QVERIFY(pactl({QStringLiteral("unload-module"), module}));
+        QVERIFY(f.handler.waitFor(
+            [](const Event& e) {
+                return e.name == "onLocalAudioStateChanged" && e.a == kLocalAudioFailed &&
+                       e.b == kLocalAudioErrorRecordingFailure;
+            },
+            8000));
+        QVERIFY(!f.handler.events("onError").isEmpty());
+        // Choosing it again is refused; the default still works live.
+        QVERIFY(f.selectDevice(sink + QStringLiteral(".monitor")) < 0);
+        QCOMPARE(f.selectDevice(TestEnv::peer("TAVIO_PULSE_SOURCE")), 0);
+        QCOMPARE(f.engine->removePublishStreamUrl(url.toUtf8().constData()), 0);
+        QCOMPARE(f.engine->leaveChannel(), 0);
+    }
+
+    void switchingDeviceWhileLiveKeepsTheRelay()
+    {
+        const QString sink = QStringLiteral("tavio_switch_%1").arg(QCoreApplication::applicationPid());
+        QString module;
+        QVERIFY(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                       QStringLiteral("sink_name=") + sink},
+                      &module));
+        const QString name = uniqueName("switch");
+        {
+            EngineFixture f;
+            QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
+            const QString url = streamUrl(name);
+            QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
+            QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateRunning, 8000));
+            QTRY_VERIFY_WITH_TIMEOUT(f.selectDevice(sink + QStringLiteral(".monitor")) == 0, 5000);
+            QTest::qWait(2500);
+            QCOMPARE(f.selectDevice(TestEnv::peer("TAVIO_PULSE_SOURCE")), 0);
+            QTest::qWait(2500);
+            QCOMPARE(f.handler.events("onJoinChannelSuccess").size(), 1);
+            QVERIFY(f.handler.events("onLeaveChannel").isEmpty());
+            for (const Event& e : f.handler.events("onRtmpStreamingStateChanged"))
+                QVERIFY(e.a != kRtmpStateFailure);
+            QCOMPARE(f.engine->removePublishStreamUrl(url.toUtf8().constData()), 0);
+            QCOMPARE(f.engine->leaveChannel(), 0);
+        }
+        pactl({QStringLiteral("unload-module"), module});
+        // The stream went on through both switches.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recordingOf(name)).size() > 50000, 5000);
+        const QByteArray pcm = decodeToPcm(recordingOf(name));
+        QVERIFY2(pcm.size() / (48000.0 * 4) > 4.5, qPrintable(QString::number(pcm.size())));
+    }
+
+    void debugRecordingWritesWavBesideTheSdkLog()
+    {
+        TestEnv::ScopedWorkDir work;
+        QVERIFY(QDir().mkpath(QStringLiteral("logs")));
+        {
+            EngineFixture f;
+            QCOMPARE(f.engine->setLogFile("logs/sdk.log"), 0);
+            // A name with path characters must not leave the folder.
+            QCOMPARE(f.setParameters("{\"che.audio.start_debug_recording\":\"../NoName\"}"), 0);
+            QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
+            QTest::qWait(1500);
+            QCOMPARE(f.engine->leaveChannel(), 0);
+            QCOMPARE(f.setParameters("{\"che.audio.stop_debug_recording\":true}"), 0);
+        }
+        QCOMPARE(QDir(work.path()).entryList({QStringLiteral("*.wav")}, QDir::Files).size(), 0);
+        const QStringList wavs =
+            QDir(work.path() + QStringLiteral("/logs")).entryList({QStringLiteral("*.wav")}, QDir::Files);
+        QCOMPARE(wavs.size(), 1);
+        QVERIFY2(wavs.first().startsWith(QLatin1String("___NoName-")), qPrintable(wavs.first()));
+        QFile wav(work.path() + QStringLiteral("/logs/") + wavs.first());
+        QVERIFY(wav.open(QIODevice::ReadOnly));
+        const QByteArray bytes = wav.readAll();
+        QVERIFY(bytes.size() > 44 + 48000 * 4);
+        QCOMPARE(bytes.left(4), QByteArray("RIFF"));
+        QCOMPARE(bytes.mid(8, 4), QByteArray("WAVE"));
+        // Header completed on stop: the RIFF size covers the whole file.
+        QCOMPARE(qFromLittleEndian<quint32>(bytes.constData() + 4), static_cast<quint32>(bytes.size() - 8));
+        QCOMPARE(qFromLittleEndian<quint16>(bytes.constData() + 22), static_cast<quint16>(2));
+        QCOMPARE(qFromLittleEndian<quint32>(bytes.constData() + 24), static_cast<quint32>(48000));
+    }
+
+    void releaseWhileStreamingStopsEveryCallback()
+    {
+        auto* handler = new RecordingHandler;
+        IRtcEngine* engine = createAgoraRtcEngine();
+        RtcEngineContext context;
+        context.eventHandler = handler;
+        context.appId = "5e0c7b21d94a4f6e8a13c2b7f0d96e48";
+        QCOMPARE(engine->initialize(context), 0);
+        QCOMPARE(engine->joinChannel("", "room", nullptr, 7), 0);
+        const QString url = streamUrl(uniqueName("release"));
+        QCOMPARE(engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
+        QVERIFY(handler->waitForRtmpState(url, kRtmpStateRunning, 8000));
+        // An asynchronous release is asked for: it must still be complete on return.
+        IRtcEngine::release(false);
+        QVERIFY(handler->count() > 0);
+        delete handler; // a late callback would now touch freed memory (caught under ASan)
+        QTest::qWait(2500);
     }
 
 private:
