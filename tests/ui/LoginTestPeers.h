@@ -3,20 +3,16 @@
 // Peers of the login and workflow tests: a small scripted HTTP server on 127.0.0.1 for odd
 // replies, and the local services program started on a free port.
 
-#include <QByteArray>
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSharedPointer>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -26,8 +22,8 @@
 
 #include <functional>
 
-// Answers each request with what the handler returns; records every request line's target
-// ("/path?query"). A reply marked silent is never sent (a service that hangs).
+// Answers each request with what the handler returns for its target ("/path?query") and
+// records the targets. A silent reply is never sent (a service that hangs).
 class ScriptedHttpServer
 {
 public:
@@ -51,13 +47,11 @@ public:
     void setHandler(Handler handler) { m_handler = std::move(handler); }
     QStringList targets() const { return m_targets; }
     void clearTargets() { m_targets.clear(); }
-
     int countPath(const QString& path) const
     {
-        int n = 0;
-        for (const QString& t : m_targets)
-            n += (t == path || t.startsWith(path + QLatin1Char('?'))) ? 1 : 0;
-        return n;
+        return m_targets
+            .filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(path) + "(\\?|$)"))
+            .size();
     }
 
 private:
@@ -72,16 +66,15 @@ private:
                     return;
                 const QList<QByteArray> requestLine = buffer->left(buffer->indexOf("\r\n")).split(' ');
                 buffer->clear();
-                const QString target =
-                    requestLine.size() > 1 ? QString::fromUtf8(requestLine.at(1)) : QString();
+                const QString target = QString::fromUtf8(requestLine.value(1));
                 m_targets << target;
                 const Reply reply = m_handler ? m_handler(target) : Reply{404, QByteArray(), false, 0};
                 if (reply.silent)
                     return;
-                QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " X\r\n";
-                out += "Content-Type: application/json\r\nConnection: close\r\n";
-                out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n";
-                out += reply.body;
+                const QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) +
+                                       " X\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                                       "Content-Length: " +
+                                       QByteArray::number(reply.body.size()) + "\r\n\r\n" + reply.body;
                 QTimer::singleShot(reply.delayMs, socket, [socket, out]() {
                     socket->write(out);
                     socket->disconnectFromHost();
@@ -103,37 +96,25 @@ public:
     LocalServices()
     {
 #ifdef TAVIO_LOCALSERVICES_PATH
-        m_process.setProgram(QStringLiteral(TAVIO_LOCALSERVICES_PATH));
-        m_process.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"),
-                                m_dir.filePath(QStringLiteral("accounts.json"))});
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start();
-        if (!m_process.waitForStarted(10000))
-            return;
+        m_process.start(QStringLiteral(TAVIO_LOCALSERVICES_PATH),
+                        {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"),
+                         m_dir.filePath(QStringLiteral("accounts.json"))});
         const QRegularExpression listening(QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+/)"));
         QByteArray seen;
-        QDeadlineTimer deadline(15000);
-        while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
-            m_process.waitForReadyRead(200);
+        const QDeadlineTimer deadline(15000);
+        while (m_baseUrl.isEmpty() && !deadline.hasExpired() && m_process.waitForReadyRead(1000)) {
             seen += m_process.readAllStandardOutput();
-            const QRegularExpressionMatch m = listening.match(QString::fromUtf8(seen));
-            if (m.hasMatch()) {
-                m_baseUrl = m.captured(1);
-                break;
-            }
+            m_baseUrl = listening.match(QString::fromUtf8(seen)).captured(1);
         }
 #endif
     }
 
     ~LocalServices()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(5000)) {
-                m_process.kill();
-                m_process.waitForFinished(5000);
-            }
-        }
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
     }
 
     static bool isBuilt()
@@ -151,8 +132,8 @@ public:
         return m_baseUrl;
     }
 
-    // Plays the phone side through the admin API ("room", "mic", "ban", "end", ...); returns the
-    // reply's envelope, empty when there was none.
+    // Plays the phone side through the admin API ("room", "mic", "ban", "end", "state", ...);
+    // returns the reply's envelope, empty when there was none.
     QJsonObject admin(const QString& operation, const QUrlQuery& query, bool post = true)
     {
         QUrl url(m_baseUrl + QLatin1String("admin/") + operation);
@@ -162,14 +143,13 @@ public:
         QNetworkRequest request(url);
         request.setHeader(QNetworkRequest::ContentTypeHeader,
                           QStringLiteral("application/x-www-form-urlencoded"));
-        QNetworkReply* reply = post ? manager.post(request, QByteArray()) : manager.get(request);
+        QScopedPointer<QNetworkReply> reply(post ? manager.post(request, QByteArray())
+                                                 : manager.get(request));
         QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QObject::connect(reply.data(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
         QTimer::singleShot(10000, &loop, &QEventLoop::quit);
         loop.exec();
-        const QJsonObject envelope = QJsonDocument::fromJson(reply->readAll()).object();
-        delete reply;
-        return envelope;
+        return QJsonDocument::fromJson(reply->readAll()).object();
     }
 
 private:
