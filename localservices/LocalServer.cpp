@@ -98,6 +98,11 @@ void LocalServer::stop()
     m_server.stop();
 }
 
+bool LocalServer::isRunning() const
+{
+    return m_server.is_running();
+}
+
 void LocalServer::setupRoutes()
 {
     auto page = [](const httplib::Request&, httplib::Response& res) {

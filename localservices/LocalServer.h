@@ -20,6 +20,7 @@ public:
     // Serves until stop(); runs on the calling thread.
     bool serve();
     void stop();
+    bool isRunning() const;
 
 private:
     void setupRoutes();

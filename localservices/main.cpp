@@ -6,6 +6,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -73,7 +75,19 @@ int main(int argc, char* argv[])
     const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(boundPort);
     state.setSelfUrl(url);
 
-    std::thread serving([&server]() { server.serve(); });
+    std::atomic<bool> serveEnded{false};
+    std::thread serving([&server, &serveEnded]() {
+        server.serve();
+        serveEnded = true;
+    });
+    // Stopping a server that has not entered its loop yet would be lost: announce only once it serves.
+    while (!server.isRunning() && !serveEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (serveEnded) {
+        serving.join();
+        std::fprintf(stderr, "tavio-localservices: the server stopped at once\n");
+        return 1;
+    }
     std::printf("listening on %s\n", qPrintable(url));
     std::fflush(stdout);
 
