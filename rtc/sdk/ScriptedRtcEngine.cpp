@@ -1,11 +1,11 @@
 #include "rtc/sdk/ScriptedRtcEngine.h"
 
+#include "rtc/sdk/DeviceListCollection.h"
 #include "rtc/sdk/ScriptedRtcState.h"
 
 #include <QJsonDocument>
 #include <QMutexLocker>
 
-#include <cstring>
 
 namespace agora {
 namespace rtc {
@@ -55,8 +55,8 @@ public:
             return code;
         if (index < 0 || index >= m_devices.size() || !deviceName || !deviceId)
             return kErrInvalidArgument;
-        copyText(m_devices.at(index).name, deviceName);
-        copyText(m_devices.at(index).id, deviceId);
+        DeviceListCollection::copyToBuffer(m_devices.at(index).name, deviceName);
+        DeviceListCollection::copyToBuffer(m_devices.at(index).id, deviceId);
         return kOk;
     }
     void release() override
@@ -66,13 +66,6 @@ public:
     }
 
 private:
-    static void copyText(const QString& text, char* buffer)
-    {
-        const QByteArray bytes = text.toUtf8().left(kMaxDeviceIdLength - 1);
-        std::memcpy(buffer, bytes.constData(), static_cast<size_t>(bytes.size()));
-        buffer[bytes.size()] = '\0';
-    }
-
     QList<ScriptedRtcBackend::Device> m_devices;
 };
 

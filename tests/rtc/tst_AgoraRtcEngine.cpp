@@ -1,0 +1,379 @@
+// The engine wrapper against the scripted SDK backend: call sequences, values, refusals made
+// before the SDK is reached, codes passed through, the device map and the log lines.
+#include "RtcLogCapture.h"
+#include "app/MuSettings.h"
+#include "config/VGlobalConfig.h"
+#include "rtc/AgoraRtcEngine.h"
+#include "rtc/sdk/IRtcEngine.h"
+#include "rtc/sdk/ScriptedRtcBackend.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QtTest>
+
+#include <memory>
+
+using agora::rtc::ScriptedRtcBackend;
+
+namespace {
+const QString kAppId = QStringLiteral("5e0c7b21d94a4f6e8a13c2b7f0d96e48");
+
+QStringList joinParameterCalls()
+{
+    return {
+        QStringLiteral("setParameters({\"che.audio.bypass.apm\":true})"),
+        QStringLiteral("setParameters({\"che.audio.specify.codec\":\"HEAAC_2ch\"})"),
+        QStringLiteral("setParameters({\"che.audio.stereo.capture\":true})"),
+        QStringLiteral("setParameters({\"che.audio.enable.aec\":false})"),
+        QStringLiteral("setParameters({\"che.audio.enable.ns\":false})"),
+        QStringLiteral("setParameters({\"che.audio.enable.agc\":false})"),
+    };
+}
+} // namespace
+
+class tst_AgoraRtcEngine : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestEnv::ScopedWorkDir> m_work;
+    std::unique_ptr<RtcLogCapture> m_log; // installed once the test runner has its own handler
+    QDateTime m_now;
+    QStringList m_boxes;
+
+    // A fresh engine with the call log cleared after construction.
+    std::unique_ptr<AgoraRtcEngine> engine()
+    {
+        auto e = std::make_unique<AgoraRtcEngine>();
+        ScriptedRtcBackend::clearCalls();
+        RtcLogCapture::clear();
+        return e;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { m_log = std::make_unique<RtcLogCapture>(); }
+    void cleanupTestCase() { m_log.reset(); }
+
+    void init()
+    {
+        m_work = std::make_unique<TestEnv::ScopedWorkDir>();
+        ScriptedRtcBackend::setEnabled(true);
+        ScriptedRtcBackend::reset();
+        VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), QString());
+        m_now = QDateTime(QDate(2026, 3, 9), QTime(23, 59, 58));
+        AgoraRtcEngine::setClock([this] { return m_now; });
+        m_boxes.clear();
+        AgoraRtcEngine::setInfoBox(
+            [this](const QString& title, const QString& text) { m_boxes << title << text; });
+        RtcLogCapture::clear();
+    }
+
+    void cleanup()
+    {
+        AgoraRtcEngine::setClock({});
+        AgoraRtcEngine::setInfoBox({});
+        QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 0);
+        m_work.reset();
+    }
+
+    void constructionConfiguresTheEngineInOrder()
+    {
+        {
+            AgoraRtcEngine e;
+            QCOMPARE(
+                ScriptedRtcBackend::calls(),
+                QStringList({"createAgoraRtcEngine()", "initialize(" + kAppId + ", 4294967295, 1, handler)",
+                             "setLogFile(./log/Agora/DuvevEzivIzave-20260309.log)", "disableVideo()",
+                             "enableAudio()", "setChannelProfile(1)", "setClientRole(1)"}));
+            QVERIFY(QDir(QStringLiteral("log/Agora")).exists());
+            QVERIFY(m_boxes.isEmpty());
+            QVERIFY(RtcLogCapture::lines().isEmpty());
+            // The name keeps the construction date even after midnight.
+            m_now = m_now.addSecs(10);
+            QCOMPARE(AgoraRtcEngine::sdkLogFilePath(m_now.date()),
+                     QStringLiteral("./log/Agora/DuvevEzivIzave-20260310.log"));
+            QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("setLogFile")), 1);
+            ScriptedRtcBackend::clearCalls();
+        }
+        // Released once, synchronously, with sync = false.
+        QCOMPARE(ScriptedRtcBackend::calls(), QStringList({"IRtcEngine::release(false)"}));
+        AgoraRtcEngine next;
+        QCOMPARE(ScriptedRtcBackend::callCount(
+                     QStringLiteral("setLogFile(./log/Agora/DuvevEzivIzave-20260310.log)")),
+                 1);
+    }
+
+    void failedInitialisationIsLoggedShownAndConstructionGoesOn()
+    {
+        ScriptedRtcBackend::failCall(QStringLiteral("initialize"), -7);
+        AgoraRtcEngine e;
+        QCOMPARE(RtcLogCapture::lines(), QStringList({"IRtcEngine::initialize fail " + kAppId + " -7"}));
+        QCOMPARE(m_boxes, QStringList({QStringLiteral("提示"), QStringLiteral("sdk初始化失败")}));
+        QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("setClientRole(1)")), 1);
+        // Later calls still reach the engine and its codes come back.
+        ScriptedRtcBackend::failCall(QStringLiteral("joinChannel"), -7);
+        QCOMPARE(e.joinChannel(QString(), QStringLiteral("room"), QStringLiteral("5")), -7);
+    }
+
+    void joinSendsTheParameterTextsAndDebugRecordingSwitch_data()
+    {
+        QTest::addColumn<QString>("pcmDump");
+        QTest::addColumn<bool>("dump");
+        QTest::newRow("true") << "true" << true;
+        QTest::newRow("TRUE") << "TRUE" << false;
+        QTest::newRow("True ") << "true " << false;
+        QTest::newRow("absent") << QString() << false;
+    }
+
+    void joinSendsTheParameterTextsAndDebugRecordingSwitch()
+    {
+        QFETCH(QString, pcmDump);
+        QFETCH(bool, dump);
+        VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), pcmDump);
+        auto e = engine();
+        // Read at construction only.
+        VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), QStringLiteral("true"));
+
+        QCOMPARE(e->joinChannel(QString(), QStringLiteral("room1"), QStringLiteral("1234")), 0);
+        QStringList expected =
+            QStringList{"setAudioProfile(5, 3)", "queryInterface(3)"} + joinParameterCalls() +
+            QStringList{"muteAllRemoteAudioStreams(true)", "enableWebSdkInteroperability(true)"};
+        if (dump) {
+            expected << "queryInterface(3)"
+                     << "setParameters({\"che.audio.start_debug_recording\":\"NoName\"})"
+                     << "IRtcEngineParameter::release()";
+        }
+        expected << "joinChannel(, room1, null, 1234)"
+                 << "IRtcEngineParameter::release()";
+        QCOMPARE(ScriptedRtcBackend::calls(), expected);
+
+        QStringList lines = {dump ? "setPcmDump true" : "setPcmDump false",
+                             "AgoraRtcEngine::enableWebSdkInteroperability true"};
+        if (dump)
+            lines << "AgoraRtcEngine::setPcmDump true 0";
+        QCOMPARE(RtcLogCapture::lines(), lines);
+
+        // Leaving stops the debug recording after the leave, and only when it was started.
+        ScriptedRtcBackend::clearCalls();
+        QCOMPARE(e->leaveChannel(), 0);
+        QStringList leave = {"leaveChannel()"};
+        if (dump) {
+            leave << "queryInterface(3)"
+                  << "setParameters({\"che.audio.stop_debug_recording\":true})"
+                  << "IRtcEngineParameter::release()";
+        }
+        QCOMPARE(ScriptedRtcBackend::calls(), leave);
+    }
+
+    void joinRefusesEmptyNamesBeforeTheSdk_data()
+    {
+        QTest::addColumn<QString>("channel");
+        QTest::addColumn<QString>("userId");
+        QTest::newRow("no channel") << QString() << "7";
+        QTest::newRow("no user") << "room" << QString();
+        QTest::newRow("neither") << QString() << QString();
+    }
+
+    void joinRefusesEmptyNamesBeforeTheSdk()
+    {
+        QFETCH(QString, channel);
+        QFETCH(QString, userId);
+        auto e = engine();
+        QCOMPARE(e->joinChannel(QStringLiteral("tok"), channel, userId), -1);
+        QVERIFY(ScriptedRtcBackend::calls().isEmpty());
+        QCOMPARE(RtcLogCapture::lines(),
+                 QStringList(QStringLiteral("AgoraRtcEngine::joinChannel isEmpty \"tok\" \"%1\" \"%2\"")
+                                 .arg(channel, userId)));
+    }
+
+    void joinConvertsTheUserIdAsSigned32Bit_data()
+    {
+        QTest::addColumn<QString>("userId");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("plain") << "1234"
+                               << "1234";
+        QTest::newRow("letters") << "abc"
+                                 << "0";
+        QTest::newRow("too big") << "2147483648"
+                                 << "0";
+        QTest::newRow("largest") << "2147483647"
+                                 << "2147483647";
+        QTest::newRow("negative") << "-10001"
+                                  << "4294957295";
+    }
+
+    void joinConvertsTheUserIdAsSigned32Bit()
+    {
+        QFETCH(QString, userId);
+        QFETCH(QString, sent);
+        auto e = engine();
+        QCOMPARE(e->joinChannel(QString(), QStringLiteral("room"), userId), 0);
+        QCOMPARE(ScriptedRtcBackend::callCount("joinChannel(, room, null, " + sent + ")"), 1);
+    }
+
+    void joinWithoutParameterInterfaceStillJoins()
+    {
+        VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), QStringLiteral("true"));
+        auto e = engine();
+        ScriptedRtcBackend::failCall(QStringLiteral("queryInterface(3)"), -4);
+        ScriptedRtcBackend::failCall(QStringLiteral("joinChannel"), -17);
+        QCOMPARE(e->joinChannel(QStringLiteral("t"), QStringLiteral("room"), QStringLiteral("9")), -17);
+        QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("setParameters")), 0);
+        QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("IRtcEngineParameter::release")), 0);
+        QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("joinChannel(t, room, null, 9)")), 1);
+        QCOMPARE(e->setPcmDump(true), -1);
+        QVERIFY(RtcLogCapture::linesStartingWith(QStringLiteral("AgoraRtcEngine::setPcmDump")).isEmpty());
+    }
+
+    void setPcmDumpPassesTheResultAndReleases()
+    {
+        auto e = engine();
+        ScriptedRtcBackend::failCall(QStringLiteral("setParameters"), -2);
+        QCOMPARE(e->setPcmDump(false), -2);
+        QCOMPARE(ScriptedRtcBackend::calls(),
+                 QStringList({"queryInterface(3)", "setParameters({\"che.audio.stop_debug_recording\":true})",
+                              "IRtcEngineParameter::release()"}));
+        QCOMPARE(RtcLogCapture::lines(), QStringList("AgoraRtcEngine::setPcmDump false -2"));
+    }
+
+    void publishAddressesAreCheckedForEmptinessOnly()
+    {
+        auto e = engine();
+        QCOMPARE(e->addPublishStreamUrl(QString()), -1);
+        QCOMPARE(e->removePublishStreamUrl(QString()), -1);
+        QVERIFY(ScriptedRtcBackend::calls().isEmpty());
+        QCOMPARE(RtcLogCapture::lines(), QStringList({"AgoraRtcEngine::addPublishStreamUrl isEmpty",
+                                                      "AgoraRtcEngine::removePublishStreamUrl isEmpty"}));
+        QCOMPARE(e->joinChannel(QString(), QStringLiteral("room"), QStringLiteral("1")), 0);
+        RtcLogCapture::clear();
+        ScriptedRtcBackend::clearCalls();
+        const QString url = QStringLiteral("rtmp://127.0.0.1:1935/live/推流");
+        QCOMPARE(e->addPublishStreamUrl(url), 0);
+        // The SDK's own refusal comes back unchanged.
+        QCOMPARE(e->addPublishStreamUrl(QStringLiteral("not an address")), -2);
+        QCOMPARE(e->removePublishStreamUrl(url), 0);
+        QCOMPARE(ScriptedRtcBackend::calls(), QStringList({"addPublishStreamUrl(" + url + ", false)",
+                                                           "addPublishStreamUrl(not an address, false)",
+                                                           "removePublishStreamUrl(" + url + ")"}));
+        QCOMPARE(RtcLogCapture::lines(),
+                 QStringList({"AgoraRtcEngine::addPublishStreamUrl \"" + url + "\"",
+                              "AgoraRtcEngine::addPublishStreamUrl \"not an address\"",
+                              "AgoraRtcEngine::removePublishStreamUrl \"" + url + "\""}));
+    }
+
+    void volumeMuteAndInteroperabilityPassThrough()
+    {
+        auto e = engine();
+        QCOMPARE(e->adjustRecordingSignalVolume(37), 0);
+        QCOMPARE(e->adjustRecordingSignalVolume(-5), -2); // not clamped: the SDK decides
+        ScriptedRtcBackend::failCall(QStringLiteral("muteLocalAudioStream(true)"), -3);
+        QCOMPARE(e->muteLocalAudioStream(true), -3);
+        QCOMPARE(e->muteLocalAudioStream(false), 0);
+        ScriptedRtcBackend::failCall(QStringLiteral("enableWebSdkInteroperability"), -9);
+        QCOMPARE(e->enableWebSdkInteroperability(), -9);
+        QCOMPARE(ScriptedRtcBackend::calls(),
+                 QStringList({"adjustRecordingSignalVolume(37)", "adjustRecordingSignalVolume(-5)",
+                              "muteLocalAudioStream(true)", "muteLocalAudioStream(false)",
+                              "enableWebSdkInteroperability(true)"}));
+        QCOMPARE(ScriptedRtcBackend::recordingVolume(), 37);
+        QCOMPARE(RtcLogCapture::lines(), QStringList({"AgoraRtcEngine::adjustRecordingSignalVolume 37",
+                                                      "AgoraRtcEngine::adjustRecordingSignalVolume -5",
+                                                      "AgoraRtcEngine::enableWebSdkInteroperability true"}));
+    }
+
+    void deviceMapListsDevicesAndSkipsFailedQueries()
+    {
+        ScriptedRtcBackend::setRecordingDevices(
+            {{QStringLiteral("麦克风 (USB)"), QStringLiteral("usb.mic")},
+             {QStringLiteral("Line In"), QStringLiteral("line.in")},
+             {QStringLiteral("Monitor (default)"), QStringLiteral("null.monitor")}});
+        auto e = engine();
+        QVariantMap map = e->recordingDevices();
+        QCOMPARE(map.value("name").toStringList(),
+                 QStringList({"麦克风 (USB)", "Line In", "Monitor (default)"}));
+        QCOMPARE(map.value("guid").toStringList(), QStringList({"usb.mic", "line.in", "null.monitor"}));
+        QCOMPARE(map.value("length").toInt(), 3);
+        QCOMPARE(map.value("length").type(), QVariant::Int);
+        QCOMPARE(ScriptedRtcBackend::calls(),
+                 QStringList({"queryInterface(1)", "enumerateRecordingDevices()", "getCount()",
+                              "getDevice(0)", "getDevice(1)", "getDevice(2)",
+                              "IAudioDeviceCollection::release()", "IAudioDeviceManager::release()"}));
+
+        // A device whose query fails is left out of both lists and of the count.
+        ScriptedRtcBackend::failCall(QStringLiteral("getDevice(1)"), -1);
+        map = e->recordingDevices();
+        QCOMPARE(map.value("name").toStringList(), QStringList({"麦克风 (USB)", "Monitor (default)"}));
+        QCOMPARE(map.value("guid").toStringList(), QStringList({"usb.mic", "null.monitor"}));
+        QCOMPARE(map.value("length").toInt(), 2);
+
+        // Every device failing: the keys are there, the lists are empty.
+        ScriptedRtcBackend::failCall(QStringLiteral("getDevice"), -1);
+        map = e->recordingDevices();
+        QCOMPARE(map.value("length").toInt(), 0);
+        QVERIFY(map.contains("name"));
+    }
+
+    void deviceMapIsEmptyWithoutDevicesOrInterfaces()
+    {
+        auto e = engine();
+        ScriptedRtcBackend::setRecordingDevices({});
+        QVERIFY(e->recordingDevices().isEmpty());
+        QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("IAudioDeviceCollection::release")), 1);
+        QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("IAudioDeviceManager::release")), 1);
+
+        ScriptedRtcBackend::setRecordingDevices(ScriptedRtcBackend::defaultDevices());
+        ScriptedRtcBackend::failCall(QStringLiteral("getCount"), -5);
+        QVERIFY(e->recordingDevices().isEmpty());
+        ScriptedRtcBackend::clearFailures();
+
+        ScriptedRtcBackend::clearCalls();
+        ScriptedRtcBackend::failCall(QStringLiteral("enumerateRecordingDevices"), -1);
+        QVERIFY(e->recordingDevices().isEmpty());
+        QCOMPARE(ScriptedRtcBackend::calls(), QStringList({"queryInterface(1)", "enumerateRecordingDevices()",
+                                                           "IAudioDeviceManager::release()"}));
+
+        ScriptedRtcBackend::clearCalls();
+        ScriptedRtcBackend::failCall(QStringLiteral("queryInterface(1)"), -1);
+        QVERIFY(e->recordingDevices().isEmpty());
+        QCOMPARE(ScriptedRtcBackend::calls(), QStringList({"queryInterface(1)"}));
+    }
+
+    void setRecordingDevicePassesTheId()
+    {
+        auto e = engine();
+        QCOMPARE(e->setRecordingDevice(QString()), -1);
+        QVERIFY(ScriptedRtcBackend::calls().isEmpty());
+        QCOMPARE(e->setRecordingDevice(QStringLiteral("tavio_null.monitor")), 0);
+        QCOMPARE(ScriptedRtcBackend::recordingDevice(), QStringLiteral("tavio_null.monitor"));
+        QCOMPARE(e->setRecordingDevice(QStringLiteral("gone")), -5);
+        QCOMPARE(ScriptedRtcBackend::calls(),
+                 QStringList({"queryInterface(1)", "setRecordingDevice(tavio_null.monitor)",
+                              "IAudioDeviceManager::release()", "queryInterface(1)",
+                              "setRecordingDevice(gone)", "IAudioDeviceManager::release()"}));
+        ScriptedRtcBackend::failCall(QStringLiteral("queryInterface(1)"), -3);
+        QCOMPARE(e->setRecordingDevice(QStringLiteral("tavio_null.monitor")), -1);
+        // The caller logs the outcome, not the wrapper.
+        QVERIFY(RtcLogCapture::lines().isEmpty());
+    }
+
+    void replacingAnEngineReleasesTheOldOne()
+    {
+        // The panel may build the next engine before dropping the previous one.
+        auto first = engine();
+        auto second = std::make_unique<AgoraRtcEngine>();
+        QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 2);
+        first.reset();
+        QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 1);
+        // The survivor is the new engine: it still works and its handler still logs.
+        QCOMPARE(second->joinChannel(QString(), QStringLiteral("room"), QStringLiteral("3")), 0);
+        RtcLogCapture::clear();
+        QVERIFY(ScriptedRtcBackend::withEventHandler([](agora::rtc::IRtcEngineEventHandler* handler) {
+            handler->onJoinChannelSuccess("room", 3, 1);
+        }));
+        QCOMPARE(RtcLogCapture::lines(), QStringList("onJoinChannelSuccess \"room\" 3 1"));
+        second.reset();
+        QVERIFY(!ScriptedRtcBackend::withEventHandler([](agora::rtc::IRtcEngineEventHandler*) {}));
+    }
+};
+
+QTEST_MAIN(tst_AgoraRtcEngine)
+#include "tst_AgoraRtcEngine.moc"

@@ -1,0 +1,188 @@
+// The SDK callbacks as log lines: texts, field order, and the minute throttle of the three
+// statistics callbacks under an injected clock.
+#include "RtcLogCapture.h"
+#include "config/VGlobalConfig.h"
+#include "rtc/AgoraRtcEngineEventHandler.h"
+
+#include <QtTest>
+
+#include <cstring>
+#include <memory>
+
+using namespace agora::rtc;
+
+class tst_AgoraRtcEngineEventHandler : public QObject
+{
+    Q_OBJECT
+
+    QDateTime m_now;
+    std::unique_ptr<RtcLogCapture> m_log; // installed once the test runner has its own handler
+
+    void setTime(int hour, int minute, int second)
+    {
+        m_now = QDateTime(QDate(2026, 12, 6), QTime(hour, minute, second));
+    }
+
+private Q_SLOTS:
+    void initTestCase() { m_log = std::make_unique<RtcLogCapture>(); }
+    void cleanupTestCase() { m_log.reset(); }
+
+    void init()
+    {
+        VGlobalConfig::instance()->setValue(QStringLiteral("vaDetailLog"), QString());
+        setTime(10, 15, 30);
+        AgoraRtcEngineEventHandler::setClock([this] { return m_now; });
+        RtcLogCapture::clear();
+    }
+
+    void cleanup() { AgoraRtcEngineEventHandler::setClock({}); }
+
+    void statisticsAreThrottledPerCallbackAndMinute()
+    {
+        AgoraRtcEngineEventHandler handler(nullptr);
+        RtcStats stats;
+        handler.onRtcStats(stats);
+        setTime(10, 15, 59);
+        handler.onRtcStats(stats);
+        QCOMPARE(RtcLogCapture::linesStartingWith("onRtcStats").size(), 1);
+        // Its own stamp: the other two still log once in this minute.
+        handler.onNetworkQuality(1, 2, 3);
+        handler.onNetworkQuality(1, 2, 3);
+        handler.onLocalAudioStats(LocalAudioStats());
+        handler.onLocalAudioStats(LocalAudioStats());
+        QCOMPARE(RtcLogCapture::linesStartingWith("onNetworkQuality").size(), 1);
+        QCOMPARE(RtcLogCapture::linesStartingWith("onLocalAudioStats").size(), 1);
+
+        setTime(10, 16, 0);
+        handler.onRtcStats(stats);
+        QCOMPARE(RtcLogCapture::linesStartingWith("onRtcStats").size(), 2);
+        // Same minute of another hour or day is a different stamp.
+        setTime(11, 16, 0);
+        handler.onRtcStats(stats);
+        QCOMPARE(RtcLogCapture::linesStartingWith("onRtcStats").size(), 3);
+        // Leaving is never throttled.
+        handler.onLeaveChannel(stats);
+        handler.onLeaveChannel(stats);
+        QCOMPARE(RtcLogCapture::linesStartingWith("onLeaveChannel").size(), 2);
+    }
+
+    void detailLogSwitchIsExact_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("true") << "true" << 3;
+        QTest::newRow("TRUE") << "TRUE" << 1;
+        QTest::newRow("1") << "1" << 1;
+        QTest::newRow("absent") << QString() << 1;
+    }
+
+    void detailLogSwitchIsExact()
+    {
+        QFETCH(QString, value);
+        QFETCH(int, lines);
+        VGlobalConfig::instance()->setValue(QStringLiteral("vaDetailLog"), value);
+        AgoraRtcEngineEventHandler handler(nullptr);
+        // Read once at construction.
+        VGlobalConfig::instance()->setValue(QStringLiteral("vaDetailLog"), QStringLiteral("true"));
+        for (int i = 0; i < 3; ++i)
+            handler.onNetworkQuality(7, 1, 1);
+        QCOMPARE(RtcLogCapture::linesStartingWith("onNetworkQuality").size(), lines);
+    }
+
+    void recordsAreLoggedFieldByFieldInOrder()
+    {
+        VGlobalConfig::instance()->setValue(QStringLiteral("vaDetailLog"), QStringLiteral("true"));
+        AgoraRtcEngineEventHandler handler(nullptr);
+        RtcStats s;
+        s.duration = 1, s.txBytes = 2, s.rxBytes = 3, s.txAudioBytes = 4, s.txVideoBytes = 5,
+        s.rxAudioBytes = 6;
+        s.rxVideoBytes = 7, s.txKBitRate = 8, s.rxKBitRate = 9, s.rxAudioKBitRate = 10,
+        s.txAudioKBitRate = 11;
+        s.rxVideoKBitRate = 12, s.txVideoKBitRate = 13, s.lastmileDelay = 14, s.txPacketLossRate = 15;
+        s.rxPacketLossRate = 16, s.userCount = 17, s.cpuAppUsage = 1.5, s.cpuTotalUsage = 2.25;
+        handler.onRtcStats(s);
+        handler.onLeaveChannel(s);
+
+        LastmileProbeResult probe;
+        probe.state = -1;
+        probe.uplinkReport = {2, 3, 4};
+        probe.downlinkReport = {5, 6, 7};
+        probe.rtt = 8;
+        handler.onLastmileProbeResult(probe);
+
+        LocalVideoStats video{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+        handler.onLocalVideoStats(video);
+        RemoteVideoStats remoteVideo{4000000000u, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+        handler.onRemoteVideoStats(remoteVideo);
+        RemoteAudioStats remoteAudio{9, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+        handler.onRemoteAudioStats(remoteAudio);
+        handler.onLocalAudioStats(LocalAudioStats{2, 48000, 128});
+        handler.onAudioQuality(3, 2, 65535, 7);
+
+        const QStringList expected = {
+            "onRtcStats 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 1.5 2.25",
+            "onLeaveChannel 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 1.5 2.25",
+            "onLastmileProbeResult -1 2 3 4 5 6 7 8",
+            "onLocalVideoStats 1 2 3 4 5 6 7 8 9 10 11 12",
+            "onRemoteVideoStats 4000000000 1 2 3 4 5 6 7 8 9 10",
+            "onRemoteAudioStats 9 1 2 3 4 5 6 7 8 9",
+            "onLocalAudioStats 2 48000 128",
+            "onAudioQuality 3 2 65535 7",
+        };
+        QCOMPARE(RtcLogCapture::lines(), expected);
+    }
+
+    void textsAreLatin1AndNeverReadPastTheirBuffers()
+    {
+        AgoraRtcEngineEventHandler handler(nullptr);
+        handler.onWarning(5, nullptr);
+        handler.onError(-3, "caf\xe9");
+        handler.onJoinChannelSuccess("room", 4294967295u, 12);
+        handler.onApiCallExecuted(0, "api", nullptr);
+        handler.onUserMuteAudio(3, true);
+        handler.onRtmpStreamingStateChanged("rtmp://h/a/b", 4, 2);
+        // A stream message is a byte buffer: stop at its length or at its first zero.
+        const char message[] = {'a', 'b', 'c', 'd', 'e', 'f'};
+        handler.onStreamMessage(1, 2, message, 3);
+        handler.onStreamMessage(1, 2, "ab\0cd", 5);
+        handler.onStreamMessage(1, 2, nullptr, 0);
+        // An account that fills its whole array without a terminating zero.
+        UserInfo info;
+        info.uid = 42;
+        std::memset(info.userAccount, 'x', sizeof(info.userAccount));
+        handler.onUserInfoUpdated(41, info);
+        handler.onConnectionLost();
+
+        const QStringList lines = RtcLogCapture::lines();
+        QCOMPARE(lines.size(), 11);
+        QCOMPARE(lines.at(0), QStringLiteral("onWarning 5 \"\""));
+        QCOMPARE(lines.at(1), QStringLiteral("onError -3 \"caf\u00e9\""));
+        QCOMPARE(lines.at(2), QStringLiteral("onJoinChannelSuccess \"room\" 4294967295 12"));
+        QCOMPARE(lines.at(3), QStringLiteral("onApiCallExecuted 0 \"api\" \"\""));
+        QCOMPARE(lines.at(4), QStringLiteral("onUserMuteAudio 3 true"));
+        QCOMPARE(lines.at(5), QStringLiteral("onRtmpStreamingStateChanged \"rtmp://h/a/b\" 4 2"));
+        QCOMPARE(lines.at(6), QStringLiteral("onStreamMessage 1 2 \"abc\" 3"));
+        QCOMPARE(lines.at(7), QStringLiteral("onStreamMessage 1 2 \"ab\" 5"));
+        QCOMPARE(lines.at(8), QStringLiteral("onStreamMessage 1 2 \"\" 0"));
+        QCOMPARE(lines.at(9),
+                 QStringLiteral("onUserInfoUpdated 41 42 \"%1\"").arg(QString(kMaxUserAccountLength, 'x')));
+        QCOMPARE(lines.at(10), QStringLiteral("onConnectionLost"));
+    }
+
+    void volumeIndicationText()
+    {
+        AudioVolumeInfo speakers[2];
+        speakers[0] = {1, 20, 0};
+        speakers[1] = {2, 30, 1};
+        AgoraRtcEngineEventHandler handler(nullptr);
+        handler.onAudioVolumeIndication(speakers, 2, 50);
+        handler.onAudioVolumeIndication(nullptr, 0, 0);
+        handler.onAudioVolumeIndication(speakers, 0, 9);
+        QCOMPARE(RtcLogCapture::lines(),
+                 QStringList({"onAudioVolumeIndication \"1,20,0|2,30,1\" 2 50",
+                              "onAudioVolumeIndication \"\" 0 0", "onAudioVolumeIndication \"\" 0 9"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_AgoraRtcEngineEventHandler)
+#include "tst_AgoraRtcEngineEventHandler.moc"
