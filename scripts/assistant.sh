@@ -84,6 +84,19 @@ assistant_launch() {
     echo "$ASSISTANT_PID" > "$TAVIO_PEERS_DIR/assistant.pid"
 }
 
+# Ends the assistant first, giving it time to write its settings, then every peer.
+assistant_stop_all() {
+    local i
+    if [ -n "${ASSISTANT_PID:-}" ] && kill -0 "$ASSISTANT_PID" 2>/dev/null; then
+        kill "$ASSISTANT_PID" 2>/dev/null || true
+        for i in $(seq 1 50); do
+            kill -0 "$ASSISTANT_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+    fi
+    peers_stop
+}
+
 # The visible window of the assistant (login window or panel), empty when none.
 assistant_window() {
     xdotool search --onlyvisible --name "$ASSISTANT_TITLE" 2>/dev/null | tail -n 1

@@ -14,7 +14,7 @@ source scripts/assistant.sh
 work="$root/out/run"
 mkdir -p "$work"
 peers_start_for_run
-trap peers_stop EXIT
+trap assistant_stop_all EXIT
 
 assistant_start_services "$work"
 assistant_prepare_workdir "$work"

@@ -18,7 +18,7 @@ docs="$root/docs"
 mkdir -p "$docs"
 
 peers_start_for_run
-trap peers_stop EXIT
+trap assistant_stop_all EXIT
 assistant_start_services "$work"
 assistant_prepare_workdir "$work"
 unset WAYLAND_DISPLAY
