@@ -9,7 +9,6 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
-#include <QTcpServer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -117,16 +116,6 @@ public:
         configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
         m_server.setSslConfiguration(configuration);
         return true;
-    }
-
-    // A loopback port on which nothing listens.
-    static quint16 closedPort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        const quint16 port = probe.serverPort();
-        probe.close();
-        return port;
     }
 
     Handler onMessage;

@@ -5,14 +5,13 @@
 #include "SessionFixture.h"
 #include "SessionLogCapture.h"
 #include "WsTestPeer.h"
+#include "net/http/TestHttpServer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QSslSocket>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 #include <QtTest>
 
@@ -44,46 +43,6 @@ public slots:
         calls.append({status, message, uuid, true});
     }
     void replyNoUid(int status, QByteArray message) { calls.append({status, message, 0, false}); }
-};
-
-// A log-collection service on loopback that answers every POST with 200.
-class ClickEventSink
-{
-public:
-    ClickEventSink()
-    {
-        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this]() {
-            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                socket->setParent(&m_server);
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket]() {
-                    m_buffer += socket->readAll();
-                    const int headerEnd = m_buffer.indexOf("\r\n\r\n");
-                    if (headerEnd < 0)
-                        return;
-                    const QByteArray head = m_buffer.left(headerEnd).toLower();
-                    const int lengthAt = head.indexOf("content-length:");
-                    const int length =
-                        lengthAt < 0 ? 0
-                                     : head.mid(lengthAt + 15, head.indexOf('\r', lengthAt) - lengthAt - 15)
-                                           .trimmed()
-                                           .toInt();
-                    if (m_buffer.size() < headerEnd + 4 + length)
-                        return;
-                    requests.append(m_buffer);
-                    m_buffer.clear();
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
-                    socket->disconnectFromHost();
-                });
-            }
-        });
-        m_server.listen(QHostAddress::LocalHost, 0);
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_server.serverPort()); }
-    QList<QByteArray> requests;
-
-private:
-    QTcpServer m_server;
-    QByteArray m_buffer;
 };
 
 class TstVWsComm : public QObject
@@ -251,8 +210,8 @@ private slots:
 
     void unparsableBroadcastWarnsAndReports()
     {
-        ClickEventSink sink;
-        VGlobalConfig::instance()->setValue(QStringLiteral("ApiLogServer"), sink.url());
+        TestHttpServer logService;
+        VGlobalConfig::instance()->setValue(QStringLiteral("ApiLogServer"), logService.url());
         WsTestPeer peer;
         ReplyRecorder recorder;
         connectChannel(peer, recorder);
@@ -281,12 +240,12 @@ private slots:
         QVERIFY(!broadcasts.at(0).at(1).value<VProtoMsgPtr>()->isValid());
         QVERIFY(SessionLogCapture::has(QStringLiteral("反序列化失败parseSerialData Recv  uuid :  0")));
         QTRY_COMPARE(parseErrors.size(), 1);
-        QCOMPARE(sink.requests.size(), 1);
-        const QByteArray request = sink.requests.first();
-        QVERIFY(request.startsWith("POST /"));
-        QVERIFY(request.contains("/burySite/appClickEvent"));
-        QVERIFY(request.contains("action=1&appId=PC001&channelId=10"));
-        QVERIFY(request.contains("label=1"));
+        QCOMPARE(logService.requests().size(), 1);
+        const TestHttpServer::Request report = logService.requests().first();
+        QCOMPARE(report.method, QByteArray("POST"));
+        QVERIFY(report.target.endsWith("/burySite/appClickEvent"));
+        QVERIFY(report.body.startsWith("action=1&appId=PC001&channelId=10"));
+        QVERIFY(report.body.contains("label=1"));
     }
 
     // --- pending table: time-outs and release
@@ -402,7 +361,7 @@ private slots:
     {
         m_fixture.useFakeClocks();
         ReplyRecorder recorder;
-        m_channel->setUrl(QStringLiteral("ws://127.0.0.1:%1").arg(WsTestPeer::closedPort()));
+        m_channel->setUrl(QStringLiteral("ws://127.0.0.1:%1").arg(TestHttpServer::closedPort()));
         QVERIFY(m_channel->request(1, SessionFixture::frame(1, 1, 0), &recorder, slotWithUid, QString(), true,
                                    false, false));
         QTRY_COMPARE(SessionLogCapture::count(QStringLiteral("webSocket open")), 1);
@@ -419,7 +378,7 @@ private slots:
     {
         m_fixture.useFakeClocks();
         ReplyRecorder recorder;
-        m_channel->setUrl(QStringLiteral("ws://127.0.0.1:%1").arg(WsTestPeer::closedPort()));
+        m_channel->setUrl(QStringLiteral("ws://127.0.0.1:%1").arg(TestHttpServer::closedPort()));
         const QDateTime start = m_fixture.wall;
         const QByteArray frame = SessionFixture::frame(1, 1, 0);
         QCOMPARE(m_channel->request(1, frame, &recorder, slotWithUid, QString(), true, true, false), 1);
@@ -441,7 +400,7 @@ private slots:
         m_fixture.useFakeClocks();
         ReplyRecorder recorder;
         QSignalSpy offLine(m_channel, &VWsComm::sigForceOffLine);
-        m_channel->setUrl(QStringLiteral("ws://127.0.0.1:%1").arg(WsTestPeer::closedPort()));
+        m_channel->setUrl(QStringLiteral("ws://127.0.0.1:%1").arg(TestHttpServer::closedPort()));
         const qint64 start = m_fixture.monotonic;
         QVERIFY(m_channel->request(1, SessionFixture::frame(1, 1, 0), &recorder, slotWithUid, QString(), true,
                                    false, false));
