@@ -38,15 +38,6 @@ bool serverAnswered(QNetworkReply* reply)
     return statusError && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
 }
 
-// A reply deleted before it finished (the manager goes down with the transport) must not leave
-// its promise pending.
-void rejectWhenDestroyed(QNetworkReply* reply, const QPromiseReject<QByteArray>& reject)
-{
-    QObject::connect(reply, &QObject::destroyed, [reject]() {
-        reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
-    });
-}
-
 QUrl maskedUrl(const QUrl& url)
 {
     return QUrl(VHttpComm::maskForLog(url.toString()), QUrl::TolerantMode);
@@ -105,6 +96,27 @@ QNetworkRequest VHttpComm::makeRequest(const QUrl& url, const char* contentType)
     return request;
 }
 
+void VHttpComm::settleOnFinish(QNetworkReply* reply, const QPromiseResolve<QByteArray>& resolve,
+                               const QPromiseReject<QByteArray>& reject, const Completion& complete)
+{
+    const ZebPromiseError gone{QStringLiteral("httpcomm already destroy"), 0};
+    if (!reply) {
+        reject(gone);
+        return;
+    }
+    // A reply deleted before it finished (the manager goes down with the transport) must not leave
+    // its promise pending.
+    QObject::connect(reply, &QObject::destroyed, [reject, gone]() { reject(gone); });
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, resolve, reject, complete, gone]() {
+        if (!s_instance) {
+            reject(gone);
+            return;
+        }
+        complete(reply, resolve, reject);
+        reply->deleteLater();
+    });
+}
+
 QPromise<QByteArray> VHttpComm::get(const QUrl& url)
 {
     if (url.isEmpty())
@@ -114,23 +126,15 @@ QPromise<QByteArray> VHttpComm::get(const QUrl& url)
     qDebug() << "HTTP-Get asyn" << maskedUrl(url);
     return QPromise<QByteArray>([this, request](const QPromiseResolve<QByteArray>& resolve,
                                                 const QPromiseReject<QByteArray>& reject) {
-        QNetworkReply* reply = m_manager.get(request);
-        if (!reply) {
-            reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
-            return;
-        }
-        rejectWhenDestroyed(reply, reject);
-        connect(reply, &QNetworkReply::finished, reply, [reply, resolve, reject]() {
-            if (!s_instance) {
-                reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
-                return;
-            }
-            if (reply->error() != QNetworkReply::NoError)
-                reject(ZebPromiseError{QStringLiteral("Http_get_error"), static_cast<int>(reply->error())});
-            else
-                resolve(reply->readAll());
-            reply->deleteLater();
-        });
+        settleOnFinish(m_manager.get(request), resolve, reject,
+                       [](QNetworkReply* reply, const QPromiseResolve<QByteArray>& resolveWith,
+                          const QPromiseReject<QByteArray>& rejectWith) {
+                           if (reply->error() != QNetworkReply::NoError)
+                               rejectWith(ZebPromiseError{QStringLiteral("Http_get_error"),
+                                                          static_cast<int>(reply->error())});
+                           else
+                               resolveWith(reply->readAll());
+                       });
     });
 }
 
@@ -143,33 +147,28 @@ QPromise<QByteArray> VHttpComm::post(const QUrl& url, const QByteArray& body, in
         contentType = kJson;
     const QNetworkRequest request = makeRequest(url, contentType);
 
-    return QPromise<QByteArray>([this, request, url, body,
-                                 contentKind](const QPromiseResolve<QByteArray>& resolve,
-                                              const QPromiseReject<QByteArray>& reject) {
-        QNetworkReply* reply = m_manager.post(request, body);
-        qInfo() << "HTTP-Post" << reply << maskedUrl(url) << contentKind
-                << (contentKind != OctetStream ? maskForLog(QString::fromUtf8(body)) : QString());
-        if (!reply) {
-            reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
-            return;
-        }
-        rejectWhenDestroyed(reply, reject);
-        connect(reply, &QNetworkReply::finished, reply, [reply, resolve, reject]() {
-            if (!s_instance) {
-                reject(ZebPromiseError{QStringLiteral("httpcomm already destroy"), 0});
-                return;
-            }
-            if (reply->error() == QNetworkReply::NoError) {
-                const QByteArray answer = reply->readAll();
-                qInfo().noquote() << "HTTP-Response" << reply << maskedBytes(answer.left(300));
-                resolve(answer);
-            } else {
-                qInfo().noquote() << "HTTP-Response" << reply << errorName(reply->error());
-                reject(ZebPromiseError{QStringLiteral("Http_post_error"), static_cast<int>(reply->error())});
-            }
-            reply->deleteLater();
+    return QPromise<QByteArray>(
+        [this, request, url, body, contentKind](const QPromiseResolve<QByteArray>& resolve,
+                                                const QPromiseReject<QByteArray>& reject) {
+            QNetworkReply* reply = m_manager.post(request, body);
+            qInfo() << "HTTP-Post" << reply << maskedUrl(url) << contentKind
+                    << (contentKind != OctetStream ? maskForLog(QString::fromUtf8(body)) : QString());
+            settleOnFinish(reply, resolve, reject,
+                           [](QNetworkReply* finished, const QPromiseResolve<QByteArray>& resolveWith,
+                              const QPromiseReject<QByteArray>& rejectWith) {
+                               if (finished->error() == QNetworkReply::NoError) {
+                                   const QByteArray answer = finished->readAll();
+                                   qInfo().noquote()
+                                       << "HTTP-Response" << finished << maskedBytes(answer.left(300));
+                                   resolveWith(answer);
+                               } else {
+                                   qInfo().noquote()
+                                       << "HTTP-Response" << finished << errorName(finished->error());
+                                   rejectWith(ZebPromiseError{QStringLiteral("Http_post_error"),
+                                                              static_cast<int>(finished->error())});
+                               }
+                           });
         });
-    });
 }
 
 QByteArray VHttpComm::syncPost(const QUrl& url, const QByteArray& body, bool& networkFailed)

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 class QNetworkReply;
 class QNetworkRequest;
 
@@ -77,6 +79,12 @@ private:
     VHttpComm();
     ~VHttpComm() override;
 
+    using Completion = std::function<void(QNetworkReply*, const QPromiseResolve<QByteArray>&,
+                                          const QPromiseReject<QByteArray>&)>;
+    // Settles the promise when the reply finishes: "httpcomm already destroy" without a reply or
+    // once the transport is gone, otherwise as the completion decides; then deletes the reply later.
+    static void settleOnFinish(QNetworkReply* reply, const QPromiseResolve<QByteArray>& resolve,
+                               const QPromiseReject<QByteArray>& reject, const Completion& complete);
     static QNetworkRequest makeRequest(const QUrl& url, const char* contentType);
     qint64 registerCallback(QNetworkReply* reply, QObject* receiver, const QString& slotName, bool withId);
 

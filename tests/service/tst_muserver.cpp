@@ -51,15 +51,6 @@ Result runOperation(const QString& operation)
     return r;
 }
 
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 } // namespace
 
 // The push-stream client: signing, the requests on the wire, the envelope type rules and the
@@ -336,7 +327,7 @@ void TestMuServer::serverErrorStatusIsNoAnswer()
 
 void TestMuServer::refusedConnectionIsANetworkFailure()
 {
-    MuServer::instance()->setServer(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort()),
+    MuServer::instance()->setServer(QStringLiteral("http://127.0.0.1:%1/").arg(TestHttpServer::closedPort()),
                                     QStringLiteral("1000"));
     for (const char* operation : {"login", "checkEnterRoom", "changeLiveStatus", "checkLiveStatus", "mute"}) {
         const Result r = runOperation(QLatin1String(operation));

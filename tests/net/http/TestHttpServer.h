@@ -52,6 +52,16 @@ public:
     }
 
     quint16 port() const { return m_server.serverPort(); }
+
+    // A loopback port on which nothing listens (connections are refused).
+    static quint16 closedPort()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        const quint16 port = probe.serverPort();
+        probe.close();
+        return port;
+    }
     QString url(const QString& pathAndQuery = QStringLiteral("/")) const
     {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery);

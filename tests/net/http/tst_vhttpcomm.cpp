@@ -64,16 +64,6 @@ Outcome waitFor(QPromise<QByteArray> promise, int timeoutMs = 8000)
     return *outcome;
 }
 
-// A port on which nothing listens.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 } // namespace
 
 class TestVHttpComm : public QObject
@@ -171,8 +161,8 @@ void TestVHttpComm::getOnErrorStatusRejectsWithTheQtError()
 
 void TestVHttpComm::getRefusedRejectsWithConnectionRefused()
 {
-    const Outcome outcome =
-        waitFor(VHttpComm::instance()->get(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort()))));
+    const Outcome outcome = waitFor(VHttpComm::instance()->get(
+        QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(TestHttpServer::closedPort()))));
     QCOMPARE(outcome.error.text, QStringLiteral("Http_get_error"));
     QCOMPARE(outcome.error.code, int(QNetworkReply::ConnectionRefusedError));
 }
@@ -284,7 +274,7 @@ void TestVHttpComm::syncPostTreatsOtherStatusesAsNoAnswer()
 void TestVHttpComm::syncPostRefusedIsANetworkFailure()
 {
     bool failed = false;
-    const QUrl url(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort()));
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/").arg(TestHttpServer::closedPort()));
     QCOMPARE(VHttpComm::instance()->syncPost(url, QByteArray(), failed), QByteArray());
     QCOMPARE(failed, true);
 }
@@ -411,9 +401,9 @@ void TestVHttpComm::callbackRefusedConnectionDeliversMinus200()
 {
     CallbackReceiver receiver;
     QTest::ignoreMessage(QtWarningMsg, "response get http status failed");
-    QVERIFY(
-        VHttpComm::instance()->getWithCallback(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort())),
-                                               &receiver, QStringLiteral("onReply"), false));
+    QVERIFY(VHttpComm::instance()->getWithCallback(
+        QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(TestHttpServer::closedPort())), &receiver,
+        QStringLiteral("onReply"), false));
     QTRY_COMPARE(receiver.deliveries.size(), 1);
     QCOMPARE(receiver.deliveries[0].status, -200);
     QCOMPARE(receiver.deliveries[0].body, QByteArray());
