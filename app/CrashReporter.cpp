@@ -49,7 +49,9 @@ void CrashReporter::renderText() {}
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -57,11 +59,12 @@ namespace {
 
 constexpr int kFatalSignals[] = {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL};
 constexpr std::size_t kSignalCount = sizeof(kFatalSignals) / sizeof(kFatalSignals[0]);
-constexpr std::size_t kAltStackBytes = 1024 * 1024; // the symboliser needs room; stack overflows too
+constexpr std::size_t kAltStackBytes = 1024 * 1024;
 constexpr std::size_t kBacktraceDepth = 64;
+constexpr unsigned kWatchdogSeconds = 30;
 
 std::atomic<CrashReporter*> g_activeReporter{nullptr};
-std::atomic<bool> g_handlingCrash{false};
+std::atomic<pid_t> g_reportingThread{0};
 std::atomic<unsigned> g_reportSequence{0};
 struct sigaction g_previousActions[kSignalCount];
 
@@ -103,11 +106,19 @@ void* faultingInstruction(void* context)
 void ensureAlternateStack()
 {
     stack_t current = {};
-    if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE))
-        return; // the thread already has one (for example the address sanitizer's)
-    static void* stackMemory = std::malloc(kAltStackBytes); // kept for the whole process
-    if (!stackMemory)
+    if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) &&
+        current.ss_size >= kAltStackBytes)
         return;
+    // The symboliser needs far more than the usual small signal stacks (the address sanitizer's
+    // included). Mapped, not allocated, and kept for the whole process.
+    static void* stackMemory = nullptr;
+    if (!stackMemory) {
+        void* memory =
+            ::mmap(nullptr, kAltStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED)
+            return;
+        stackMemory = memory;
+    }
     stack_t stack = {};
     stack.ss_sp = stackMemory;
     stack.ss_size = kAltStackBytes;
@@ -127,13 +138,30 @@ void restoreDefaultAndReraise(int signalNumber)
 
 void onFatalSignal(int signalNumber, siginfo_t* info, void* context)
 {
-    if (g_handlingCrash.exchange(true)) {
-        // Another thread is writing the report and will end the process.
-        for (;;)
-            pause();
+    const pid_t self = static_cast<pid_t>(::syscall(SYS_gettid));
+    pid_t expected = 0;
+    if (!g_reportingThread.compare_exchange_strong(expected, self)) {
+        if (expected == self) {
+            // The report writer itself failed: end now rather than report again.
+            restoreDefaultAndReraise(signalNumber);
+            return;
+        }
+        // Another thread is writing the report and will end the process; should it hang, this
+        // thread ends the process after a while.
+        for (unsigned i = 0; i < kWatchdogSeconds; ++i)
+            ::sleep(1);
+        restoreDefaultAndReraise(signalNumber);
+        return;
     }
+    // A report writer that hangs (a lock held by the crashed code) must not keep the process alive.
+    struct sigaction alarmAction = {};
+    alarmAction.sa_handler = SIG_DFL;
+    sigemptyset(&alarmAction.sa_mask);
+    sigaction(SIGALRM, &alarmAction, nullptr);
+    ::alarm(kWatchdogSeconds);
     if (CrashReporter* reporter = g_activeReporter.load())
         reporter->writeReport(signalNumber, info, context);
+    ::alarm(0);
     restoreDefaultAndReraise(signalNumber);
 }
 

@@ -154,12 +154,6 @@ private slots:
         for (int i = 0; i < entries.size() - 1; ++i)
             QVERIFY2(shape.match(QString::fromLatin1(entries.at(i))).hasMatch(), entries.at(i).constData());
     }
-
-    void fileNameUsesTheLocalDate()
-    {
-        QCOMPARE(LogHandler::fileNameFor(QDateTime(QDate(2026, 1, 9), QTime(8, 0))),
-                 QStringLiteral("log/valog_2026-01-09.txt"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLogHandler)

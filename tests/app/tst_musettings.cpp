@@ -219,13 +219,7 @@ private slots:
         QCOMPARE(temp.value(QStringLiteral("u2/volume")).toInt(), 30);
     }
 
-    // --- constants, clock, digest ---
-
-    void appIdIsTheFixedConstant()
-    {
-        QCOMPARE(QByteArray(MuSettings::instance()->appIdText()),
-                 QByteArray("5e0c7b21d94a4f6e8a13c2b7f0d96e48"));
-    }
+    // --- clock, digest ---
 
     void clockCountsFromStart()
     {

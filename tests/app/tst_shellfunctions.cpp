@@ -45,14 +45,6 @@ private slots:
         QCOMPARE(QString::fromStdString(value), expected);
     }
 
-    void versionIsTheCMakeProjectVersion()
-    {
-        // Four numbers, as the Windows resource carries them.
-        QVERIFY(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+\\.\\d+$"))
-                    .match(QStringLiteral(TAVIO_VERSION_TEXT))
-                    .hasMatch());
-    }
-
     void outOfRangeAndMissingValuesFail_data()
     {
         QTest::addColumn<int>("selector");

@@ -44,11 +44,6 @@ private slots:
         QCOMPARE(VGlobalConfig::instance(), VGlobalConfig::instance());
     }
 
-    void missingKeyReadsEmpty()
-    {
-        QCOMPARE(VGlobalConfig::instance()->value(QStringLiteral("nobody")), QString());
-    }
-
     // --- file ---
 
     void fileValuesAreTextsOnly()
