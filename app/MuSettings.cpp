@@ -50,8 +50,9 @@ int MuSettings::loadVolume(int& volume)
 {
     m_tempIni.sync(); // see what another run wrote
     bool ok = false;
-    const int stored =
-        m_tempIni.value(QStringLiteral("%1/%2").arg(m_userId, QStringLiteral("volume"))).toString().toInt(&ok, 10);
+    const int stored = m_tempIni.value(QStringLiteral("%1/%2").arg(m_userId, QStringLiteral("volume")))
+                           .toString()
+                           .toInt(&ok, 10);
     m_volume = (!ok || stored < 0 || stored > 100) ? 100 : stored;
     volume = m_volume;
     return m_volume;

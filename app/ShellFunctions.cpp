@@ -16,9 +16,10 @@ void fatalExit(const QString& text)
 
 bool readFileVersionValue(const std::string& path, int selector, std::string& value)
 {
-    static const char* const names[] = {"Comments",        "InternalName",    "ProductName",     "CompanyName",
-                                        "LegalCopyright",  "ProductVersion",  "FileDescription", "LegalTrademarks",
-                                        "PrivateBuild",    "FileVersion",     "OriginalFilename", "SpecialBuild"};
+    static const char* const names[] = {"Comments",        "InternalName",     "ProductName",
+                                        "CompanyName",     "LegalCopyright",   "ProductVersion",
+                                        "FileDescription", "LegalTrademarks",  "PrivateBuild",
+                                        "FileVersion",     "OriginalFilename", "SpecialBuild"};
     value.clear();
     if (selector < 0 || selector > 11)
         return false;

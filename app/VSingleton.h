@@ -2,8 +2,7 @@
 
 // Base of a process-wide singleton reached through a static accessor. The instance is created
 // on first use and deleted by destroyInstance (the shutdown order decides when).
-template <typename T>
-class VSingleton
+template <typename T> class VSingleton
 {
 public:
     static T* instance()
