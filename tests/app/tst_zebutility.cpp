@@ -156,6 +156,25 @@ private slots:
         QCOMPARE(reader.size(), QSize(100, 50));
     }
 
+    void checkImageSizeWritesGifBackAsPng()
+    {
+        // Qt cannot write GIF: a shrunk GIF is written as PNG under the same name.
+        TestEnv::ScopedWorkDir dir;
+        const unsigned char gif[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x04, 0x00, 0x02, 0x00, 0xf0,
+                                     0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xf9, 0x04,
+                                     0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x04,
+                                     0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x84, 0x6f, 0x05, 0x00, 0x3b};
+        QFile file(QStringLiteral("red.gif"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char*>(gif), sizeof gif);
+        file.close();
+        QVERIFY(zebUtility::checkImageSize(QStringLiteral("red.gif"), QSize(2, 2)));
+        QImageReader reader(QStringLiteral("red.gif"));
+        reader.setDecideFormatFromContent(true);
+        QCOMPARE(reader.format(), QByteArray("png"));
+        QCOMPARE(reader.size(), QSize(2, 1));
+    }
+
     void checkImageSizeLeavesFittingImageAlone()
     {
         TestEnv::ScopedWorkDir dir;
