@@ -140,7 +140,7 @@ int AppLifetime::run(int& argc, char** argv)
 
     // Self-test switch: a report is written at once, without harming the process.
     if (VGlobalConfig::instance()->value(QStringLiteral("dumpTest")) == QLatin1String("true"))
-        g_crashReporter->writeSelfTestReport();
+        qInfo() << "main dumpTest report" << g_crashReporter->writeSelfTestReport();
     step("dumpTest");
 
     auto* loginWindow = new MuVozedIvazerida(nullptr);

@@ -152,6 +152,9 @@ private slots:
         QVERIFY(report.contains(QStringLiteral("application: VozedIvazerida\n")));
         QVERIFY(report.contains(QStringLiteral("version: " TAVIO_VERSION_TEXT "\n")));
         QVERIFY(report.contains(QStringLiteral("user name: 名字\n")));
+        QVERIFY(todaysLog().contains(
+            QStringLiteral("main dumpTest report \"%1\"")
+                .arg(QDir::current().absoluteFilePath(QStringLiteral("crash/") + reports.first()))));
         VGlobalConfig::instance()->setValue(QStringLiteral("dumpTest"), QString());
     }
 
