@@ -10,9 +10,11 @@ ASSISTANT_TITLE="Tavio语音房电脑助手"
 # Build tree of the program, relative to the repository root.
 ASSISTANT_BUILD_DIR="${TAVIO_BUILD_DIR:-build}"
 
+# Only the program and the local services: the tests are the test command's business.
 assistant_build() {
     bash "$_asst_root/scripts/setup.sh"
-    bash "$_asst_root/scripts/build.sh" "$ASSISTANT_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake -S "$_asst_root" -B "$_asst_root/$ASSISTANT_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$_asst_root/$ASSISTANT_BUILD_DIR" -j"$(nproc)" --target VozedIvazerida tavio-localservices
 }
 
 # assistant_start_services WORKDIR: the local services on a free port; sets TAVIO_SERVICES_URL.
