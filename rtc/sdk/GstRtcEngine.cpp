@@ -157,10 +157,12 @@ int GstRtcEngine::initialize(const RtcEngineContext& context)
         m_appId = appId;
         m_handler = context.eventHandler;
         m_initialized = true;
-        log(QStringLiteral("initialize: area code %1, GStreamer %2, encoder %3")
+        gchar* version = gst_version_string();
+        log(QStringLiteral("initialize: area code %1, %2, encoder %3")
                 .arg(context.areaCode)
-                .arg(QString::fromUtf8(gst_version_string()))
+                .arg(QString::fromUtf8(version))
                 .arg(GstRelay::encoderName()));
+        g_free(version);
         return static_cast<int>(kOk);
     });
 }
