@@ -34,6 +34,18 @@ __attribute__((noinline, no_sanitize("undefined"))) void crashByNullDereference(
     *nowhere = 42;
 }
 
+// Endless recursion that the optimiser cannot turn into a loop: the stack runs out.
+volatile bool g_keepRecursing = true;
+
+__attribute__((noinline)) int recurseForever(int depth)
+{
+    volatile char frame[512];
+    frame[0] = char(depth);
+    if (!g_keepRecursing)
+        return frame[0];
+    return recurseForever(depth + 1) + frame[0];
+}
+
 int runCrashingChild(const QByteArray& how)
 {
     const rlimit noCore = {0, 0};
@@ -43,6 +55,8 @@ int runCrashingChild(const QByteArray& how)
         crashByNullDereference();
     else if (how == "abort")
         std::abort();
+    else if (how == "overflow")
+        return recurseForever(0);
     return 3; // not reached
 }
 
@@ -151,6 +165,16 @@ private slots:
                 result.report.contains(QStringLiteral("fault address: 0x0\n")));
         QVERIFY2(result.report.contains(QStringLiteral("crashByNullDereference")), qPrintable(result.report));
         QVERIFY(result.report.contains(QStringLiteral("user description: 这个问题是怎么触发的\n")));
+    }
+
+    void stackOverflowIsReportedFromTheSignalStack()
+    {
+        TestEnv::ScopedWorkDir dir;
+        const ChildResult result = runChild(dir.path(), "overflow");
+        QCOMPARE(result.status, QProcess::CrashExit);
+        QCOMPARE(result.code, SIGSEGV);
+        QVERIFY2(result.report.contains(QStringLiteral("recurseForever")), qPrintable(result.report));
+        QVERIFY(result.report.contains(QStringLiteral("user email: 邮箱\n")));
     }
 
     void abortWritesReportAndDiesByAbort()
