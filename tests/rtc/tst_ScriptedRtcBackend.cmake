@@ -1,0 +1,1 @@
+set_tests_properties(${TEST_TARGET} PROPERTIES LABELS "rtc")
