@@ -115,13 +115,18 @@ private slots:
         const QString log = TestEnv::readText(LogHandler::fileNameFor(QDateTime::currentDateTime()));
         QVERIFY2(log.endsWith(QStringLiteral(" WARNING \nschema request/x.proto missing\r\n")),
                  qPrintable(log));
+        // The echo on standard output is the same entry, ended by a plain line feed.
+        const QString echo = QString::fromUtf8(child.readAllStandardOutput());
+        const QRegularExpression echoShape(
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d WARNING \nschema request/x.proto missing\n$"));
+        QVERIFY2(echoShape.match(echo).hasMatch(), qPrintable(echo));
     }
 };
 
 int main(int argc, char** argv)
 {
     if (!qEnvironmentVariableIsEmpty(kChildVariable)) {
-        installLogHandler(true, false);
+        installLogHandler(true, true); // with the console echo
         fatalExit(QStringLiteral("schema request/x.proto missing"));
     }
     QCoreApplication app(argc, argv);
