@@ -16,7 +16,8 @@ public:
     // Releases the oldest engine still alive (engines are normally one at a time; when a new
     // one is created before the old one is let go, the old one goes first). Whatever sync says,
     // this returns only after the engine's threads have stopped, so no callback reaches the
-    // event handler afterwards.
+    // event handler afterwards. Not from inside a callback (the SDK thread cannot wait for
+    // itself).
     static void release(bool sync = false);
 
     virtual int initialize(const RtcEngineContext& context) = 0;
