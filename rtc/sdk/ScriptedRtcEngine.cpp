@@ -6,7 +6,6 @@
 #include <QJsonDocument>
 #include <QMutexLocker>
 
-
 namespace agora {
 namespace rtc {
 
