@@ -78,9 +78,9 @@ QString VHttpComm::maskForLog(const QString& text)
 {
     // Form or query parameter: password=<value up to the next separator>, wherever it stands.
     static const QRegularExpression queryParam(QStringLiteral("(?<![A-Za-z0-9_])(password=)[^&#\\s\"]*"));
-    // JSON member: "password": "<value>" (escaped quotes inside the value included).
+    // JSON member: "password": "<value>" (escaped quotes inside included) or a bare value.
     static const QRegularExpression jsonMember(
-        QStringLiteral("(\"password\"\\s*:\\s*)\"(?:[^\"\\\\]|\\\\.)*\"?"));
+        QStringLiteral("(\"password\"\\s*:\\s*)(?:\"(?:[^\"\\\\]|\\\\.)*\"?|[^,}\\s]+)"));
     QString masked = text;
     masked.replace(queryParam, QStringLiteral("\\1***"));
     masked.replace(jsonMember, QStringLiteral("\\1\"***\""));

@@ -457,6 +457,8 @@ void TestVHttpComm::maskForLogHidesPasswordValues_data()
                                  << "a=1&password=***&b=2";
     QTest::newRow("json") << "{\"user\":\"1\",\"password\": \"se\\\"cret\",\"sign\":\"s\"}"
                           << "{\"user\":\"1\",\"password\": \"***\",\"sign\":\"s\"}";
+    QTest::newRow("json number") << "{\"password\":123456,\"a\":1}"
+                                 << "{\"password\":\"***\",\"a\":1}";
     QTest::newRow("similar key kept") << "oldpassword=x&passwordHint=y"
                                       << "oldpassword=x&passwordHint=y";
     QTest::newRow("inside text") << "{\"msg\":\"password=x\"}"
