@@ -80,14 +80,11 @@ bool GstCapture::start(const QString& deviceId, double volume, bool muted, QStri
     m_pipeline = pipeline;
     GstBus* bus = gst_element_get_bus(pipeline);
     m_watch = m_loop.addBusWatch(bus, [this](GstMessage* message) { handleMessage(message); });
+    gst_object_unref(bus);
 
     m_running = true;
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
-        error = message ? gstErrorText(message) : QStringLiteral("the capture does not start");
-        if (message)
-            gst_message_unref(message);
-        gst_object_unref(bus);
+        error = pendingErrorText(pipeline, QStringLiteral("the capture does not start"));
         stop();
         return false;
     }
@@ -95,15 +92,10 @@ bool GstCapture::start(const QString& deviceId, double volume, bool muted, QStri
     // that (bounded) so that the caller gets the failure as a result, not as a later callback.
     GstState state = GST_STATE_NULL;
     if (gst_element_get_state(pipeline, &state, nullptr, 3 * GST_SECOND) == GST_STATE_CHANGE_FAILURE) {
-        GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
-        error = message ? gstErrorText(message) : QStringLiteral("the capture does not start");
-        if (message)
-            gst_message_unref(message);
-        gst_object_unref(bus);
+        error = pendingErrorText(pipeline, QStringLiteral("the capture does not start"));
         stop();
         return false;
     }
-    gst_object_unref(bus);
     return true;
 }
 

@@ -23,6 +23,18 @@ QString gstErrorText(GstMessage* message)
     return text;
 }
 
+QString pendingErrorText(GstElement* element, const QString& fallback)
+{
+    GstBus* bus = gst_element_get_bus(element);
+    GstMessage* message = bus ? gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR) : nullptr;
+    const QString text = message ? gstErrorText(message) : fallback;
+    if (message)
+        gst_message_unref(message);
+    if (bus)
+        gst_object_unref(bus);
+    return text;
+}
+
 GstFedPipeline::GstFedPipeline(SdkEventLoop& loop) : m_loop(loop) {}
 
 GstFedPipeline::~GstFedPipeline()
@@ -73,12 +85,7 @@ bool GstFedPipeline::start(const QString& description, QString& error)
     gst_object_unref(bus);
 
     if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        GstBus* failedBus = gst_element_get_bus(pipeline);
-        GstMessage* message = gst_bus_pop_filtered(failedBus, GST_MESSAGE_ERROR);
-        error = message ? gstErrorText(message) : QStringLiteral("the pipeline does not start");
-        if (message)
-            gst_message_unref(message);
-        gst_object_unref(failedBus);
+        error = pendingErrorText(pipeline, QStringLiteral("the pipeline does not start"));
         stop(0);
         return false;
     }

@@ -66,6 +66,8 @@ private:
 
 // Text of an error message; empty for other messages.
 QString gstErrorText(GstMessage* message);
+// Text of the first error waiting on the element's bus, or the fallback when there is none.
+QString pendingErrorText(GstElement* element, const QString& fallback);
 
 } // namespace rtc
 } // namespace agora
