@@ -15,12 +15,20 @@
 #include <QApplication>
 #include <QDebug>
 #include <QIcon>
+#include <QPointer>
 #include <QSharedPointer>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// The pictures live in the core static library, whose resource tree the linker drops unless
+// something registers it; the icon below is the first use. Must stand outside any namespace.
+static void registerCompiledResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace {
 
@@ -44,6 +52,21 @@ void onTerminationSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
 
+// Closing the windows runs what the user's own close would: a push in progress is ended at the
+// service and the typed credentials are saved. Closing the panel shows the login window again,
+// hence a second pass.
+void closeWindowsAsUserWould()
+{
+    for (int pass = 0; pass < 2; ++pass) {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget* window : windows) {
+            QPointer<QWidget> guard(window);
+            if (guard && guard->isVisible())
+                guard->close();
+        }
+    }
+}
+
 void installTerminationHandlers(QApplication& app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
@@ -54,6 +77,7 @@ void installTerminationHandlers(QApplication& app)
         [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
         notifier->setEnabled(false);
         qInfo() << "main termination signal";
+        closeWindowsAsUserWould();
         QApplication::quit();
     });
     struct sigaction action = {};
@@ -102,6 +126,7 @@ int AppLifetime::run(int& argc, char** argv)
     installTerminationHandlers(*app);
 #endif
 
+    registerCompiledResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/yyzslogo156.ico")));
     step("icon");
     QApplication::setEffectEnabled(Qt::UI_AnimateCombo, false);
