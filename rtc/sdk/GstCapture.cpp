@@ -6,6 +6,8 @@
 #include "rtc/sdk/GstFedPipeline.h"
 #include "rtc/sdk/SdkEventLoop.h"
 
+#include <QElapsedTimer>
+
 #include <cstdlib>
 
 namespace agora {
@@ -15,6 +17,7 @@ namespace {
 // 40 ms reads keep the per-buffer cost low; 400 ms of device buffer rides out scheduling hiccups.
 constexpr gint64 kLatencyTimeUs = 40000;
 constexpr gint64 kBufferTimeUs = 400000;
+constexpr qint64 kStartWaitMs = 1000;
 
 int peakOf(GstBuffer* buffer)
 {
@@ -88,14 +91,27 @@ bool GstCapture::start(const QString& deviceId, double volume, bool muted, QStri
         stop();
         return false;
     }
-    // A source that cannot open its device fails within the state change to PAUSED; wait for
-    // that (bounded) so that the caller gets the failure as a result, not as a later callback.
-    GstState state = GST_STATE_NULL;
-    if (gst_element_get_state(pipeline, &state, nullptr, 3 * GST_SECOND) == GST_STATE_CHANGE_FAILURE) {
-        error = pendingErrorText(pipeline, QStringLiteral("the capture does not start"));
-        stop();
-        return false;
+    // A source that cannot open its device fails soon after it starts to play. Wait for that
+    // (briefly: until it plays, fails, or kStartWaitMs pass) so that the caller gets the failure
+    // as a result, not as a later callback, without holding it up for a slow first buffer.
+    GstBus* startBus = gst_element_get_bus(pipeline);
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < kStartWaitMs) {
+        GstMessage* message = gst_bus_timed_pop_filtered(startBus, 20 * GST_MSECOND, GST_MESSAGE_ERROR);
+        if (message) {
+            error = gstErrorText(message);
+            gst_message_unref(message);
+            gst_object_unref(startBus);
+            stop();
+            return false;
+        }
+        GstState state = GST_STATE_NULL;
+        if (gst_element_get_state(pipeline, &state, nullptr, 0) == GST_STATE_CHANGE_SUCCESS &&
+            state == GST_STATE_PLAYING)
+            break;
     }
+    gst_object_unref(startBus);
     return true;
 }
 

@@ -649,7 +649,8 @@ void GstRtcEngine::checkCapture()
         m_captureProgress.restart();
         return;
     }
-    if (m_captureProgress.elapsed() >= kCaptureStallMs)
+    const qint64 allowedMs = frames == 0 ? kCaptureFirstBufferMs : kCaptureStallMs;
+    if (m_captureProgress.elapsed() >= allowedMs)
         onCaptureError(QStringLiteral("no audio from the device for %1 ms").arg(m_captureProgress.elapsed()));
 }
 

@@ -39,7 +39,10 @@ public:
     static constexpr unsigned int kRelayPollMs = 200;
     // A capture that delivers nothing for this long has lost its device (PulseAudio does not
     // always say so: the stream just stops).
-    static constexpr unsigned int kCaptureStallMs = 2000;
+    static constexpr unsigned int kCaptureStallMs = 3000;
+    // Before the first buffer: some sources (a sink monitor behind a high-latency player) take
+    // a couple of seconds to deliver anything.
+    static constexpr unsigned int kCaptureFirstBufferMs = 6000;
     static constexpr unsigned int kCaptureCheckMs = 500;
 
     GstRtcEngine();

@@ -1,5 +1,7 @@
 // The real media backend against real peers: PulseAudio (null sink playing a 1 kHz tone) and
 // nginx with the RTMP module recording every stream.
+#include "config/VGlobalConfig.h"
+#include "rtc/AgoraRtcEngine.h"
 #include "rtc/sdk/IRtcEngine.h"
 #include "rtc/sdk/ScriptedRtcBackend.h"
 #include "support/TestEnv.h"
@@ -607,6 +609,8 @@ private Q_SLOTS:
             // A name with path characters must not leave the folder.
             QCOMPARE(f.setParameters("{\"che.audio.start_debug_recording\":\"../NoName\"}"), 0);
             QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
+            QVERIFY(
+                f.handler.waitFor([](const Event& e) { return e.name == "onFirstLocalAudioFrame"; }, 8000));
             QTest::qWait(1500);
             QCOMPARE(f.engine->leaveChannel(), 0);
             QCOMPARE(f.setParameters("{\"che.audio.stop_debug_recording\":true}"), 0);
@@ -645,6 +649,41 @@ private Q_SLOTS:
         QVERIFY(handler->count() > 0);
         delete handler; // a late callback would now touch freed memory (caught under ASan)
         QTest::qWait(2500);
+    }
+
+    void wrapperDrivesTheRealBackend()
+    {
+        TestEnv::ScopedWorkDir work;
+        VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), QStringLiteral("true"));
+        const QString name = uniqueName("wrapper");
+        {
+            AgoraRtcEngine engine;
+            const QVariantMap devices = engine.recordingDevices();
+            QVERIFY(devices.value(QStringLiteral("length")).toInt() >= 1);
+            const QStringList ids = devices.value(QStringLiteral("guid")).toStringList();
+            QCOMPARE(ids.first(), TestEnv::peer("TAVIO_PULSE_SOURCE"));
+            QCOMPARE(engine.setRecordingDevice(ids.first()), 0);
+            QCOMPARE(engine.adjustRecordingSignalVolume(100), 0);
+            // The panel's negative account id and an empty token.
+            QCOMPARE(engine.joinChannel(QString(), QStringLiteral("8001"), QStringLiteral("-10001")), 0);
+            QCOMPARE(engine.addPublishStreamUrl(streamUrl(name)), 0);
+            QTest::qWait(2500);
+            QCOMPARE(engine.muteLocalAudioStream(true), 0);
+            QCOMPARE(engine.removePublishStreamUrl(streamUrl(name)), 0);
+            QCOMPARE(engine.leaveChannel(), 0);
+        }
+        VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), QString());
+
+        const QString logPath = AgoraRtcEngine::sdkLogFilePath(QDate::currentDate());
+        const QString log = TestEnv::readText(logPath);
+        QVERIFY2(log.contains(QLatin1String("setParameters {\"che.audio.enable.agc\":false}")),
+                 qPrintable(log));
+        QVERIFY(log.contains(QLatin1String("HE-AAC is not available")));
+        QVERIFY(log.contains(QLatin1String("joined channel 8001 as 4294957295")));
+        QVERIFY(!log.contains(QLatin1String("refused")));
+        const QStringList wavs = QDir(QFileInfo(logPath).path()).entryList({QStringLiteral("NoName-*.wav")});
+        QCOMPARE(wavs.size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recordingOf(name)).size() > 20000, 5000);
     }
 
 private:
