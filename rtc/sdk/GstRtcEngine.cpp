@@ -312,6 +312,7 @@ int GstRtcEngine::joinChannel(const char* token, const char* channelId, const ch
         m_lastCaptureFrames = 0;
         m_lastCpuAppUs = processCpuMicroseconds();
         machineCpu(m_lastCpuTotal, m_lastCpuIdle);
+        m_cpuTotalUsage = 0.0;
         m_statsClock.start();
         m_statsTimer = m_loop.addTimer(kStatsIntervalMs, [this] { reportStatistics(); });
         log(QStringLiteral("joined channel %1 as %2").arg(channel).arg(uid));
@@ -808,15 +809,19 @@ RtcStats GstRtcEngine::currentStats(unsigned int intervalMs)
 
     const long cpuUs = processCpuMicroseconds();
     const int cores = qMax(1, QThread::idealThreadCount());
-    stats.cpuAppUsage = 100.0 * static_cast<double>(cpuUs - m_lastCpuAppUs) / (interval * 1000.0) / cores;
+    stats.cpuAppUsage =
+        qBound(0.0, 100.0 * static_cast<double>(cpuUs - m_lastCpuAppUs) / (interval * 1000.0) / cores, 100.0);
     unsigned long long total = 0;
     unsigned long long idle = 0;
-    if (machineCpu(total, idle) && total > m_lastCpuTotal) {
-        stats.cpuTotalUsage = 100.0 * (1.0 - static_cast<double>(idle - m_lastCpuIdle) /
-                                                 static_cast<double>(total - m_lastCpuTotal));
+    // Too few clock ticks since the last look say nothing; keep the last figure then.
+    constexpr unsigned long long kMinTicks = 50;
+    if (machineCpu(total, idle) && total >= m_lastCpuTotal + kMinTicks) {
+        m_cpuTotalUsage = 100.0 * (1.0 - static_cast<double>(idle - m_lastCpuIdle) /
+                                             static_cast<double>(total - m_lastCpuTotal));
         m_lastCpuTotal = total;
         m_lastCpuIdle = idle;
     }
+    stats.cpuTotalUsage = m_cpuTotalUsage;
     m_lastCpuAppUs = cpuUs;
     m_lastFlvBytes = flv;
     m_lastAacBytes = aac;

@@ -148,6 +148,7 @@ private:
     long m_lastCpuAppUs = 0;
     unsigned long long m_lastCpuTotal = 0;
     unsigned long long m_lastCpuIdle = 0;
+    double m_cpuTotalUsage = 0.0;
     QElapsedTimer m_statsClock;
 
     // Where captured buffers go; read on the streaming thread.
