@@ -4,7 +4,6 @@
 #include "rtc/sdk/GstCapture.h"
 
 #include "rtc/sdk/GstFedPipeline.h"
-#include "rtc/sdk/SdkEventLoop.h"
 
 #include <QElapsedTimer>
 
@@ -37,7 +36,14 @@ int peakOf(GstBuffer* buffer)
 }
 } // namespace
 
-GstCapture::GstCapture(SdkEventLoop& loop) : m_loop(loop) {}
+GstCapture::GstCapture(SdkEventLoop& loop) : m_pipeline(loop)
+{
+    m_pipeline.onError = [this](const QString& error) {
+        m_running = false;
+        if (onError)
+            onError(error);
+    };
+}
 
 GstCapture::~GstCapture()
 {
@@ -47,32 +53,26 @@ GstCapture::~GstCapture()
 bool GstCapture::start(const QString& deviceId, double volume, bool muted, QString& error)
 {
     stop();
-    m_failed = false;
     m_deviceId = deviceId;
-    GError* parseError = nullptr;
-    GstElement* pipeline = gst_parse_launch(
-        "pulsesrc name=src client-name=Tavio ! audioconvert ! audioresample ! "
-        "audio/x-raw,format=S16LE,layout=interleaved,rate=48000,channels=2,channel-mask=(bitmask)0x3 ! "
-        "volume name=vol ! "
-        "appsink name=sink sync=false max-buffers=16 drop=true",
-        &parseError);
-    if (!pipeline || parseError) {
-        error = QString::fromUtf8(parseError ? parseError->message : "cannot build the capture");
-        g_clear_error(&parseError);
-        if (pipeline)
-            gst_object_unref(pipeline);
+    if (!m_pipeline.build(
+            QStringLiteral(
+                "pulsesrc name=src client-name=Tavio ! audioconvert ! audioresample ! "
+                "audio/x-raw,format=S16LE,layout=interleaved,rate=48000,channels=2,channel-mask=(bitmask)0x3 "
+                "! "
+                "volume name=vol ! "
+                "appsink name=sink sync=false max-buffers=16 drop=true"),
+            error))
         return false;
-    }
-    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    GstElement* src = m_pipeline.element("src");
     g_object_set(src, "latency-time", kLatencyTimeUs, "buffer-time", kBufferTimeUs, nullptr);
     if (!deviceId.isEmpty())
         g_object_set(src, "device", deviceId.toUtf8().constData(), nullptr);
     m_source = src;
 
-    m_volume = gst_bin_get_by_name(GST_BIN(pipeline), "vol");
+    m_volume = m_pipeline.element("vol");
     g_object_set(m_volume, "volume", volume, "mute", muted ? TRUE : FALSE, nullptr);
 
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    GstElement* sink = m_pipeline.element("sink");
     GstAppSinkCallbacks callbacks = {};
     callbacks.new_sample = [](GstAppSink* appsink, gpointer self) -> GstFlowReturn {
         return static_cast<GstFlowReturn>(onNewSample(GST_ELEMENT(appsink), self));
@@ -80,17 +80,12 @@ bool GstCapture::start(const QString& deviceId, double volume, bool muted, QStri
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
     gst_object_unref(sink);
 
-    m_pipeline = pipeline;
-    GstBus* bus = gst_element_get_bus(pipeline);
-    m_watch = m_loop.addBusWatch(bus, [this](GstMessage* message) { handleMessage(message); });
-    gst_object_unref(bus);
-
     m_running = true;
-    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        error = pendingErrorText(pipeline, QStringLiteral("the capture does not start"));
+    if (!m_pipeline.play(QStringLiteral("the capture does not start"), error)) {
         stop();
         return false;
     }
+    GstElement* pipeline = m_pipeline.get();
     // A source that cannot open its device fails soon after it starts to play. Wait for that
     // (briefly: until it plays, fails, or kStartWaitMs pass) so that the caller gets the failure
     // as a result, not as a later callback, without holding it up for a slow first buffer.
@@ -118,13 +113,7 @@ bool GstCapture::start(const QString& deviceId, double volume, bool muted, QStri
 void GstCapture::stop()
 {
     m_running = false;
-    SdkEventLoop::removeWatch(m_watch);
-    m_watch = nullptr;
-    if (m_pipeline) {
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
-        gst_object_unref(m_pipeline);
-        m_pipeline = nullptr;
-    }
+    m_pipeline.close();
     if (m_volume) {
         gst_object_unref(m_volume);
         m_volume = nullptr;
@@ -181,19 +170,6 @@ int GstCapture::onNewSample(GstElement* sink, void* data)
     }
     gst_sample_unref(sample);
     return GST_FLOW_OK;
-}
-
-void GstCapture::handleMessage(GstMessage* message)
-{
-    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR || m_failed.load())
-        return;
-    m_failed = true;
-    m_running = false;
-    const QString text = gstErrorText(message);
-    if (m_pipeline)
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
-    if (onError)
-        onError(text);
 }
 
 } // namespace rtc

@@ -1,20 +1,13 @@
 #pragma once
 
-#include <QString>
+#include "rtc/sdk/GstPipeline.h"
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
 
-typedef struct _GstElement GstElement;
 typedef struct _GstBuffer GstBuffer;
-typedef struct _GstMessage GstMessage;
-typedef struct _GSource GSource;
 
 namespace agora {
 namespace rtc {
-
-class SdkEventLoop;
 
 // Capture of one PulseAudio source, converted to S16LE 48 kHz stereo, with live volume and
 // mute (mute is digital silence: the data keeps flowing).
@@ -52,16 +45,12 @@ public:
 
 private:
     static int onNewSample(GstElement* sink, void* self);
-    void handleMessage(GstMessage* message);
 
-    SdkEventLoop& m_loop;
-    GstElement* m_pipeline = nullptr;
+    GstPipeline m_pipeline;
     GstElement* m_volume = nullptr;
     GstElement* m_source = nullptr;
-    GSource* m_watch = nullptr;
     QString m_deviceId;
     std::atomic<bool> m_running{false};
-    std::atomic<bool> m_failed{false};
     std::atomic<int> m_peak{0};
     std::atomic<uint64_t> m_frames{0};
 };

@@ -3,39 +3,20 @@
 
 #include "rtc/sdk/GstFedPipeline.h"
 
-#include "rtc/sdk/SdkEventLoop.h"
-
 namespace agora {
 namespace rtc {
 
-QString gstErrorText(GstMessage* message)
+GstFedPipeline::GstFedPipeline(SdkEventLoop& loop) : m_pipeline(loop)
 {
-    if (!message || GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR)
-        return QString();
-    GError* error = nullptr;
-    gchar* debug = nullptr;
-    gst_message_parse_error(message, &error, &debug);
-    QString text = QString::fromUtf8(error ? error->message : "unknown error");
-    if (debug && *debug)
-        text += QStringLiteral(" (") + QString::fromUtf8(debug) + QLatin1Char(')');
-    g_clear_error(&error);
-    g_free(debug);
-    return text;
+    m_pipeline.onError = [this](const QString& error) {
+        {
+            std::lock_guard<std::mutex> lock(m_pushMutex);
+            m_running = false;
+        }
+        if (onError)
+            onError(error);
+    };
 }
-
-QString pendingErrorText(GstElement* element, const QString& fallback)
-{
-    GstBus* bus = gst_element_get_bus(element);
-    GstMessage* message = bus ? gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR) : nullptr;
-    const QString text = message ? gstErrorText(message) : fallback;
-    if (message)
-        gst_message_unref(message);
-    if (bus)
-        gst_object_unref(bus);
-    return text;
-}
-
-GstFedPipeline::GstFedPipeline(SdkEventLoop& loop) : m_loop(loop) {}
 
 GstFedPipeline::~GstFedPipeline()
 {
@@ -49,19 +30,12 @@ bool GstFedPipeline::configure(GstElement*, QString&)
 
 bool GstFedPipeline::start(const QString& description, QString& error)
 {
-    GError* parseError = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.toUtf8().constData(), &parseError);
-    if (!pipeline || parseError) {
-        error = QString::fromUtf8(parseError ? parseError->message : "cannot build the pipeline");
-        g_clear_error(&parseError);
-        if (pipeline)
-            gst_object_unref(pipeline);
+    if (!m_pipeline.build(description, error))
         return false;
-    }
-    GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    GstElement* src = m_pipeline.element("src");
     if (!src) {
         error = QStringLiteral("pipeline without a source");
-        gst_object_unref(pipeline);
+        m_pipeline.close();
         return false;
     }
     GstCaps* caps =
@@ -74,18 +48,9 @@ bool GstFedPipeline::start(const QString& description, QString& error)
                  2 /* downstream */, nullptr);
     gst_caps_unref(caps);
 
-    m_pipeline = pipeline;
     m_src = src;
-    if (!configure(pipeline, error)) {
-        stop(0);
-        return false;
-    }
-    GstBus* bus = gst_element_get_bus(pipeline);
-    m_watch = m_loop.addBusWatch(bus, [this](GstMessage* message) { handleMessage(message); });
-    gst_object_unref(bus);
-
-    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        error = pendingErrorText(pipeline, QStringLiteral("the pipeline does not start"));
+    if (!configure(m_pipeline.get(), error) ||
+        !m_pipeline.play(QStringLiteral("the pipeline does not start"), error)) {
         stop(0);
         return false;
     }
@@ -112,17 +77,17 @@ void GstFedPipeline::push(GstBuffer* buffer)
 
 void GstFedPipeline::stop(int eosWaitMs)
 {
+    GstElement* src = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_pushMutex);
         m_running = false;
+        src = m_src;
+        m_src = nullptr;
     }
-    SdkEventLoop::removeWatch(m_watch);
-    m_watch = nullptr;
-    if (!m_pipeline)
-        return;
-    if (eosWaitMs > 0 && !m_failed.load() && m_src) {
-        gst_app_src_end_of_stream(GST_APP_SRC(m_src));
-        GstBus* bus = gst_element_get_bus(m_pipeline);
+    m_pipeline.stopWatching();
+    if (eosWaitMs > 0 && !m_pipeline.hasFailed() && src && m_pipeline.get()) {
+        gst_app_src_end_of_stream(GST_APP_SRC(src));
+        GstBus* bus = gst_element_get_bus(m_pipeline.get());
         GstMessage* message =
             gst_bus_timed_pop_filtered(bus, static_cast<GstClockTime>(eosWaitMs) * GST_MSECOND,
                                        static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
@@ -130,30 +95,9 @@ void GstFedPipeline::stop(int eosWaitMs)
             gst_message_unref(message);
         gst_object_unref(bus);
     }
-    gst_element_set_state(m_pipeline, GST_STATE_NULL);
-    if (m_src)
-        gst_object_unref(m_src);
-    gst_object_unref(m_pipeline);
-    std::lock_guard<std::mutex> lock(m_pushMutex);
-    m_src = nullptr;
-    m_pipeline = nullptr;
-}
-
-void GstFedPipeline::handleMessage(GstMessage* message)
-{
-    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR || m_failed.load())
-        return;
-    m_failed = true;
-    {
-        std::lock_guard<std::mutex> lock(m_pushMutex);
-        m_running = false;
-    }
-    const QString text = gstErrorText(message);
-    // Stop the failed pipeline right away: its threads must not keep retrying.
-    if (m_pipeline)
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
-    if (onError)
-        onError(text);
+    m_pipeline.close();
+    if (src)
+        gst_object_unref(src);
 }
 
 } // namespace rtc

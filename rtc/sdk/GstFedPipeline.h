@@ -1,21 +1,14 @@
 #pragma once
 
-#include <QString>
+#include "rtc/sdk/GstPipeline.h"
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 
-typedef struct _GstElement GstElement;
 typedef struct _GstBuffer GstBuffer;
-typedef struct _GstMessage GstMessage;
-typedef struct _GSource GSource;
 
 namespace agora {
 namespace rtc {
-
-class SdkEventLoop;
 
 // A pipeline fed with captured PCM (S16LE, 48 kHz, stereo) through an appsrc named "src".
 // Each pipeline stamps the buffers with its own running sample count, so a device switch or a
@@ -43,31 +36,20 @@ public:
     // Ends the stream (waiting up to eosWaitMs for it to drain) and stops the pipeline.
     void stop(int eosWaitMs);
     bool isRunning() const { return m_running.load(); }
-    bool hasFailed() const { return m_failed.load(); }
+    bool hasFailed() const { return m_pipeline.hasFailed(); }
     uint64_t pushedFrames() const { return m_frames.load(); }
 
 protected:
     // Called after the description is built, before it plays: find elements, set properties.
     virtual bool configure(GstElement* pipeline, QString& error);
-    GstElement* pipeline() const { return m_pipeline; }
 
 private:
-    void handleMessage(GstMessage* message);
-
-    SdkEventLoop& m_loop;
-    GstElement* m_pipeline = nullptr;
+    GstPipeline m_pipeline;
     GstElement* m_src = nullptr;
-    GSource* m_watch = nullptr;
     std::mutex m_pushMutex;
     std::atomic<bool> m_running{false};
-    std::atomic<bool> m_failed{false};
     std::atomic<uint64_t> m_frames{0};
 };
-
-// Text of an error message; empty for other messages.
-QString gstErrorText(GstMessage* message);
-// Text of the first error waiting on the element's bus, or the fallback when there is none.
-QString pendingErrorText(GstElement* element, const QString& fallback);
 
 } // namespace rtc
 } // namespace agora
