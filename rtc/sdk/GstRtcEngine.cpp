@@ -132,12 +132,14 @@ void GstRtcEngine::notify(std::function<void(IRtcEngineEventHandler*)> callback)
     });
 }
 
-int GstRtcEngine::requireInitialized(const char* operation)
+int GstRtcEngine::callInitialized(const char* operation, const std::function<int()>& body)
 {
-    if (m_initialized)
-        return kOk;
-    log(QStringLiteral("%1 refused: the engine is not initialised").arg(QLatin1String(operation)));
-    return kErrNotInitialized;
+    return call([this, operation, &body] {
+        if (m_initialized)
+            return body();
+        log(QStringLiteral("%1 refused: the engine is not initialised").arg(QLatin1String(operation)));
+        return static_cast<int>(kErrNotInitialized);
+    });
 }
 
 int GstRtcEngine::initialize(const RtcEngineContext& context)
@@ -181,19 +183,17 @@ int GstRtcEngine::setLogFile(const char* filePath)
 int GstRtcEngine::disableVideo()
 {
     // There is no video in this SDK: always off.
-    return call([this] { return requireInitialized("disableVideo"); });
+    return callInitialized("disableVideo", [] { return static_cast<int>(kOk); });
 }
 
 int GstRtcEngine::enableAudio()
 {
-    return call([this] { return requireInitialized("enableAudio"); });
+    return callInitialized("enableAudio", [] { return static_cast<int>(kOk); });
 }
 
 int GstRtcEngine::setChannelProfile(int profile)
 {
-    return call([this, profile] {
-        if (const int code = requireInitialized("setChannelProfile"))
-            return code;
+    return callInitialized("setChannelProfile", [this, profile] {
         if (profile != kChannelProfileCommunication && profile != kChannelProfileLiveBroadcasting)
             return static_cast<int>(kErrInvalidArgument);
         m_channelProfile = profile;
@@ -203,9 +203,7 @@ int GstRtcEngine::setChannelProfile(int profile)
 
 int GstRtcEngine::setClientRole(int role)
 {
-    return call([this, role] {
-        if (const int code = requireInitialized("setClientRole"))
-            return code;
+    return callInitialized("setClientRole", [this, role] {
         if (role != kClientRoleBroadcaster && role != kClientRoleAudience)
             return static_cast<int>(kErrInvalidArgument);
         const int old = m_clientRole;
@@ -218,9 +216,7 @@ int GstRtcEngine::setClientRole(int role)
 
 int GstRtcEngine::setAudioProfile(int profile, int scenario)
 {
-    return call([this, profile, scenario] {
-        if (const int code = requireInitialized("setAudioProfile"))
-            return code;
+    return callInitialized("setAudioProfile", [this, profile, scenario] {
         if (profile < 0 || profile > 5 || scenario < 0 || scenario > 5)
             return static_cast<int>(kErrInvalidArgument);
         m_audioProfile = profile;
@@ -233,28 +229,20 @@ int GstRtcEngine::setAudioProfile(int profile, int scenario)
     });
 }
 
-int GstRtcEngine::queryInterface(int interfaceId, void** inter)
+IRtcEngineParameter* GstRtcEngine::createParameter()
 {
-    if (!inter)
-        return kErrInvalidArgument;
-    *inter = nullptr;
-    if (interfaceId == kInterfaceEngineParameter) {
-        *inter = static_cast<IRtcEngineParameter*>(new GstEngineParameter(this));
-        return kOk;
-    }
-    if (interfaceId == kInterfaceAudioDeviceManager) {
-        *inter = static_cast<IAudioDeviceManager*>(new GstAudioDeviceManager(this));
-        return kOk;
-    }
-    return kErrNotSupported;
+    return new GstEngineParameter(this);
+}
+
+IAudioDeviceManager* GstRtcEngine::createDeviceManager()
+{
+    return new GstAudioDeviceManager(this);
 }
 
 int GstRtcEngine::muteAllRemoteAudioStreams(bool mute)
 {
     // Nothing of the room is ever played here; accepted for either value.
-    return call([this, mute] {
-        if (const int code = requireInitialized("muteAllRemoteAudioStreams"))
-            return code;
+    return callInitialized("muteAllRemoteAudioStreams", [this, mute] {
         log(QStringLiteral("remote audio %1")
                 .arg(mute ? QStringLiteral("muted") : QStringLiteral("not played")));
         return static_cast<int>(kOk);
@@ -263,9 +251,7 @@ int GstRtcEngine::muteAllRemoteAudioStreams(bool mute)
 
 int GstRtcEngine::muteLocalAudioStream(bool mute)
 {
-    return call([this, mute] {
-        if (const int code = requireInitialized("muteLocalAudioStream"))
-            return code;
+    return callInitialized("muteLocalAudioStream", [this, mute] {
         m_muted = mute;
         if (m_capture)
             m_capture->setMuted(mute);
@@ -276,9 +262,7 @@ int GstRtcEngine::muteLocalAudioStream(bool mute)
 
 int GstRtcEngine::enableWebSdkInteroperability(bool enabled)
 {
-    return call([this, enabled] {
-        if (const int code = requireInitialized("enableWebSdkInteroperability"))
-            return code;
+    return callInitialized("enableWebSdkInteroperability", [this, enabled] {
         log(QStringLiteral("web interoperability %1")
                 .arg(enabled ? QStringLiteral("on") : QStringLiteral("off")));
         return static_cast<int>(kOk);
@@ -290,9 +274,7 @@ int GstRtcEngine::joinChannel(const char* token, const char* channelId, const ch
     (void)token;
     (void)info;
     const QString channel = QString::fromUtf8(channelId ? channelId : "");
-    return call([this, channel, uid] {
-        if (const int code = requireInitialized("joinChannel"))
-            return code;
+    return callInitialized("joinChannel", [this, channel, uid] {
         if (channel.isEmpty()) {
             log(QStringLiteral("joinChannel refused: empty channel name"));
             return static_cast<int>(kErrInvalidArgument);
@@ -327,9 +309,7 @@ int GstRtcEngine::joinChannel(const char* token, const char* channelId, const ch
 
 int GstRtcEngine::leaveChannel()
 {
-    return call([this] {
-        if (const int code = requireInitialized("leaveChannel"))
-            return code;
+    return callInitialized("leaveChannel", [this] {
         if (!m_joined)
             return static_cast<int>(kOk);
         const QStringList urls = m_relays.keys();
@@ -354,9 +334,7 @@ int GstRtcEngine::leaveChannel()
 int GstRtcEngine::addPublishStreamUrl(const char* url, bool transcodingEnabled)
 {
     const QString address = QString::fromUtf8(url ? url : "");
-    return call([this, address, transcodingEnabled] {
-        if (const int code = requireInitialized("addPublishStreamUrl"))
-            return code;
+    return callInitialized("addPublishStreamUrl", [this, address, transcodingEnabled] {
         if (!GstRelay::isValidUrl(address)) {
             log(QStringLiteral("addPublishStreamUrl refused: not an RTMP address: \"%1\"").arg(address));
             return static_cast<int>(kErrInvalidArgument);
@@ -415,9 +393,7 @@ int GstRtcEngine::addPublishStreamUrl(const char* url, bool transcodingEnabled)
 int GstRtcEngine::removePublishStreamUrl(const char* url)
 {
     const QString address = QString::fromUtf8(url ? url : "");
-    return call([this, address] {
-        if (const int code = requireInitialized("removePublishStreamUrl"))
-            return code;
+    return callInitialized("removePublishStreamUrl", [this, address] {
         if (address.isEmpty())
             return static_cast<int>(kErrInvalidArgument);
         if (!m_relays.contains(address)) {
@@ -431,10 +407,8 @@ int GstRtcEngine::removePublishStreamUrl(const char* url)
 
 int GstRtcEngine::adjustRecordingSignalVolume(int volume)
 {
-    return call([this, volume] {
-        if (const int code = requireInitialized("adjustRecordingSignalVolume"))
-            return code;
-        if (volume < 0 || volume > 400) {
+    return callInitialized("adjustRecordingSignalVolume", [this, volume] {
+        if (!isValidVolume(volume)) {
             log(QStringLiteral("adjustRecordingSignalVolume refused: %1 is outside 0..400").arg(volume));
             return static_cast<int>(kErrInvalidArgument);
         }

@@ -55,7 +55,6 @@ public:
     int setChannelProfile(int profile) override;
     int setClientRole(int role) override;
     int setAudioProfile(int profile, int scenario) override;
-    int queryInterface(int interfaceId, void** inter) override;
     int muteAllRemoteAudioStreams(bool mute) override;
     int muteLocalAudioStream(bool mute) override;
     int enableWebSdkInteroperability(bool enabled) override;
@@ -83,10 +82,14 @@ private:
         RelayState state = RelayState::Connecting;
     };
 
+    IRtcEngineParameter* createParameter() override;
+    IAudioDeviceManager* createDeviceManager() override;
+
     int call(const std::function<int()>& body);
     void log(const QString& line);
     void notify(std::function<void(IRtcEngineEventHandler*)> callback);
-    int requireInitialized(const char* operation);
+    // Runs body on the SDK thread when the engine is initialised; refuses with a log line if not.
+    int callInitialized(const char* operation, const std::function<int()>& body);
 
     int startCapture();
     void stopCapture();

@@ -43,6 +43,22 @@ RtcEngineBase::~RtcEngineBase()
     }
 }
 
+int RtcEngineBase::queryInterface(int interfaceId, void** inter)
+{
+    if (!inter)
+        return kErrInvalidArgument;
+    *inter = nullptr;
+    if (interfaceId == kInterfaceEngineParameter) {
+        *inter = createParameter();
+        return kOk;
+    }
+    if (interfaceId == kInterfaceAudioDeviceManager) {
+        *inter = createDeviceManager();
+        return kOk;
+    }
+    return kErrNotSupported;
+}
+
 RtcEngineBase* RtcEngineBase::takeOldest()
 {
     QMutexLocker lock(&registryMutex());

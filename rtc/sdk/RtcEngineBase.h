@@ -7,6 +7,7 @@ namespace rtc {
 
 // Common base of the backends' engines: the static IRtcEngine::release destroys them through
 // this public destructor, which must stop every thread that could still raise a callback.
+// Hands out the sub-interfaces the same way for every backend.
 class RtcEngineBase : public IRtcEngine
 {
 public:
@@ -16,8 +17,17 @@ public:
     RtcEngineBase(const RtcEngineBase&) = delete;
     RtcEngineBase& operator=(const RtcEngineBase&) = delete;
 
+    int queryInterface(int interfaceId, void** inter) override;
+
     // Engines alive, oldest first (only for the release and the factory).
     static RtcEngineBase* takeOldest();
+
+protected:
+    // The recording volumes adjustRecordingSignalVolume accepts.
+    static bool isValidVolume(int volume) { return volume >= 0 && volume <= 400; }
+
+    virtual IRtcEngineParameter* createParameter() = 0;
+    virtual IAudioDeviceManager* createDeviceManager() = 0;
 };
 
 } // namespace rtc

@@ -27,6 +27,11 @@ bool enabledFromEnvironment()
 {
     return qgetenv("TAVIO_RTC_BACKEND") == "scripted";
 }
+
+template <typename T> T readState(T ScriptedRtcState::*member)
+{
+    return ScriptedRtcState::locked([member](ScriptedRtcState& state) { return state.*member; });
+}
 } // namespace
 
 namespace scripted {
@@ -61,46 +66,40 @@ QString flag(bool value)
 
 void ScriptedRtcBackend::setEnabled(bool enabled)
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    state.enabled = enabled ? 1 : 0;
+    ScriptedRtcState::locked([enabled](ScriptedRtcState& state) { state.enabled = enabled ? 1 : 0; });
 }
 
 bool ScriptedRtcBackend::isEnabled()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    if (state.enabled < 0)
-        state.enabled = enabledFromEnvironment() ? 1 : 0;
-    return state.enabled == 1;
+    return ScriptedRtcState::locked([](ScriptedRtcState& state) {
+        if (state.enabled < 0)
+            state.enabled = enabledFromEnvironment() ? 1 : 0;
+        return state.enabled == 1;
+    });
 }
 
 void ScriptedRtcBackend::reset()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    state.calls.clear();
-    state.failures.clear();
-    state.devices = defaultDevices();
-    state.recordingDevice.clear();
-    state.joined = false;
-    state.localMuted = false;
-    state.volume = 100;
-    state.publishedUrls.clear();
+    ScriptedRtcState::locked([](ScriptedRtcState& state) {
+        state.calls.clear();
+        state.failures.clear();
+        state.devices = defaultDevices();
+        state.recordingDevice.clear();
+        state.joined = false;
+        state.localMuted = false;
+        state.volume = 100;
+        state.publishedUrls.clear();
+    });
 }
 
 void ScriptedRtcBackend::setRecordingDevices(const QList<Device>& devices)
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    state.devices = devices;
+    ScriptedRtcState::locked([&devices](ScriptedRtcState& state) { state.devices = devices; });
 }
 
 QList<ScriptedRtcBackend::Device> ScriptedRtcBackend::recordingDeviceList()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    return state.devices;
+    return readState(&ScriptedRtcState::devices);
 }
 
 QList<ScriptedRtcBackend::Device> ScriptedRtcBackend::defaultDevices()
@@ -111,24 +110,18 @@ QList<ScriptedRtcBackend::Device> ScriptedRtcBackend::defaultDevices()
 
 QStringList ScriptedRtcBackend::calls()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    return state.calls;
+    return readState(&ScriptedRtcState::calls);
 }
 
 void ScriptedRtcBackend::clearCalls()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    state.calls.clear();
+    ScriptedRtcState::locked([](ScriptedRtcState& state) { state.calls.clear(); });
 }
 
 int ScriptedRtcBackend::callCount(const QString& key)
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
     int count = 0;
-    for (const QString& call : qAsConst(state.calls)) {
+    for (const QString& call : calls()) {
         if (keyMatches(key, call))
             ++count;
     }
@@ -139,69 +132,51 @@ void ScriptedRtcBackend::failCall(const QString& key, int code, int times)
 {
     if (times == 0)
         return;
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    state.failures.append({key, code, times < 0 ? -1 : times});
+    ScriptedRtcState::locked([&](ScriptedRtcState& state) {
+        state.failures.append({key, code, times < 0 ? -1 : times});
+    });
 }
 
 void ScriptedRtcBackend::clearFailures()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    state.failures.clear();
+    ScriptedRtcState::locked([](ScriptedRtcState& state) { state.failures.clear(); });
 }
 
 QString ScriptedRtcBackend::recordingDevice()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    return state.recordingDevice;
+    return readState(&ScriptedRtcState::recordingDevice);
 }
 
 bool ScriptedRtcBackend::isJoined()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    return state.joined;
+    return readState(&ScriptedRtcState::joined);
 }
 
 bool ScriptedRtcBackend::isLocalAudioMuted()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    return state.localMuted;
+    return readState(&ScriptedRtcState::localMuted);
 }
 
 int ScriptedRtcBackend::recordingVolume()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    return state.volume;
+    return readState(&ScriptedRtcState::volume);
 }
 
 QStringList ScriptedRtcBackend::publishedUrls()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    return state.publishedUrls;
+    return readState(&ScriptedRtcState::publishedUrls);
 }
 
 int ScriptedRtcBackend::liveEngineCount()
 {
-    ScriptedRtcState& state = ScriptedRtcState::get();
-    QMutexLocker lock(&state.mutex);
-    return state.engines.size();
+    return readState(&ScriptedRtcState::engines).size();
 }
 
 bool ScriptedRtcBackend::withEventHandler(const std::function<void(IRtcEngineEventHandler*)>& fn)
 {
-    IRtcEngineEventHandler* handler = nullptr;
-    {
-        ScriptedRtcState& state = ScriptedRtcState::get();
-        QMutexLocker lock(&state.mutex);
-        if (!state.engines.isEmpty())
-            handler = state.engines.last()->eventHandler();
-    }
+    IRtcEngineEventHandler* handler = ScriptedRtcState::locked([](ScriptedRtcState& state) {
+        return state.engines.isEmpty() ? nullptr : state.engines.last()->eventHandler();
+    });
     if (!handler || !fn)
         return false;
     fn(handler);

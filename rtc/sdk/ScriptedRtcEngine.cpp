@@ -4,17 +4,11 @@
 #include "rtc/sdk/ScriptedRtcState.h"
 
 #include <QJsonDocument>
-#include <QMutexLocker>
 
 namespace agora {
 namespace rtc {
 
 namespace {
-
-ScriptedRtcState& state()
-{
-    return ScriptedRtcState::get();
-}
 
 class ScriptedEngineParameter : public IRtcEngineParameter
 {
@@ -75,8 +69,7 @@ public:
     {
         if (scripted::record(QStringLiteral("enumerateRecordingDevices")) != 0)
             return nullptr;
-        QMutexLocker lock(&state().mutex);
-        return new ScriptedDeviceCollection(state().devices);
+        return new ScriptedDeviceCollection(ScriptedRtcBackend::recordingDeviceList());
     }
     int setRecordingDevice(const char* deviceId) override
     {
@@ -84,14 +77,15 @@ public:
         if (code != 0)
             return code;
         const QString id = deviceId ? QString::fromUtf8(deviceId) : QString();
-        QMutexLocker lock(&state().mutex);
-        for (const ScriptedRtcBackend::Device& device : qAsConst(state().devices)) {
-            if (!id.isEmpty() && device.id == id) {
-                state().recordingDevice = id;
-                return kOk;
+        return ScriptedRtcState::locked([&id](ScriptedRtcState& state) {
+            for (const ScriptedRtcBackend::Device& device : qAsConst(state.devices)) {
+                if (!id.isEmpty() && device.id == id) {
+                    state.recordingDevice = id;
+                    return static_cast<int>(kOk);
+                }
             }
-        }
-        return kErrRefused;
+            return static_cast<int>(kErrRefused);
+        });
     }
     void release() override
     {
@@ -105,18 +99,18 @@ public:
 ScriptedRtcEngine::ScriptedRtcEngine()
 {
     scripted::record(QStringLiteral("createAgoraRtcEngine"));
-    QMutexLocker lock(&state().mutex);
-    state().engines.append(this);
+    ScriptedRtcState::locked([this](ScriptedRtcState& state) { state.engines.append(this); });
 }
 
 ScriptedRtcEngine::~ScriptedRtcEngine()
 {
-    QMutexLocker lock(&state().mutex);
-    state().engines.removeAll(this);
-    if (state().engines.isEmpty()) {
-        state().joined = false;
-        state().publishedUrls.clear();
-    }
+    ScriptedRtcState::locked([this](ScriptedRtcState& state) {
+        state.engines.removeAll(this);
+        if (state.engines.isEmpty()) {
+            state.joined = false;
+            state.publishedUrls.clear();
+        }
+    });
 }
 
 void ScriptedRtcEngine::recordRelease(bool sync)
@@ -171,19 +165,17 @@ int ScriptedRtcEngine::setAudioProfile(int profile, int scenario)
 int ScriptedRtcEngine::queryInterface(int interfaceId, void** inter)
 {
     const int code = scripted::record(QStringLiteral("queryInterface"), {QString::number(interfaceId)});
-    if (code != 0)
-        return code;
-    if (!inter)
-        return kErrInvalidArgument;
-    if (interfaceId == kInterfaceEngineParameter) {
-        *inter = static_cast<IRtcEngineParameter*>(new ScriptedEngineParameter());
-        return kOk;
-    }
-    if (interfaceId == kInterfaceAudioDeviceManager) {
-        *inter = static_cast<IAudioDeviceManager*>(new ScriptedDeviceManager());
-        return kOk;
-    }
-    return kErrNotSupported;
+    return code != 0 ? code : RtcEngineBase::queryInterface(interfaceId, inter);
+}
+
+IRtcEngineParameter* ScriptedRtcEngine::createParameter()
+{
+    return new ScriptedEngineParameter();
+}
+
+IAudioDeviceManager* ScriptedRtcEngine::createDeviceManager()
+{
+    return new ScriptedDeviceManager();
 }
 
 int ScriptedRtcEngine::muteAllRemoteAudioStreams(bool mute)
@@ -194,10 +186,8 @@ int ScriptedRtcEngine::muteAllRemoteAudioStreams(bool mute)
 int ScriptedRtcEngine::muteLocalAudioStream(bool mute)
 {
     const int code = scripted::record(QStringLiteral("muteLocalAudioStream"), {scripted::flag(mute)});
-    if (code == 0) {
-        QMutexLocker lock(&state().mutex);
-        state().localMuted = mute;
-    }
+    if (code == 0)
+        ScriptedRtcState::locked([mute](ScriptedRtcState& state) { state.localMuted = mute; });
     return code;
 }
 
@@ -216,8 +206,7 @@ int ScriptedRtcEngine::joinChannel(const char* token, const char* channelId, con
         return code;
     if (!channelId || !*channelId)
         return kErrInvalidArgument;
-    QMutexLocker lock(&state().mutex);
-    state().joined = true;
+    ScriptedRtcState::locked([](ScriptedRtcState& state) { state.joined = true; });
     return kOk;
 }
 
@@ -226,9 +215,10 @@ int ScriptedRtcEngine::leaveChannel()
     const int code = scripted::record(QStringLiteral("leaveChannel"));
     if (code != 0)
         return code;
-    QMutexLocker lock(&state().mutex);
-    state().joined = false;
-    state().publishedUrls.clear();
+    ScriptedRtcState::locked([](ScriptedRtcState& state) {
+        state.joined = false;
+        state.publishedUrls.clear();
+    });
     return kOk;
 }
 
@@ -241,11 +231,12 @@ int ScriptedRtcEngine::addPublishStreamUrl(const char* url, bool transcodingEnab
     const QString text = url ? QString::fromUtf8(url) : QString();
     if (!text.startsWith(QLatin1String("rtmp://")))
         return kErrInvalidArgument;
-    QMutexLocker lock(&state().mutex);
-    if (state().publishedUrls.contains(text))
-        return kErrRefused;
-    state().publishedUrls.append(text);
-    return kOk;
+    return ScriptedRtcState::locked([&text](ScriptedRtcState& state) {
+        if (state.publishedUrls.contains(text))
+            return static_cast<int>(kErrRefused);
+        state.publishedUrls.append(text);
+        return static_cast<int>(kOk);
+    });
 }
 
 int ScriptedRtcEngine::removePublishStreamUrl(const char* url)
@@ -253,8 +244,10 @@ int ScriptedRtcEngine::removePublishStreamUrl(const char* url)
     const int code = scripted::record(QStringLiteral("removePublishStreamUrl"), {scripted::text(url)});
     if (code != 0)
         return code;
-    QMutexLocker lock(&state().mutex);
-    return state().publishedUrls.removeAll(url ? QString::fromUtf8(url) : QString()) > 0 ? kOk : kErrRefused;
+    const QString text = url ? QString::fromUtf8(url) : QString();
+    return ScriptedRtcState::locked([&text](ScriptedRtcState& state) {
+        return static_cast<int>(state.publishedUrls.removeAll(text) > 0 ? kOk : kErrRefused);
+    });
 }
 
 int ScriptedRtcEngine::adjustRecordingSignalVolume(int volume)
@@ -263,10 +256,9 @@ int ScriptedRtcEngine::adjustRecordingSignalVolume(int volume)
         scripted::record(QStringLiteral("adjustRecordingSignalVolume"), {QString::number(volume)});
     if (code != 0)
         return code;
-    if (volume < 0 || volume > 400)
+    if (!isValidVolume(volume))
         return kErrInvalidArgument;
-    QMutexLocker lock(&state().mutex);
-    state().volume = volume;
+    ScriptedRtcState::locked([volume](ScriptedRtcState& state) { state.volume = volume; });
     return kOk;
 }
 

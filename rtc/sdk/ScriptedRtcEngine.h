@@ -36,6 +36,10 @@ public:
     int removePublishStreamUrl(const char* url) override;
     int adjustRecordingSignalVolume(int volume) override;
 
+protected:
+    IRtcEngineParameter* createParameter() override;
+    IAudioDeviceManager* createDeviceManager() override;
+
 private:
     IRtcEngineEventHandler* m_handler = nullptr;
 };

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QMutexLocker>
 #include <QStringList>
 
 namespace agora {
@@ -22,6 +23,13 @@ struct ScriptedRtcState
     };
 
     static ScriptedRtcState& get();
+    // Runs fn on the state with its mutex held; returns what fn returns.
+    template <typename Fn> static auto locked(Fn fn) -> decltype(fn(get()))
+    {
+        ScriptedRtcState& state = get();
+        QMutexLocker lock(&state.mutex);
+        return fn(state);
+    }
 
     QMutex mutex;
     int enabled = -1; // -1: not decided yet, read from the environment on first use
