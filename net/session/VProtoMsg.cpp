@@ -153,6 +153,22 @@ bool VProtoMsg::fits(const Field* field, int cppType, bool repeated) const
     return false;
 }
 
+const FieldDescriptor* VProtoMsg::typedField(const QString& name, int cppType, bool repeated) const
+{
+    if (!isValid())
+        return nullptr;
+    const FieldDescriptor* field = findField(name);
+    return fits(field, cppType, repeated) ? field : nullptr;
+}
+
+const FieldDescriptor* VProtoMsg::knownTypedField(const QString& name, int cppType, bool repeated) const
+{
+    if (!isValid())
+        return nullptr;
+    const FieldDescriptor* field = lookupField(name);
+    return field && fits(field, cppType, repeated) ? field : nullptr;
+}
+
 bool VProtoMsg::fitsExactType(const Field* field, int type) const
 {
     if (field->type() != type) {
@@ -223,10 +239,8 @@ bool VProtoMsg::getInt64(const QString& name, qint64& out) const
 
 bool VProtoMsg::getUInt32(const QString& name, quint32& out) const
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = lookupField(name);
-    if (!field || !fits(field, FieldDescriptor::CPPTYPE_UINT32, false))
+    const FieldDescriptor* field = knownTypedField(name, FieldDescriptor::CPPTYPE_UINT32, false);
+    if (!field)
         return false;
     out = m_reflection->GetUInt32(*m_message, field);
     return true;
@@ -234,10 +248,8 @@ bool VProtoMsg::getUInt32(const QString& name, quint32& out) const
 
 bool VProtoMsg::getFloat(const QString& name, float& out) const
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_FLOAT, false))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_FLOAT, false);
+    if (!field)
         return false;
     out = m_reflection->GetFloat(*m_message, field);
     return true;
@@ -245,10 +257,8 @@ bool VProtoMsg::getFloat(const QString& name, float& out) const
 
 bool VProtoMsg::getDouble(const QString& name, double& out) const
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_DOUBLE, false))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_DOUBLE, false);
+    if (!field)
         return false;
     out = m_reflection->GetDouble(*m_message, field);
     return true;
@@ -268,10 +278,8 @@ bool VProtoMsg::getBool(const QString& name, bool& out, bool defaultValue) const
 
 bool VProtoMsg::getBool(const QString& name, bool& out) const
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_BOOL, false))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_BOOL, false);
+    if (!field)
         return false;
     out = m_reflection->GetBool(*m_message, field);
     return true;
@@ -291,10 +299,8 @@ bool VProtoMsg::getString(const QString& name, QString& out, const QString& defa
 
 bool VProtoMsg::setInt32(const QString& name, qint32 value)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_INT32, false))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_INT32, false);
+    if (!field)
         return false;
     m_reflection->SetInt32(m_message, field, value);
     return true;
@@ -302,10 +308,8 @@ bool VProtoMsg::setInt32(const QString& name, qint32 value)
 
 bool VProtoMsg::setInt64(const QString& name, qint64 value)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_INT64, false))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_INT64, false);
+    if (!field)
         return false;
     m_reflection->SetInt64(m_message, field, value);
     return true;
@@ -313,10 +317,8 @@ bool VProtoMsg::setInt64(const QString& name, qint64 value)
 
 bool VProtoMsg::setUInt32(const QString& name, quint32 value)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_UINT32, false))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_UINT32, false);
+    if (!field)
         return false;
     m_reflection->SetUInt32(m_message, field, value);
     return true;
@@ -324,10 +326,8 @@ bool VProtoMsg::setUInt32(const QString& name, quint32 value)
 
 bool VProtoMsg::setBool(const QString& name, bool value)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_BOOL, false))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_BOOL, false);
+    if (!field)
         return false;
     m_reflection->SetBool(m_message, field, value);
     return true;
@@ -340,10 +340,8 @@ bool VProtoMsg::setString(const QString& name, const QString& value)
 
 bool VProtoMsg::setBytes(const QString& name, const QByteArray& value)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_STRING, false))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_STRING, false);
+    if (!field)
         return false;
     m_reflection->SetString(m_message, field, value.toStdString());
     return true;
@@ -351,10 +349,8 @@ bool VProtoMsg::setBytes(const QString& name, const QByteArray& value)
 
 bool VProtoMsg::getRepeatedInt32(const QString& name, QList<int>& out) const
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = lookupField(name);
-    if (!field || !fits(field, FieldDescriptor::CPPTYPE_INT32, true))
+    const FieldDescriptor* field = knownTypedField(name, FieldDescriptor::CPPTYPE_INT32, true);
+    if (!field)
         return false;
     const int count = m_reflection->FieldSize(*m_message, field);
     for (int i = 0; i < count; ++i)
@@ -364,10 +360,8 @@ bool VProtoMsg::getRepeatedInt32(const QString& name, QList<int>& out) const
 
 bool VProtoMsg::getRepeatedInt64(const QString& name, QList<qint64>& out) const
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = lookupField(name);
-    if (!field || !fits(field, FieldDescriptor::CPPTYPE_INT64, true))
+    const FieldDescriptor* field = knownTypedField(name, FieldDescriptor::CPPTYPE_INT64, true);
+    if (!field)
         return false;
     const int count = m_reflection->FieldSize(*m_message, field);
     for (int i = 0; i < count; ++i)
@@ -377,10 +371,8 @@ bool VProtoMsg::getRepeatedInt64(const QString& name, QList<qint64>& out) const
 
 bool VProtoMsg::getRepeatedString(const QString& name, QStringList& out) const
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = lookupField(name);
-    if (!field || !fits(field, FieldDescriptor::CPPTYPE_STRING, true))
+    const FieldDescriptor* field = knownTypedField(name, FieldDescriptor::CPPTYPE_STRING, true);
+    if (!field)
         return false;
     const int count = m_reflection->FieldSize(*m_message, field);
     for (int i = 0; i < count; ++i)
@@ -391,10 +383,8 @@ bool VProtoMsg::getRepeatedString(const QString& name, QStringList& out) const
 QList<const VProtoMsg::Message*> VProtoMsg::getRepeatedMessages(const QString& name) const
 {
     QList<const Message*> messages;
-    if (!isValid())
-        return messages;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_MESSAGE, true))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_MESSAGE, true);
+    if (!field)
         return messages;
     const int count = m_reflection->FieldSize(*m_message, field);
     for (int i = 0; i < count; ++i)
@@ -404,10 +394,8 @@ QList<const VProtoMsg::Message*> VProtoMsg::getRepeatedMessages(const QString& n
 
 bool VProtoMsg::mutableRepeatedMessage(const QString& name, int index, Message*& out)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_MESSAGE, true))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_MESSAGE, true);
+    if (!field)
         return false;
     // Reflection aborts on an index outside the list.
     if (index < 0 || index >= m_reflection->FieldSize(*m_message, field)) {
@@ -420,10 +408,8 @@ bool VProtoMsg::mutableRepeatedMessage(const QString& name, int index, Message*&
 
 bool VProtoMsg::addInt32s(const QString& name, const QList<int>& values)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_INT32, true))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_INT32, true);
+    if (!field)
         return false;
     for (int value : values)
         m_reflection->AddInt32(m_message, field, value);
@@ -432,10 +418,8 @@ bool VProtoMsg::addInt32s(const QString& name, const QList<int>& values)
 
 bool VProtoMsg::addInt64s(const QString& name, const QList<qint64>& values)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_INT64, true))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_INT64, true);
+    if (!field)
         return false;
     for (qint64 value : values)
         m_reflection->AddInt64(m_message, field, value);
@@ -444,10 +428,8 @@ bool VProtoMsg::addInt64s(const QString& name, const QList<qint64>& values)
 
 bool VProtoMsg::addString(const QString& name, const QString& value)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_STRING, true))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_STRING, true);
+    if (!field)
         return false;
     m_reflection->AddString(m_message, field, value.toStdString());
     return true;
@@ -455,10 +437,8 @@ bool VProtoMsg::addString(const QString& name, const QString& value)
 
 bool VProtoMsg::addMessage(const QString& name, Message*& out)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_MESSAGE, true))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_MESSAGE, true);
+    if (!field)
         return false;
     out = m_reflection->AddMessage(m_message, field, m_factory);
     return out != nullptr;
@@ -466,10 +446,8 @@ bool VProtoMsg::addMessage(const QString& name, Message*& out)
 
 bool VProtoMsg::mutableMessage(const QString& name, Message*& out)
 {
-    if (!isValid())
-        return false;
-    const FieldDescriptor* field = findField(name);
-    if (!fits(field, FieldDescriptor::CPPTYPE_MESSAGE, false))
+    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_MESSAGE, false);
+    if (!field)
         return false;
     out = m_reflection->MutableMessage(m_message, field, m_factory);
     return out != nullptr;

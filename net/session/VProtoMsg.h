@@ -92,6 +92,10 @@ private:
     // mismatch is logged: protobuf's reflection would abort the process instead.
     bool fits(const Field* field, int cppType, bool repeated) const;
     bool fitsExactType(const Field* field, int type) const;
+    // The field when the message is valid and the field fits; null otherwise. The first ends
+    // the process on an unknown name, the second refuses it.
+    const Field* typedField(const QString& name, int cppType, bool repeated) const;
+    const Field* knownTypedField(const QString& name, int cppType, bool repeated) const;
 
     google::protobuf::DynamicMessageFactory* m_factory = nullptr;
     Message* m_message = nullptr;
