@@ -7,21 +7,22 @@
 #include "net/session/WsEnvelope.h"
 #include "support/TestEnv.h"
 
-#include <QByteArray>
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
-#include <QString>
+#include <QMutex>
 
 #include <memory>
 
-// The shipped schemas and protoId table in a private working directory, and clocks the test
-// moves by hand.
+// The shipped schemas and protoId table in a private working directory, every log line of the
+// process, and clocks the test moves by hand.
 class SessionFixture
 {
 public:
     bool setUp()
     {
+        // Qt Test installs its own message handler when it starts, so ours goes on top of it here.
+        static const QtMessageHandler qtTest = qInstallMessageHandler(&SessionFixture::handle);
+        Q_UNUSED(qtTest)
+        clearLog();
         m_dir.reset(new TestEnv::ScopedWorkDir());
         const QString shipped = QStringLiteral(TAVIO_SOURCE_DIR "/protoFiles/");
         QDir().mkpath(QStringLiteral("protoFiles"));
@@ -48,18 +49,14 @@ public:
         SessionClock::setMonotonicClock([this]() { return monotonic; });
     }
 
-    QString workDir() const { return m_dir ? m_dir->path() : QString(); }
+    QString workDir() const { return m_dir->path(); }
 
     static QByteArray frame(quint16 uuid, quint16 protoId, quint16 state, const QByteArray& payload = {})
     {
-        WsEnvelope header;
-        header.uuid = uuid;
-        header.protoId = protoId;
-        header.state = state;
-        return header.frame(payload);
+        return WsEnvelope{uuid, protoId, state}.frame(payload);
     }
 
-    static QByteArray heartBeatPayload(qint64 data)
+    static QByteArray heartBeat(qint64 data)
     {
         VProtoMsg msg;
         msg.createByNameOrExit(QStringLiteral("HeartBeatCmd.heartBeat"));
@@ -67,24 +64,35 @@ public:
         return msg.serialize();
     }
 
-    static QByteArray errorPayload(const QString& errorCode, const QString& description)
+    static QStringList logLines()
     {
-        VProtoMsg msg;
-        msg.createByNameOrExit(QStringLiteral("ErrorResult.Info"));
-        if (!errorCode.isNull())
-            msg.setString(QStringLiteral("errorCode"), errorCode);
-        msg.setString(QStringLiteral("description"), description);
-        return msg.serialize();
+        QMutexLocker locker(&s_mutex);
+        return s_lines;
     }
+    static void clearLog()
+    {
+        QMutexLocker locker(&s_mutex);
+        s_lines.clear();
+    }
+    static int logCount(const QString& fragment) { return logLines().filter(fragment).size(); }
+    static bool logged(const QString& fragment) { return logCount(fragment) > 0; }
 
     // protoIds of the shipped table.
-    static constexpr quint16 heartBeatId = 1;
-    static constexpr quint16 logonId = 2;
-    static constexpr quint16 errorResultId = 3;
-
+    static constexpr quint16 heartBeatId = 1, logonId = 2, errorResultId = 3;
+    // Long loops of refused requests would otherwise fill memory with their log lines.
+    static inline bool muted = false;
     QDateTime wall;
     qint64 monotonic = 0;
 
 private:
+    static void handle(QtMsgType, const QMessageLogContext&, const QString& text)
+    {
+        QMutexLocker locker(&s_mutex);
+        if (!muted)
+            s_lines.append(text);
+    }
+
+    static inline QMutex s_mutex;
+    static inline QStringList s_lines;
     std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;
 };
