@@ -9,6 +9,25 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+namespace {
+
+// Members of the wrong type leave the stored value as it was.
+void takeInt(const QJsonObject& object, const char* key, int& out)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isDouble())
+        out = value.toInt();
+}
+
+void takeString(const QJsonObject& object, const char* key, QString& out)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isString())
+        out = value.toString();
+}
+
+} // namespace
+
 VGlobalConfig::VGlobalConfig()
 {
     QDir().mkpath(QStringLiteral("res/logo/"));
@@ -53,24 +72,18 @@ void VGlobalConfig::applySdkInitReply(const QByteArray& reply)
         return;
     const QJsonObject root = doc.object();
 
-    if (root.value(QStringLiteral("code")).isDouble())
-        m_code = root.value(QStringLiteral("code")).toInt();
-    if (root.value(QStringLiteral("msg")).isString())
-        m_msg = root.value(QStringLiteral("msg")).toString();
+    takeInt(root, "code", m_code);
+    takeString(root, "msg", m_msg);
 
     const QJsonValue dataValue = root.value(QStringLiteral("data"));
     if (!dataValue.isObject())
         return;
     const QJsonObject data = dataValue.toObject();
 
-    if (data.value(QStringLiteral("forceUpdate")).isDouble())
-        m_forceUpdate = data.value(QStringLiteral("forceUpdate")).toInt();
-    if (data.value(QStringLiteral("downloadUrl")).isString())
-        m_downloadUrl = data.value(QStringLiteral("downloadUrl")).toString();
-    if (data.value(QStringLiteral("updateTitle")).isString())
-        m_updateTitle = data.value(QStringLiteral("updateTitle")).toString();
-    if (data.value(QStringLiteral("updateContent")).isString())
-        m_updateContent = data.value(QStringLiteral("updateContent")).toString();
+    takeInt(data, "forceUpdate", m_forceUpdate);
+    takeString(data, "downloadUrl", m_downloadUrl);
+    takeString(data, "updateTitle", m_updateTitle);
+    takeString(data, "updateContent", m_updateContent);
 
     struct Address
     {
