@@ -1,5 +1,8 @@
 #include "ui/MuMsgbox.h"
 
+#include "ui/AddChild.h"
+#include "ui/ModalPopup.h"
+
 #include <QLabel>
 #include <QTimer>
 
@@ -10,9 +13,7 @@ MuMsgbox::MuMsgbox(QWidget* parent) : QWidget(parent)
     // Fixed: a long message is clipped rather than growing the toast.
     setFixedSize(122, 37);
 
-    m_label = new QLabel(this);
-    m_label->setObjectName(QStringLiteral("label_msgbox"));
-    m_label->setGeometry(0, 0, 122, 37);
+    m_label = addChild<QLabel>(this, "label_msgbox", 0, 0, 122, 37);
     m_label->setAlignment(Qt::AlignCenter);
     m_label->setText(QStringLiteral("用户ID不正确"));
 
@@ -23,19 +24,14 @@ MuMsgbox::MuMsgbox(QWidget* parent) : QWidget(parent)
                                  "  background-color: rgba(0, 0, 0, 50%);\n"
                                  "}"));
 
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setWindowModality(Qt::ApplicationModal);
-    setAttribute(Qt::WA_TranslucentBackground);
+    ModalPopup::setUp(this);
 }
 
 void MuMsgbox::showMsg(const QString& text)
 {
     m_label->setText(text);
 
-    if (const QWidget* owner = parentWidget()) {
-        const QRect frame = owner->frameGeometry();
-        move(frame.x() + frame.width() / 2 - width() / 2, frame.y() + frame.height() / 2 - height() / 2);
-    }
+    ModalPopup::centreOnParent(this);
     show();
 
     // Not cancelled by a later message: the earliest pending timer hides the toast.

@@ -1,5 +1,7 @@
 #include "ui/MuMsgboxEx.h"
 
+#include "ui/AddChild.h"
+#include "ui/ModalPopup.h"
 #include "ui/VMonLayer.h"
 
 #include <QLabel>
@@ -11,26 +13,18 @@ MuMsgboxEx::MuMsgboxEx(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("widget_msgboxex"));
     resize(268, 178);
 
-    auto* background = new QWidget(this);
-    background->setObjectName(QStringLiteral("widget_bg"));
-    background->setGeometry(0, 0, 268, 178);
+    addChild<QWidget>(this, "widget_bg", 0, 0, 268, 178);
 
-    auto* closeButton = new QPushButton(this);
-    closeButton->setObjectName(QStringLiteral("pushButton_close"));
-    closeButton->setGeometry(236, 12, 20, 20);
+    auto* closeButton = addChild<QPushButton>(this, "pushButton_close", 236, 12, 20, 20);
 
     auto* okButton = new QPushButton(QStringLiteral("OK"), this);
     okButton->setObjectName(QStringLiteral("pushButton_ok"));
     okButton->setGeometry(64, 118, 140, 36);
 
-    m_line1 = new QLabel(this);
-    m_line1->setObjectName(QStringLiteral("label_line1"));
-    m_line1->setGeometry(0, 60, 268, 14);
+    m_line1 = addChild<QLabel>(this, "label_line1", 0, 60, 268, 14);
     m_line1->setAlignment(Qt::AlignCenter);
 
-    m_line2 = new QLabel(this);
-    m_line2->setObjectName(QStringLiteral("label_line2"));
-    m_line2->setGeometry(0, 75, 268, 14);
+    m_line2 = addChild<QLabel>(this, "label_line2", 0, 75, 268, 14);
     m_line2->setAlignment(Qt::AlignCenter);
 
     setStyleSheet(QStringLiteral(
@@ -40,9 +34,7 @@ MuMsgboxEx::MuMsgboxEx(QWidget* parent) : QDialog(parent)
         "font: 75 14px \"PingFang-SC-Medium\"; color: rgb(51, 51, 51); }\n"
         "#label_line1, #label_line2 { font: 75 14px \"PingFang-SC-Medium\"; color: rgb(51, 51, 51); }"));
 
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setWindowModality(Qt::ApplicationModal);
-    setAttribute(Qt::WA_TranslucentBackground);
+    ModalPopup::setUp(this);
 
     connect(okButton, &QPushButton::clicked, this, &QWidget::hide);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::hide);
@@ -75,17 +67,8 @@ void MuMsgboxEx::showLines(const QString& line1, int line1Y, const QString& line
     m_line1->move(0, line1Y);
     m_line2->setText(line2);
     m_line2->move(0, 75);
-    centreOnParent();
+    ModalPopup::centreOnParent(this);
     open();
-}
-
-void MuMsgboxEx::centreOnParent()
-{
-    const QWidget* owner = parentWidget();
-    if (!owner)
-        return;
-    const QRect frame = owner->frameGeometry();
-    move(frame.x() + frame.width() / 2 - width() / 2, frame.y() + frame.height() / 2 - height() / 2);
 }
 
 void MuMsgboxEx::hideEvent(QHideEvent* event)

@@ -30,7 +30,6 @@ protected:
 
 private:
     void showLines(const QString& line1, int line1Y, const QString& line2, bool returnToLogin);
-    void centreOnParent();
 
     QSharedPointer<VMonLayer> m_overlay;
     bool m_returnToLogin = false;

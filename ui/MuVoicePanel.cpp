@@ -3,9 +3,11 @@
 #include "app/MuSettings.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "service/MuServer.h"
+#include "ui/AddChild.h"
 #include "ui/MuMsgboxEx.h"
 #include "ui/MuVozedIvazerida.h"
 #include "ui/VMonLayer.h"
+#include "ui/WindowDragger.h"
 #include "ui/vGiftComboBox.h"
 
 #include <QApplication>
@@ -13,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListView>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -95,14 +96,6 @@ private:
     int& m_depth;
 };
 
-template <typename T> T* addChild(QWidget* parent, const char* objectName, int x, int y, int w, int h)
-{
-    auto* child = new T(parent);
-    child->setObjectName(QLatin1String(objectName));
-    child->setGeometry(x, y, w, h);
-    return child;
-}
-
 } // namespace
 
 MuVoicePanel::MuVoicePanel(QWidget* parent)
@@ -111,6 +104,7 @@ MuVoicePanel::MuVoicePanel(QWidget* parent)
     buildForm();
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    new WindowDragger(this);
 
     // Both are children of the panel, which deletes them; the shared pointers only share them.
     m_overlay.reset(new VMonLayer(this), [](VMonLayer*) {});
@@ -459,15 +453,27 @@ void MuVoicePanel::leaveChannelLogged()
     qInfo() << "leaveChannel" << r;
 }
 
+void MuVoicePanel::endPush()
+{
+    leaveChannelLogged();
+    removePushUrl();
+    resetPushLayout();
+}
+
+void MuVoicePanel::fallBackTo(int state, const QString& serviceMessage)
+{
+    m_pushState = state;
+    showStateTexts(state);
+    m_msgbox->showMessage2(serviceMessage, QStringLiteral("小助手停止了推流"), false);
+}
+
 void MuVoicePanel::stopStream()
 {
     const QSharedPointer<AgoraRtcEngine> session = m_engine;
     if (!session)
         return;
 
-    leaveChannelLogged();
-    removePushUrl();
-    resetPushLayout();
+    endPush();
     m_pushState = PanelStateStartPush;
     showStateTexts(PanelStateStartPush);
 
@@ -563,16 +569,11 @@ void MuVoicePanel::handleHeartbeatFailure(int code, const QString& msg)
         return;
     }
     if (code == codeLeftRoom) {
-        if (state == PanelStatePushing) {
-            leaveChannelLogged();
-            removePushUrl();
-            resetPushLayout();
-        }
+        if (state == PanelStatePushing)
+            endPush();
         if (state == PanelStatePushing || state == PanelStateStartPush) {
             _leaveRoom();
-            m_pushState = PanelStateEnterRoom;
-            showStateTexts(PanelStateEnterRoom);
-            m_msgbox->showMessage2(msg, QStringLiteral("小助手停止了推流"), false);
+            fallBackTo(PanelStateEnterRoom, msg);
         }
         // Outside a push the mute button is hidden; a lifted ban only needs forgetting.
         m_micBanned = false;
@@ -580,12 +581,8 @@ void MuVoicePanel::handleHeartbeatFailure(int code, const QString& msg)
     }
     if (code == codeLeftMic) {
         if (state == PanelStatePushing) {
-            leaveChannelLogged();
-            removePushUrl();
-            resetPushLayout();
-            m_pushState = PanelStateStartPush;
-            showStateTexts(PanelStateStartPush);
-            m_msgbox->showMessage2(msg, QStringLiteral("小助手停止了推流"), false);
+            endPush();
+            fallBackTo(PanelStateStartPush, msg);
         }
         m_micBanned = false;
         return;
@@ -752,26 +749,4 @@ void MuVoicePanel::backToLogin()
     } else {
         QApplication::quit();
     }
-}
-
-void MuVoicePanel::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton) {
-        m_dragging = true;
-        m_dragOffset = event->globalPos() - frameGeometry().topLeft();
-    }
-    QWidget::mousePressEvent(event);
-}
-
-void MuVoicePanel::mouseMoveEvent(QMouseEvent* event)
-{
-    if (m_dragging && (event->buttons() & Qt::LeftButton))
-        move(event->globalPos() - m_dragOffset);
-    QWidget::mouseMoveEvent(event);
-}
-
-void MuVoicePanel::mouseReleaseEvent(QMouseEvent* event)
-{
-    m_dragging = false;
-    QWidget::mouseReleaseEvent(event);
 }

@@ -3,7 +3,6 @@
 #include "ui/PanelState.h"
 
 #include <QDateTime>
-#include <QPoint>
 #include <QSharedPointer>
 #include <QString>
 #include <QWidget>
@@ -62,9 +61,6 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void buildForm();
@@ -82,6 +78,10 @@ private:
     void readVolumeFromFile();
     void showStateTexts(int state);
     void leaveChannelLogged();
+    // Out of the channel, push address withdrawn, push layout back.
+    void endPush();
+    // The service ended the push: back to an earlier state, its message shown.
+    void fallBackTo(int state, const QString& serviceMessage);
     // Tells the service the user is not live; logs the outcome under logTag.
     bool tellNotLive(const QString& accountUserId, const QString& channelName, const char* logTag,
                      bool* networkFailedOut = nullptr);
@@ -89,8 +89,6 @@ private:
     // The mute switch itself; the button's slot adds the ban check.
     void toggleMute();
 
-    bool m_dragging = false;
-    QPoint m_dragOffset;
     MuVozedIvazerida* m_loginWindow = nullptr;
     int m_pushState = PanelStateIdle;
     QSharedPointer<AgoraRtcEngine> m_engine;

@@ -6,14 +6,15 @@
 #include "config/VGlobalConfig.h"
 #include "net/http/VHttpComm.h"
 #include "service/MuServer.h"
+#include "ui/AddChild.h"
 #include "ui/MuMsgbox.h"
 #include "ui/MuVoicePanel.h"
+#include "ui/WindowDragger.h"
 
 #include <QCloseEvent>
 #include <QDebug>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPushButton>
 
 // The pictures live in the core static library; the linker drops its resource tree unless
@@ -87,6 +88,7 @@ MuVozedIvazerida::MuVozedIvazerida(QWidget* parent) : QWidget(parent)
     buildForm();
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
     setAttribute(Qt::WA_TranslucentBackground);
+    new WindowDragger(this);
 
     panel = QSharedPointer<MuVoicePanel>::create(nullptr);
     panel->setLoginWindow(this);
@@ -120,48 +122,30 @@ void MuVozedIvazerida::buildForm()
     setWindowTitle(QStringLiteral("Tavio语音房电脑助手"));
     resize(380, 332);
 
-    auto* background = new QWidget(this);
-    background->setObjectName(QStringLiteral("widget_VozedIvazerida"));
-    background->setGeometry(0, 0, 380, 332);
+    auto* background = addChild<QWidget>(this, "widget_VozedIvazerida", 0, 0, 380, 332);
 
-    auto* logo = new QLabel(background);
-    logo->setObjectName(QStringLiteral("label_logo"));
-    logo->setGeometry(121, 32, 52, 52);
+    addChild<QLabel>(background, "label_logo", 121, 32, 52, 52);
 
-    auto* appName1 = new QLabel(background);
-    appName1->setObjectName(QStringLiteral("label_appname1"));
-    appName1->setGeometry(185, 38, 75, 24);
+    addChild<QLabel>(background, "label_appname1", 185, 38, 75, 24);
 
-    auto* appName2 = new QLabel(background);
-    appName2->setObjectName(QStringLiteral("label_appname2"));
-    appName2->setGeometry(185, 67, 75, 12);
+    auto* appName2 = addChild<QLabel>(background, "label_appname2", 185, 67, 75, 12);
     appName2->setText(QStringLiteral("很高兴遇见你"));
 
-    m_userIdEdit = new QLineEdit(background);
-    m_userIdEdit->setObjectName(QStringLiteral("lineEdit_userid"));
-    m_userIdEdit->setGeometry(40, 112, 300, 48);
+    m_userIdEdit = addChild<QLineEdit>(background, "lineEdit_userid", 40, 112, 300, 48);
     m_userIdEdit->setPlaceholderText(QStringLiteral("输入用户ID"));
     m_userIdEdit->setAlignment(Qt::AlignCenter);
 
-    m_passwordEdit = new QLineEdit(background);
-    m_passwordEdit->setObjectName(QStringLiteral("lineEdit_password"));
-    m_passwordEdit->setGeometry(40, 172, 300, 48);
+    m_passwordEdit = addChild<QLineEdit>(background, "lineEdit_password", 40, 172, 300, 48);
     m_passwordEdit->setPlaceholderText(QStringLiteral("输入密码"));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
     m_passwordEdit->setAlignment(Qt::AlignCenter);
 
-    m_loginButton = new QPushButton(background);
-    m_loginButton->setObjectName(QStringLiteral("pushButton_login"));
-    m_loginButton->setGeometry(40, 252, 300, 48);
+    m_loginButton = addChild<QPushButton>(background, "pushButton_login", 40, 252, 300, 48);
     m_loginButton->setText(QStringLiteral("登录"));
 
-    m_minButton = new QPushButton(background);
-    m_minButton->setObjectName(QStringLiteral("pushButton_min"));
-    m_minButton->setGeometry(320, 12, 20, 20);
+    m_minButton = addChild<QPushButton>(background, "pushButton_min", 320, 12, 20, 20);
 
-    m_closeButton = new QPushButton(background);
-    m_closeButton->setObjectName(QStringLiteral("pushButton_close"));
-    m_closeButton->setGeometry(348, 12, 20, 20);
+    m_closeButton = addChild<QPushButton>(background, "pushButton_close", 348, 12, 20, 20);
 
     setStyleSheet(QString::fromUtf8(kFormStyleSheet));
 }
@@ -296,26 +280,4 @@ void MuVozedIvazerida::closeEvent(QCloseEvent* event)
         sltCloseLogin();
     }
     event->accept();
-}
-
-void MuVozedIvazerida::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton) {
-        dragging = true;
-        dragOffset = event->globalPos() - frameGeometry().topLeft();
-    }
-    QWidget::mousePressEvent(event);
-}
-
-void MuVozedIvazerida::mouseMoveEvent(QMouseEvent* event)
-{
-    if (dragging && (event->buttons() & Qt::LeftButton))
-        move(event->globalPos() - dragOffset);
-    QWidget::mouseMoveEvent(event);
-}
-
-void MuVozedIvazerida::mouseReleaseEvent(QMouseEvent* event)
-{
-    dragging = false;
-    QWidget::mouseReleaseEvent(event);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPoint>
 #include <QSharedPointer>
 #include <QWidget>
 
@@ -31,17 +30,12 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void buildForm();
     bool requestSdkInit();
     void restoreLoginButton();
 
-    bool dragging = false;
-    QPoint dragOffset;
     QSharedPointer<MuVoicePanel> panel;
     QSharedPointer<MuMsgbox> toast;
     bool closing = false;
