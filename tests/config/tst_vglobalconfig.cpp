@@ -94,19 +94,13 @@ private slots:
             QCOMPARE(config->value(server.section('=', 1)), "http://" + server.section('=', 0, 0) + "/");
     }
 
-    void secondReplyKeepsWhatItLacks()
-    {
-        config->applySdkInitReply("{\"code\":1,\"data\":{\"roomServer\":\"http://first:1\"}}");
-        config->applySdkInitReply("{\"code\":1,\"data\":{\"logServer\":\"http://second:2/\"}}");
-        QCOMPARE(config->value("roomServer"), QStringLiteral("http://first:1/"));
-        QCOMPARE(config->value("ApiLogServer"), QStringLiteral("http://second:2/"));
-    }
-
-    void unusableRepliesChangeNothing_data()
+    void repliesChangeOnlyWhatTheyCarry_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::newRow("no braces") << QByteArray("<html>502 Bad Gateway</html>");
         QTest::newRow("not json inside") << QByteArray("{roomServer: http://evil}");
+        QTest::newRow("members left out")
+            << QByteArray("{\"code\":7,\"data\":{\"logServer\":\"http://log:2/\"}}");
         QTest::newRow("data not an object") << QByteArray("{\"code\":7,\"data\":\"roomServer\"}");
         QTest::newRow("invalid utf-8") << QByteArray("{\"msg\":\"\xff\xfe\"}");
         QTest::newRow("wrongly typed members")
@@ -114,7 +108,7 @@ private slots:
                           "\"forceUpdate\":\"1\",\"downloadUrl\":[]}}");
     }
 
-    void unusableRepliesChangeNothing()
+    void repliesChangeOnlyWhatTheyCarry()
     {
         QFETCH(QByteArray, reply);
         config->applySdkInitReply("{\"code\":7,\"msg\":\"base\",\"data\":{\"roomServer\":\"http://kept/\","
