@@ -16,42 +16,36 @@
 
 using Fx = SessionFixture;
 
-// Stands in for a requester: records "status uuid size" per reply ("-" for no uuid).
-class ReplyRecorder : public QObject
+// The session channel and the request router on top of it, against a loopback peer.
+class TstSession : public QObject
 {
     Q_OBJECT
 
-public:
-    QStringList calls;
-
 public slots:
+    // The channel's reply slots: each call is recorded as "status uuid size" ("-" for no uuid).
     void reply(int status, QByteArray message, qulonglong uuid)
     {
         record(status, QString::number(uuid), message);
     }
     void replyNoUid(int status, QByteArray message) { record(status, QStringLiteral("-"), message); }
 
-private:
-    void record(int status, const QString& uuid, const QByteArray& message)
-    {
-        calls.append(QStringLiteral("%1 %2 %3").arg(status).arg(uuid).arg(message.size()));
-    }
-};
-
-class TstVWsComm : public QObject
-{
-    Q_OBJECT
-
 private slots:
     void init()
     {
         QVERIFY(m_fixture.setUp());
         m_channel = VWsComm::instance();
-        m_recorder.calls.clear();
+        m_calls.clear();
+        m_peer.reset(new WsTestPeer());
+        QVERIFY(m_peer->listen());
+        m_channel->setUrl(m_peer->url());
     }
     void cleanup()
     {
         VWsComm::instance()->destroyInstance();
+        m_peer.reset();
+        // Answers still travelling to continuations must go before the schemas do.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
         m_fixture.tearDown();
     }
 
@@ -84,12 +78,11 @@ private slots:
 
     void messageSplitOverFramesArrivesWhole()
     {
-        WsTestPeer peer;
-        connectChannel(peer);
+        connectChannel();
         QSignalSpy whole(m_channel, &VWsComm::sigQueueBinaryMessageReceived);
         QSignalSpy broadcasts(m_channel, &VWsComm::sigRecvBroadCast);
         const QByteArray split = Fx::frame(0, Fx::heartBeatId, 0, Fx::heartBeat(42));
-        peer.send(split, 3);
+        m_peer->send(split, 3);
         QTRY_COMPARE(broadcasts.size(), 1);
         QCOMPARE(whole.at(0).at(0).toByteArray(), split);
         QCOMPARE(broadcasts.at(0).at(0).toInt(), int(Fx::heartBeatId));
@@ -98,12 +91,12 @@ private slots:
         QCOMPARE(data, 42);
         // Nothing of the split message is left over for the next one.
         const QByteArray next = Fx::frame(0, Fx::heartBeatId, 0, Fx::heartBeat(7));
-        peer.send(next);
+        m_peer->send(next);
         QTRY_COMPARE(whole.size(), 2);
         QCOMPARE(whole.at(1).at(0).toByteArray(), next);
         // Shutting down closes normally.
         m_channel->destroyInstance();
-        QTRY_COMPARE(peer.lastCloseCode, 1000);
+        QTRY_COMPARE(m_peer->lastCloseCode, 1000);
     }
 
     void inboundBranches_data()
@@ -130,8 +123,7 @@ private slots:
         QFETCH(int, broadcast);
         TestHttpServer logService;
         VGlobalConfig::instance()->setValue(QStringLiteral("ApiLogServer"), logService.url());
-        WsTestPeer peer;
-        connectChannel(peer);
+        connectChannel();
         QSignalSpy broadcasts(m_channel, &VWsComm::sigRecvBroadCast);
         QSignalSpy parseErrors(m_channel, &VWsComm::sigParseError);
         QString seen;
@@ -144,10 +136,10 @@ private slots:
         });
         dismiss.start(20);
         // The answer must not be delivered to a requester that went away in between.
-        auto* gone = new ReplyRecorder();
+        auto* gone = new QObject();
         QCOMPARE(m_channel->request(5, Fx::frame(5, 1, 0), gone, "reply", QString(), true, false, false), 5);
         delete gone;
-        peer.send(message);
+        m_peer->send(message);
         QTRY_VERIFY(Fx::logged(logged));
         QCOMPARE(m_channel->isPending(5), QByteArray(QTest::currentDataTag()) != "requester gone");
         QCOMPARE(broadcasts.size(), broadcast < 0 ? 0 : 1);
@@ -155,7 +147,7 @@ private slots:
             QCOMPARE(broadcasts.at(0).at(0).toInt(), broadcast);
             QVERIFY(!broadcasts.at(0).at(1).value<VProtoMsgPtr>()->isValid());
         }
-        QVERIFY(m_recorder.calls.isEmpty());
+        QVERIFY(m_calls.isEmpty());
         // Only a payload that does not parse warns the user and reports it.
         const bool reported = broadcast == Fx::heartBeatId;
         QTRY_COMPARE(parseErrors.size(), reported ? 1 : 0);
@@ -173,8 +165,7 @@ private slots:
     void sweepFailsOnlyRequestsOlderThanTenSeconds()
     {
         m_fixture.useFakeClocks();
-        WsTestPeer peer;
-        connectChannel(peer);
+        connectChannel();
         const QDateTime start = m_fixture.wall;
         QVERIFY(request(11));
         m_fixture.wall = start.addMSecs(1);
@@ -189,14 +180,14 @@ private slots:
         QVERIFY(Fx::logged(QStringLiteral("timeSend timeout and ignore 11")));
         QVERIFY(Fx::logged(QStringLiteral("elapsedTime: 10001")));
         // The connecting request (uuid 100) was written at the same moment as uuid 11.
-        QTRY_COMPARE(m_recorder.calls.size(), 2);
-        m_recorder.calls.sort();
-        QCOMPARE(m_recorder.calls, (QStringList{"-200 100 0", "-200 11 0"}));
+        QTRY_COMPARE(m_calls.size(), 2);
+        m_calls.sort();
+        QCOMPARE(m_calls, (QStringList{"-200 100 0", "-200 11 0"}));
         m_fixture.wall = start.addMSecs(10002);
         m_channel->releaseTimeout();
         QCOMPARE(m_channel->pendingCount(), 0);
-        QTRY_COMPARE(m_recorder.calls.size(), 3);
-        QCOMPARE(m_recorder.calls.at(2), QStringLiteral("-200 - 0"));
+        QTRY_COMPARE(m_calls.size(), 3);
+        QCOMPARE(m_calls.at(2), QStringLiteral("-200 - 0"));
     }
 
     void reopenOncePerSecondAndOffLineAfterTwoMinutes()
@@ -264,27 +255,190 @@ private slots:
         QVERIFY(!m_channel->isConnected());
     }
 
+    void heartBeatStatus_data()
+    {
+        QTest::addColumn<int>("protoId");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<qlonglong>("data");
+        QTest::addColumn<int>("frameSize");
+        QTest::newRow("first, in three frames") << int(Fx::heartBeatId) << 0 << 1234ll << 3;
+        QTest::newRow("without data") << int(Fx::heartBeatId) << 3 << 0ll << 0;
+        QTest::newRow("without message type") << 0 << 8 << 0ll << 0;
+    }
+    void heartBeatStatus()
+    {
+        QFETCH(int, protoId);
+        QFETCH(int, state);
+        QFETCH(qlonglong, data);
+        QFETCH(int, frameSize);
+        m_peer->answerFrameSize = quint64(frameSize);
+        m_peer->answer = [=](const WsEnvelope& request) {
+            return Fx::frame(request.uuid, quint16(protoId), quint16(state), data ? Fx::heartBeat(data) : "");
+        };
+        const int uuid = ZebServerComm::instance()->nextUuid();
+        if (frameSize)
+            QCOMPARE(uuid, 1);
+        QSignalSpy status(ZebServerComm::instance(), &ZebServerComm::sigHeartBeatStatus);
+        ZebServerComm::instance()->heartBeat();
+        QTRY_COMPARE(status.size(), 1);
+        QCOMPARE(m_peer->received.first(), Fx::frame(quint16(uuid), Fx::heartBeatId, 0));
+        QCOMPARE(status.at(0).at(0).toInt(), state);
+        QCOMPARE(status.at(0).at(1).toLongLong(), data);
+        QVERIFY(Fx::logged(QStringLiteral("Send( \"HeartBeatCmd.heartBeat\" ) : uuid -  %1").arg(uuid)));
+    }
+
+    void uuidsWrapToOneSkippingZero()
+    {
+        // Refused sends still use up their uuid, which makes the full cycle cheap to walk.
+        VWsComm::instance()->setUrl(QString());
+        VProtoMsg logon;
+        logon.createByNameOrExit(QStringLiteral("UserCmd.logon"));
+        Fx::muted = true;
+        bool sawZero = false;
+        for (int i = 0; i < 65536 && ZebServerComm::instance()->nextUuid() != 65535; ++i) {
+            ZebServerComm::instance()->Send(QStringLiteral("UserCmd.logon"), logon);
+            sawZero = sawZero || ZebServerComm::instance()->nextUuid() == 0;
+        }
+        ZebServerComm::instance()->Send(QStringLiteral("UserCmd.logon"), logon);
+        Fx::muted = false;
+        QCOMPARE(int(ZebServerComm::instance()->nextUuid()), 1);
+        QVERIFY(!sawZero);
+    }
+
+    void sendBranches_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("protoId"); // of the answer; -1: the request's own, none below
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("outcome"); // promise, code, text, message, uuids used, session limits
+        QTest::addColumn<QString>("logged");
+        const QString heartBeat = QStringLiteral("HeartBeatCmd.heartBeat");
+        QTest::newRow("error result") << heartBeat << int(Fx::errorResultId) << 5
+                                      << QByteArray("\x12\x02ok", 4) << "fulfilled 5 ok msg 1 0"
+                                      << " errorCode :  \"\"  description :  \"ok\"";
+        QTest::newRow("no message type") << heartBeat << 0 << 6 << QByteArray() << "fulfilled 6   1 0"
+                                         << "Recv end";
+        QTest::newRow("user not logged in") << heartBeat << -1 << 11 << QByteArray() << "pending 0   1 1"
+                                            << "Recv USER_NOT_LOGIN uuid : ";
+        QTest::newRow("unknown protoId") << heartBeat << 777 << 0 << QByteArray() << "pending 0   1 0"
+                                         << "数据解析失败，proto文件丢失或损坏 777";
+        QTest::newRow("broken payload")
+            << heartBeat << -1 << 0 << QByteArray("\x08\xff", 2) << "pending 0   1 0"
+            << "retToFunctor反序列化失败 \"HeartBeatCmd.heartBeat\"";
+        QTest::newRow("dropped connection")
+            << heartBeat << -2 << 0 << QByteArray() << "fulfilled -200 网络错误:-200  1 1"
+            << "Recv end";
+        QTest::newRow("silent server")
+            << heartBeat << -3 << 0 << QByteArray() << "fulfilled -200 网络错误:-200  1 0"
+            << "Recv end";
+        QTest::newRow("channel refuses")
+            << heartBeat << -4 << 0 << QByteArray() << "rejected -200 发起网络请求失败  1 0"
+            << "";
+        QTest::newRow("no protoId")
+            << QStringLiteral("HeartBeatCmd.none") << -4 << 0 << QByteArray()
+            << "rejected -200 逻辑服请求失败，proto文件丢失或损坏HeartBeatCmd.none  0 0"
+            << "";
+    }
+    void sendBranches()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, protoId);
+        QFETCH(int, state);
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, outcome);
+        QFETCH(QString, logged);
+        m_fixture.useFakeClocks();
+        m_peer->answer = [=](const WsEnvelope& request) {
+            return protoId < -1 ? QByteArray()
+                                : Fx::frame(request.uuid, protoId < 0 ? request.protoId : quint16(protoId),
+                                            quint16(state), payload);
+        };
+        if (protoId == -4)
+            VWsComm::instance()->setUrl(QString());
+        QSignalSpy sessionLimit(ZebServerComm::instance(), &ZebServerComm::sigSessionTimeLimit);
+        const int uuid = ZebServerComm::instance()->nextUuid();
+        VProtoMsg heartBeat;
+        heartBeat.createByNameOrExit(QStringLiteral("HeartBeatCmd.heartBeat"));
+        // Shared: a continuation may still run after the test.
+        const auto seen = std::make_shared<QString>(QStringLiteral("pending 0  "));
+        ZebServerComm::instance()
+            ->Send(name, heartBeat)
+            .then([seen](const ZebServerResponse& response) {
+                *seen = QStringLiteral("fulfilled %1 %2 %3")
+                            .arg(response.code)
+                            .arg(response.text, response.msg ? "msg" : "");
+            })
+            .fail([seen](const ZebPromiseError& error) {
+                *seen = QStringLiteral("rejected %1 %2 ").arg(error.code).arg(error.text);
+            });
+        if (protoId > -4)
+            QTRY_COMPARE(m_peer->received.size(), 1);
+        if (protoId == -2)
+            m_peer->dropAll();
+        if (protoId == -3) {
+            QTRY_VERIFY(!VWsComm::instance()->isConnecting());
+            m_fixture.wall = m_fixture.wall.addMSecs(10001);
+            m_fixture.monotonic += 1001;
+        }
+        QTRY_VERIFY(Fx::logged(logged));
+        QTest::qWait(50);
+        QCOMPARE(*seen + QStringLiteral(" %1 %2")
+                             .arg(ZebServerComm::instance()->nextUuid() - uuid)
+                             .arg(sessionLimit.size()),
+                 outcome);
+        QCOMPARE(ZebServerComm::instance()->inFlightCount(), 0);
+    }
+
+    void recvWithoutAChannel()
+    {
+        QVERIFY(QMetaObject::invokeMethod(ZebServerComm::instance(), "sltRetZebServer", Q_ARG(int, 200),
+                                          Q_ARG(QByteArray, Fx::frame(4242, 1, 0)), Q_ARG(qulonglong, 4242)));
+        QCOMPARE(Fx::logLines().size(), 2);
+        QVERIFY(Fx::logLines().at(0).startsWith(QStringLiteral("[D] Recv start [ 4242 ]")));
+        QVERIFY(Fx::logLines().at(1).startsWith(QStringLiteral("[D] Recv end [ 4242 ]")));
+        QList<ZebServerResponse> calls;
+        const auto resolver = [&](const ZebServerResponse& response) { calls.append(response); };
+        ZebServerComm::instance()->Recv(200, QByteArray("\x00\x01\x00\x01\x00", 5), resolver);
+        ZebServerComm::instance()->Recv(200, Fx::frame(1, 1, 0), ZebServerComm::Resolver());
+        QVERIFY(Fx::logged(QStringLiteral("数据长度少于6字节")) && Fx::logged(QStringLiteral("functor为空")));
+        ZebServerComm::instance()->Recv(500, QByteArray("body"), resolver);
+        ZebServerComm::instance()->Recv(200, Fx::frame(3, 1, 7, Fx::heartBeat(99)), resolver);
+        QCOMPARE(calls.size(), 2);
+        QCOMPARE(calls.at(0).code, -200);
+        QCOMPARE(calls.at(0).text, QStringLiteral("网络错误:500"));
+        QCOMPARE(calls.at(1).code, 7);
+        qint64 data = 0;
+        QVERIFY(calls.at(1).msg->getInt64(QStringLiteral("data"), data));
+        QCOMPARE(data, 99);
+        calls.clear();
+    }
+
 private:
+    void record(int status, const QString& uuid, const QByteArray& message)
+    {
+        m_calls.append(QStringLiteral("%1 %2 %3").arg(status).arg(uuid).arg(message.size()));
+    }
+
     int request(quint16 uuid, bool reconnect = false, const char* slot = "reply")
     {
-        return m_channel->request(uuid, Fx::frame(uuid, 1, 0), &m_recorder, QLatin1String(slot), QString(),
+        return m_channel->request(uuid, Fx::frame(uuid, 1, 0), this, QLatin1String(slot), QString(),
                                   qstrcmp(slot, "reply") == 0, reconnect, false);
     }
 
     // Opens the channel to the peer with one request (uuid 100) that the peer receives.
-    void connectChannel(WsTestPeer& peer)
+    void connectChannel()
     {
-        QVERIFY(peer.listen());
-        m_channel->setUrl(peer.url());
         QCOMPARE(request(100), 100);
-        QTRY_COMPARE(peer.received.size(), 1);
+        QTRY_COMPARE(m_peer->received.size(), 1);
         QTRY_VERIFY(!m_channel->isConnecting());
     }
 
     SessionFixture m_fixture;
-    ReplyRecorder m_recorder;
+    std::unique_ptr<WsTestPeer> m_peer;
     VWsComm* m_channel = nullptr;
+    QStringList m_calls;
 };
 
-QTEST_MAIN(TstVWsComm)
-#include "tst_VWsComm.moc"
+QTEST_MAIN(TstSession)
+#include "tst_session.moc"
