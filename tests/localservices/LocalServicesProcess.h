@@ -1,16 +1,13 @@
 #pragma once
 
-#include <QByteArray>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStringList>
 #include <QTimer>
 
 // Runs the local services program on a free port for one test and stops it by its process;
@@ -23,21 +20,17 @@ public:
     // Starts with --port 0 and the extra arguments; true once the listening line was printed.
     bool start(const QStringList& extraArguments = QStringList())
     {
-        m_process.setProgram(QStringLiteral(TAVIO_LOCALSERVICES_PATH));
-        m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start();
+        m_process.start(QStringLiteral(TAVIO_LOCALSERVICES_PATH),
+                        QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
         if (!m_process.waitForStarted(5000))
             return false;
         const QRegularExpression listening(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+)/)"));
-        QByteArray out;
         while (m_process.state() == QProcess::Running && m_process.waitForReadyRead(5000)) {
-            out += m_process.readAllStandardOutput();
-            const auto match = listening.match(QString::fromUtf8(out));
+            m_firstOutput += m_process.readAllStandardOutput();
+            const auto match = listening.match(QString::fromUtf8(m_firstOutput));
             if (match.hasMatch()) {
                 m_baseUrl = match.captured(1);
                 m_port = match.captured(2).toInt();
-                m_firstOutput = out;
                 return true;
             }
         }
@@ -78,6 +71,12 @@ public:
         const QByteArray answer = reply->readAll();
         delete reply;
         return answer;
+    }
+
+    // A GET whose answer is read as a JSON object (empty when it is none).
+    QJsonObject getJson(const QString& pathAndQuery, int* status = nullptr)
+    {
+        return QJsonDocument::fromJson(request("GET", pathAndQuery, QByteArray(), status)).object();
     }
 
     QJsonObject admin(const QString& action, const QJsonObject& params)

@@ -1,11 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QHostAddress>
-#include <QList>
-#include <QMap>
 #include <QPointer>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -42,30 +37,26 @@ public:
         m_server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&m_server, &QTcpServer::newConnection, [this]() { accept(); });
     }
-
     ~TestHttpServer()
     {
-        for (const auto& socket : m_open) {
+        for (const auto& socket : m_open)
             if (socket)
                 socket->abort();
-        }
     }
 
     quint16 port() const { return m_server.serverPort(); }
-
-    // A loopback port on which nothing listens (connections are refused).
-    static quint16 closedPort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        const quint16 port = probe.serverPort();
-        probe.close();
-        return port;
-    }
     QString url(const QString& pathAndQuery = QStringLiteral("/")) const
     {
         return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery);
     }
+    // A loopback port on which nothing listens (connections are refused), and its address.
+    static quint16 closedPort()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        return probe.serverPort();
+    }
+    static QString closedUrl() { return QStringLiteral("http://127.0.0.1:%1/").arg(closedPort()); }
 
     void setResponder(Responder responder) { m_responder = std::move(responder); }
     void answerWith(int status, const QByteArray& body)
@@ -85,21 +76,16 @@ public:
     }
 
 private:
-    struct Pending
-    {
-        QByteArray data;
-    };
-
     void accept()
     {
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             ++m_connections;
             m_open.append(socket);
-            auto pending = std::make_shared<Pending>();
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, pending]() {
-                pending->data += socket->readAll();
+            auto data = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, data]() {
+                *data += socket->readAll();
                 Request request;
-                if (parse(pending->data, request))
+                if (parse(*data, request))
                     respond(socket, request);
             });
             QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -109,52 +95,33 @@ private:
     static bool parse(const QByteArray& data, Request& request)
     {
         const int end = data.indexOf("\r\n\r\n");
-        if (end < 0)
-            return false;
         const QList<QByteArray> lines = data.left(end).split('\n');
         const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
         request.method = first.value(0);
         request.target = first.value(1);
-        for (int i = 1; i < lines.size(); ++i) {
-            const int colon = lines[i].indexOf(':');
-            if (colon > 0)
-                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
-                                       lines[i].mid(colon + 1).trimmed());
-        }
+        for (const QByteArray& line : lines.mid(1))
+            if (line.indexOf(':') > 0)
+                request.headers.insert(line.left(line.indexOf(':')).trimmed().toLower(),
+                                       line.mid(line.indexOf(':') + 1).trimmed());
         const int length = request.headers.value("content-length", "0").toInt();
-        if (data.size() < end + 4 + length)
-            return false;
         request.body = data.mid(end + 4, length);
-        return true;
+        return end >= 0 && data.size() >= end + 4 + length;
     }
 
     void respond(QTcpSocket* socket, const Request& request)
     {
         m_requests.append(request);
-        const Answer answer =
-            m_responder ? m_responder(request) : Answer{200, QByteArrayLiteral("ok"), false, 0};
-        if (answer.never)
-            return;
-        if (answer.delayMs > 0) {
-            QPointer<QTcpSocket> guarded(socket);
-            QTimer::singleShot(answer.delayMs, [guarded, answer]() {
-                if (guarded)
-                    write(guarded, answer);
-            });
-            return;
-        }
-        write(socket, answer);
-    }
-
-    static void write(QTcpSocket* socket, const Answer& answer)
-    {
-        QByteArray out = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
-        out += "Content-Type: application/json\r\n";
-        out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
-        out += "Connection: close\r\n\r\n";
-        out += answer.body;
-        socket->write(out);
-        socket->disconnectFromHost();
+        const Answer answer = m_responder ? m_responder(request) : Answer{200, "ok", false, 0};
+        QPointer<QTcpSocket> guarded(socket);
+        QTimer::singleShot(answer.delayMs, [guarded, answer]() {
+            if (!guarded || answer.never)
+                return;
+            guarded->write("HTTP/1.1 " + QByteArray::number(answer.status) +
+                           " Status\r\nContent-Type: application/json\r\nContent-Length: " +
+                           QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n\r\n" +
+                           answer.body);
+            guarded->disconnectFromHost();
+        });
     }
 
     QTcpServer m_server;
