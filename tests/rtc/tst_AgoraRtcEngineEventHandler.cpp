@@ -153,20 +153,16 @@ private Q_SLOTS:
         handler.onUserInfoUpdated(41, info);
         handler.onConnectionLost();
 
-        const QStringList lines = RtcLogCapture::lines();
-        QCOMPARE(lines.size(), 11);
-        QCOMPARE(lines.at(0), QStringLiteral("onWarning 5 \"\""));
-        QCOMPARE(lines.at(1), QStringLiteral("onError -3 \"caf\u00e9\""));
-        QCOMPARE(lines.at(2), QStringLiteral("onJoinChannelSuccess \"room\" 4294967295 12"));
-        QCOMPARE(lines.at(3), QStringLiteral("onApiCallExecuted 0 \"api\" \"\""));
-        QCOMPARE(lines.at(4), QStringLiteral("onUserMuteAudio 3 true"));
-        QCOMPARE(lines.at(5), QStringLiteral("onRtmpStreamingStateChanged \"rtmp://h/a/b\" 4 2"));
-        QCOMPARE(lines.at(6), QStringLiteral("onStreamMessage 1 2 \"abc\" 3"));
-        QCOMPARE(lines.at(7), QStringLiteral("onStreamMessage 1 2 \"ab\" 5"));
-        QCOMPARE(lines.at(8), QStringLiteral("onStreamMessage 1 2 \"\" 0"));
-        QCOMPARE(lines.at(9),
-                 QStringLiteral("onUserInfoUpdated 41 42 \"%1\"").arg(QString(kMaxUserAccountLength, 'x')));
-        QCOMPARE(lines.at(10), QStringLiteral("onConnectionLost"));
+        QCOMPARE(
+            RtcLogCapture::lines(),
+            QStringList(
+                {"onWarning 5 \"\"", QStringLiteral("onError -3 \"caf\u00e9\""),
+                 "onJoinChannelSuccess \"room\" 4294967295 12", "onApiCallExecuted 0 \"api\" \"\"",
+                 "onUserMuteAudio 3 true", "onRtmpStreamingStateChanged \"rtmp://h/a/b\" 4 2",
+                 "onStreamMessage 1 2 \"abc\" 3", "onStreamMessage 1 2 \"ab\" 5",
+                 "onStreamMessage 1 2 \"\" 0",
+                 QStringLiteral("onUserInfoUpdated 41 42 \"%1\"").arg(QString(kMaxUserAccountLength, 'x')),
+                 "onConnectionLost"}));
     }
 
     void volumeIndicationText()

@@ -274,6 +274,16 @@ bool pactl(const QStringList& arguments, QString* output = nullptr)
     return true;
 }
 
+// A second capture source (the monitor of a new null sink); the module's id, empty on failure.
+QString loadNullSink(const QString& sink)
+{
+    QString module;
+    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+           QStringLiteral("sink_name=") + sink},
+          &module);
+    return module;
+}
+
 // A TCP proxy in front of the RTMP server whose connections the test can cut.
 class CuttableProxy : public QObject
 {
@@ -542,10 +552,8 @@ private Q_SLOTS:
     void vanishingDeviceIsReportedWithoutHanging()
     {
         const QString sink = QStringLiteral("tavio_vanish_%1").arg(QCoreApplication::applicationPid());
-        QString module;
-        QVERIFY(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                       QStringLiteral("sink_name=") + sink},
-                      &module));
+        const QString module = loadNullSink(sink);
+        QVERIFY(!module.isEmpty());
         EngineFixture f;
         QTRY_VERIFY_WITH_TIMEOUT(f.selectDevice(sink + QStringLiteral(".monitor")) == 0, 5000);
         QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
@@ -570,10 +578,8 @@ private Q_SLOTS:
     void switchingDeviceWhileLiveKeepsTheRelay()
     {
         const QString sink = QStringLiteral("tavio_switch_%1").arg(QCoreApplication::applicationPid());
-        QString module;
-        QVERIFY(pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                       QStringLiteral("sink_name=") + sink},
-                      &module));
+        const QString module = loadNullSink(sink);
+        QVERIFY(!module.isEmpty());
         const QString name = uniqueName("switch");
         {
             EngineFixture f;
