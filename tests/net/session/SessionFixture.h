@@ -56,14 +56,6 @@ public:
         return WsEnvelope{uuid, protoId, state}.frame(payload);
     }
 
-    static QByteArray heartBeat(qint64 data)
-    {
-        VProtoMsg msg;
-        msg.createByNameOrExit(QStringLiteral("HeartBeatCmd.heartBeat"));
-        msg.setInt64(QStringLiteral("data"), data);
-        return msg.serialize();
-    }
-
     static QStringList logLines()
     {
         QMutexLocker locker(&s_mutex);

@@ -37,7 +37,6 @@ public:
     ~WsTestPeer() { qDeleteAll(m_clients); }
 
     bool listen() { return m_server.listen(QHostAddress::LocalHost); }
-    int connections() const { return m_clients.size(); }
     QString url() const
     {
         const bool secure = m_server.secureMode() == QWebSocketServer::SecureMode;

@@ -34,6 +34,7 @@ private slots:
     {
         QVERIFY(m_fixture.setUp());
         m_channel = VWsComm::instance();
+        m_router = ZebServerComm::instance();
         m_calls.clear();
         m_peer.reset(new WsTestPeer());
         QVERIFY(m_peer->listen());
@@ -52,78 +53,59 @@ private slots:
     void envelopeRoundTrips_data()
     {
         QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<int>("uuid"); // -1: too short to read
-        QTest::addColumn<int>("protoId");
-        QTest::addColumn<int>("state");
-        QTest::newRow("first request") << QByteArray("\x00\x01\x00\x02\x00\x00", 6) << 1 << 2 << 0;
-        QTest::newRow("big-endian") << QByteArray("\x12\x34\xab\xcd\x00\x0b\x08\x2a", 8) << 0x1234 << 0xABCD
-                                    << 11;
-        QTest::newRow("extremes") << QByteArray(6, '\xff') + QByteArray(300, 'p') << 65535 << 65535 << 65535;
-        QTest::newRow("short") << QByteArray("\x00\x01\x00\x01\x00", 5) << -1 << 7 << 7;
+        QTest::addColumn<QString>("read"); // success, uuid, protoId, state
+        QTest::newRow("first request") << QByteArray("\x00\x01\x00\x02\x00\x00", 6) << "1 1 2 0";
+        QTest::newRow("big-endian") << QByteArray("\x12\x34\xab\xcd\x00\x0b\x08\x2a", 8) << "1 4660 43981 11";
+        QTest::newRow("extremes") << QByteArray(6, '\xff') + QByteArray(300, 'p') << "1 65535 65535 65535";
+        QTest::newRow("short, left untouched") << QByteArray("\x00\x01\x00\x01\x00", 5) << "0 7 7 7";
     }
     void envelopeRoundTrips()
     {
         QFETCH(QByteArray, message);
-        QFETCH(int, uuid);
-        QFETCH(int, protoId);
-        QFETCH(int, state);
+        QFETCH(QString, read);
         WsEnvelope in{7, 7, 7};
-        QCOMPARE(WsEnvelope::read(message, in), uuid >= 0);
-        QCOMPARE(int(in.uuid), uuid >= 0 ? uuid : 7);
-        QCOMPARE(int(in.protoId), protoId);
-        QCOMPARE(int(in.state), state);
-        if (uuid >= 0)
+        const bool ok = WsEnvelope::read(message, in);
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4").arg(int(ok)).arg(in.uuid).arg(in.protoId).arg(in.state), read);
+        if (ok)
             QCOMPARE(in.frame(WsEnvelope::payloadOf(message)), message);
-    }
-
-    void messageSplitOverFramesArrivesWhole()
-    {
-        connectChannel();
-        QSignalSpy whole(m_channel, &VWsComm::sigQueueBinaryMessageReceived);
-        QSignalSpy broadcasts(m_channel, &VWsComm::sigRecvBroadCast);
-        const QByteArray split = Fx::frame(0, Fx::heartBeatId, 0, Fx::heartBeat(42));
-        m_peer->send(split, 3);
-        QTRY_COMPARE(broadcasts.size(), 1);
-        QCOMPARE(whole.at(0).at(0).toByteArray(), split);
-        QCOMPARE(broadcasts.at(0).at(0).toInt(), int(Fx::heartBeatId));
-        qint64 data = 0;
-        QVERIFY(broadcasts.at(0).at(1).value<VProtoMsgPtr>()->getInt64(QStringLiteral("data"), data));
-        QCOMPARE(data, 42);
-        // Nothing of the split message is left over for the next one.
-        const QByteArray next = Fx::frame(0, Fx::heartBeatId, 0, Fx::heartBeat(7));
-        m_peer->send(next);
-        QTRY_COMPARE(whole.size(), 2);
-        QCOMPARE(whole.at(1).at(0).toByteArray(), next);
-        // Shutting down closes normally.
-        m_channel->destroyInstance();
-        QTRY_COMPARE(m_peer->lastCloseCode, 1000);
     }
 
     void inboundBranches_data()
     {
         QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<int>("frameSize");
         QTest::addColumn<QString>("logged");
-        QTest::addColumn<int>("broadcast"); // protoId of the invalid message broadcast, or -1
-        QTest::newRow("short") << QByteArray("\x00\x01\x00\x01\x00", 5)
-                               << "message invalid and ignore because of size 5" << -1;
+        QTest::addColumn<QString>("broadcast"); // protoId and content of the message broadcast
+        QTest::newRow("split over frames") << Fx::frame(0, Fx::heartBeatId, 0, "\x08\x2a") << 3 << ""
+                                           << "1 data: 42";
+        QTest::newRow("short") << QByteArray("\x00\x01\x00\x01\x00", 5) << 0
+                               << "message invalid and ignore because of size 5"
+                               << "";
         QTest::newRow("unknown uuid")
-            << Fx::frame(99, 1, 0) << "response unmatch and ignore because of pReceiver: 0" << -1;
-        QTest::newRow("protoId 0") << Fx::frame(0, 0, 4) << "broadcast protoId empty and ignore" << -1;
+            << Fx::frame(99, 1, 0) << 0 << "response unmatch and ignore because of pReceiver: 0"
+            << "";
+        QTest::newRow("protoId 0") << Fx::frame(0, 0, 4) << 0 << "broadcast protoId empty and ignore"
+                                   << "";
         QTest::newRow("unknown protoId")
-            << Fx::frame(0, 777, 0, "\x08\x01") << "找不到正确的proto映射 777" << 777;
+            << Fx::frame(0, 777, 0, "\x08\x01") << 0 << "找不到正确的proto映射 777"
+            << "777 invalid";
         QTest::newRow("requester gone")
-            << Fx::frame(5, 1, 0) << "response unmatch and ignore because of pReceiver: 0" << -1;
-        QTest::newRow("unparsable") << Fx::frame(0, Fx::heartBeatId, 0, QByteArray("\x08\xff", 2))
-                                    << "反序列化失败parseSerialData Recv  uuid :  0" << int(Fx::heartBeatId);
+            << Fx::frame(5, 1, 0) << 0 << "response unmatch and ignore because of pReceiver: 0"
+            << "";
+        QTest::newRow("unparsable") << Fx::frame(0, Fx::heartBeatId, 0, QByteArray("\x08\xff", 2)) << 0
+                                    << "反序列化失败parseSerialData Recv  uuid :  0"
+                                    << "1 invalid";
     }
     void inboundBranches()
     {
         QFETCH(QByteArray, message);
+        QFETCH(int, frameSize);
         QFETCH(QString, logged);
-        QFETCH(int, broadcast);
+        QFETCH(QString, broadcast);
         TestHttpServer logService;
         VGlobalConfig::instance()->setValue(QStringLiteral("ApiLogServer"), logService.url());
         connectChannel();
+        QSignalSpy whole(m_channel, &VWsComm::sigQueueBinaryMessageReceived);
         QSignalSpy broadcasts(m_channel, &VWsComm::sigRecvBroadCast);
         QSignalSpy parseErrors(m_channel, &VWsComm::sigParseError);
         QString seen;
@@ -139,14 +121,21 @@ private slots:
         auto* gone = new QObject();
         QCOMPARE(m_channel->request(5, Fx::frame(5, 1, 0), gone, "reply", QString(), true, false, false), 5);
         delete gone;
-        m_peer->send(message);
-        QTRY_VERIFY(Fx::logged(logged));
+        m_peer->send(message, quint64(frameSize));
+        QTRY_VERIFY(Fx::logged(logged) && broadcasts.size() == (broadcast.isEmpty() ? 0 : 1));
         QCOMPARE(m_channel->isPending(5), QByteArray(QTest::currentDataTag()) != "requester gone");
-        QCOMPARE(broadcasts.size(), broadcast < 0 ? 0 : 1);
-        if (broadcast >= 0) {
-            QCOMPARE(broadcasts.at(0).at(0).toInt(), broadcast);
-            QVERIFY(!broadcasts.at(0).at(1).value<VProtoMsgPtr>()->isValid());
+        QCOMPARE(whole.at(0).at(0).toByteArray(), message);
+        if (!broadcast.isEmpty()) {
+            const VProtoMsgPtr msg = broadcasts.at(0).at(1).value<VProtoMsgPtr>();
+            QCOMPARE(QStringLiteral("%1 %2")
+                         .arg(broadcasts.at(0).at(0).toInt())
+                         .arg(msg->isValid() ? msg->debugText() : QStringLiteral("invalid")),
+                     broadcast);
         }
+        // Nothing of a split message is left over for the next one.
+        m_peer->send(Fx::frame(0, 0, 0));
+        QTRY_COMPARE(whole.size(), 2);
+        QCOMPARE(whole.at(1).at(0).toByteArray(), Fx::frame(0, 0, 0));
         QVERIFY(m_calls.isEmpty());
         // Only a payload that does not parse warns the user and reports it.
         const bool reported = broadcast == Fx::heartBeatId;
@@ -188,6 +177,9 @@ private slots:
         QCOMPARE(m_channel->pendingCount(), 0);
         QTRY_COMPARE(m_calls.size(), 3);
         QCOMPARE(m_calls.at(2), QStringLiteral("-200 - 0"));
+        // Shutting down closes normally.
+        m_channel->destroyInstance();
+        QTRY_COMPARE(m_peer->lastCloseCode, 1000);
     }
 
     void reopenOncePerSecondAndOffLineAfterTwoMinutes()
@@ -259,27 +251,30 @@ private slots:
     {
         QTest::addColumn<int>("protoId");
         QTest::addColumn<int>("state");
-        QTest::addColumn<qlonglong>("data");
+        QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<int>("frameSize");
-        QTest::newRow("first, in three frames") << int(Fx::heartBeatId) << 0 << 1234ll << 3;
-        QTest::newRow("without data") << int(Fx::heartBeatId) << 3 << 0ll << 0;
-        QTest::newRow("without message type") << 0 << 8 << 0ll << 0;
+        QTest::addColumn<qlonglong>("data");
+        QTest::newRow("first, in three frames")
+            << int(Fx::heartBeatId) << 0 << QByteArray("\x08\xd2\x09") << 3 << 1234ll;
+        QTest::newRow("without data") << int(Fx::heartBeatId) << 3 << QByteArray() << 0 << 0ll;
+        QTest::newRow("without message type") << 0 << 8 << QByteArray() << 0 << 0ll;
     }
     void heartBeatStatus()
     {
         QFETCH(int, protoId);
         QFETCH(int, state);
-        QFETCH(qlonglong, data);
+        QFETCH(QByteArray, payload);
         QFETCH(int, frameSize);
+        QFETCH(qlonglong, data);
         m_peer->answerFrameSize = quint64(frameSize);
         m_peer->answer = [=](const WsEnvelope& request) {
-            return Fx::frame(request.uuid, quint16(protoId), quint16(state), data ? Fx::heartBeat(data) : "");
+            return Fx::frame(request.uuid, quint16(protoId), quint16(state), payload);
         };
-        const int uuid = ZebServerComm::instance()->nextUuid();
+        const int uuid = m_router->nextUuid();
         if (frameSize)
             QCOMPARE(uuid, 1);
-        QSignalSpy status(ZebServerComm::instance(), &ZebServerComm::sigHeartBeatStatus);
-        ZebServerComm::instance()->heartBeat();
+        QSignalSpy status(m_router, &ZebServerComm::sigHeartBeatStatus);
+        m_router->heartBeat();
         QTRY_COMPARE(status.size(), 1);
         QCOMPARE(m_peer->received.first(), Fx::frame(quint16(uuid), Fx::heartBeatId, 0));
         QCOMPARE(status.at(0).at(0).toInt(), state);
@@ -295,13 +290,13 @@ private slots:
         logon.createByNameOrExit(QStringLiteral("UserCmd.logon"));
         Fx::muted = true;
         bool sawZero = false;
-        for (int i = 0; i < 65536 && ZebServerComm::instance()->nextUuid() != 65535; ++i) {
-            ZebServerComm::instance()->Send(QStringLiteral("UserCmd.logon"), logon);
-            sawZero = sawZero || ZebServerComm::instance()->nextUuid() == 0;
+        for (int i = 0; i < 65536 && m_router->nextUuid() != 65535; ++i) {
+            m_router->Send(QStringLiteral("UserCmd.logon"), logon);
+            sawZero = sawZero || m_router->nextUuid() == 0;
         }
-        ZebServerComm::instance()->Send(QStringLiteral("UserCmd.logon"), logon);
+        m_router->Send(QStringLiteral("UserCmd.logon"), logon);
         Fx::muted = false;
-        QCOMPARE(int(ZebServerComm::instance()->nextUuid()), 1);
+        QCOMPARE(int(m_router->nextUuid()), 1);
         QVERIFY(!sawZero);
     }
 
@@ -311,7 +306,8 @@ private slots:
         QTest::addColumn<int>("protoId"); // of the answer; -1: the request's own, none below
         QTest::addColumn<int>("state");
         QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QString>("outcome"); // promise, code, text, message, uuids used, session limits
+        QTest::addColumn<QString>(
+            "outcome"); // promise, code, text, message, uuids used, session limit raised
         QTest::addColumn<QString>("logged");
         const QString heartBeat = QStringLiteral("HeartBeatCmd.heartBeat");
         QTest::newRow("error result") << heartBeat << int(Fx::errorResultId) << 5
@@ -356,8 +352,8 @@ private slots:
         };
         if (protoId == -4)
             VWsComm::instance()->setUrl(QString());
-        QSignalSpy sessionLimit(ZebServerComm::instance(), &ZebServerComm::sigSessionTimeLimit);
-        const int uuid = ZebServerComm::instance()->nextUuid();
+        QSignalSpy sessionLimit(m_router, &ZebServerComm::sigSessionTimeLimit);
+        const int uuid = m_router->nextUuid();
         VProtoMsg heartBeat;
         heartBeat.createByNameOrExit(QStringLiteral("HeartBeatCmd.heartBeat"));
         // Shared: a continuation may still run after the test.
@@ -383,35 +379,27 @@ private slots:
         }
         QTRY_VERIFY(Fx::logged(logged));
         QTest::qWait(50);
-        QCOMPARE(*seen + QStringLiteral(" %1 %2")
-                             .arg(ZebServerComm::instance()->nextUuid() - uuid)
-                             .arg(sessionLimit.size()),
-                 outcome);
-        QCOMPARE(ZebServerComm::instance()->inFlightCount(), 0);
+        QCOMPARE(
+            *seen +
+                QStringLiteral(" %1 %2").arg(m_router->nextUuid() - uuid).arg(int(!sessionLimit.isEmpty())),
+            outcome);
+        QCOMPARE(m_router->inFlightCount(), 0);
     }
 
     void recvWithoutAChannel()
     {
-        QVERIFY(QMetaObject::invokeMethod(ZebServerComm::instance(), "sltRetZebServer", Q_ARG(int, 200),
-                                          Q_ARG(QByteArray, Fx::frame(4242, 1, 0)), Q_ARG(qulonglong, 4242)));
-        QCOMPARE(Fx::logLines().size(), 2);
-        QVERIFY(Fx::logLines().at(0).startsWith(QStringLiteral("[D] Recv start [ 4242 ]")));
-        QVERIFY(Fx::logLines().at(1).startsWith(QStringLiteral("[D] Recv end [ 4242 ]")));
-        QList<ZebServerResponse> calls;
-        const auto resolver = [&](const ZebServerResponse& response) { calls.append(response); };
-        ZebServerComm::instance()->Recv(200, QByteArray("\x00\x01\x00\x01\x00", 5), resolver);
-        ZebServerComm::instance()->Recv(200, Fx::frame(1, 1, 0), ZebServerComm::Resolver());
+        QStringList seen;
+        const ZebServerComm::Resolver resolver = [&](const ZebServerResponse& response) {
+            seen << QStringLiteral("%1 %2 %3")
+                        .arg(response.code)
+                        .arg(response.text, response.msg ? response.msg->debugText() : "");
+        };
+        m_router->Recv(200, QByteArray("\x00\x01\x00\x01\x00", 5), resolver);
+        m_router->Recv(200, Fx::frame(1, 1, 0), ZebServerComm::Resolver());
         QVERIFY(Fx::logged(QStringLiteral("数据长度少于6字节")) && Fx::logged(QStringLiteral("functor为空")));
-        ZebServerComm::instance()->Recv(500, QByteArray("body"), resolver);
-        ZebServerComm::instance()->Recv(200, Fx::frame(3, 1, 7, Fx::heartBeat(99)), resolver);
-        QCOMPARE(calls.size(), 2);
-        QCOMPARE(calls.at(0).code, -200);
-        QCOMPARE(calls.at(0).text, QStringLiteral("网络错误:500"));
-        QCOMPARE(calls.at(1).code, 7);
-        qint64 data = 0;
-        QVERIFY(calls.at(1).msg->getInt64(QStringLiteral("data"), data));
-        QCOMPARE(data, 99);
-        calls.clear();
+        m_router->Recv(500, "body", resolver);
+        m_router->Recv(200, Fx::frame(3, 1, 7, "\x08\x63"), resolver);
+        QCOMPARE(seen, (QStringList{QStringLiteral("-200 网络错误:500 "), QStringLiteral("7  data: 99")}));
     }
 
 private:
@@ -437,6 +425,7 @@ private:
     SessionFixture m_fixture;
     std::unique_ptr<WsTestPeer> m_peer;
     VWsComm* m_channel = nullptr;
+    ZebServerComm* m_router = nullptr;
     QStringList m_calls;
 };
 
