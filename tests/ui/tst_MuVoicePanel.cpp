@@ -8,8 +8,10 @@
 #include "ui/MuVoicePanel.h"
 #include "ui/MuVozedIvazerida.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QUrlQuery>
 #include <QtTest>
 
@@ -110,6 +112,45 @@ private slots:
         ScriptedRtcBackend::clearFailures();
         press("pushButton_push");
         QCOMPARE(m_panel->pushState(), int(PanelStatePushing));
+    }
+
+    // The drop-down picks the last device whose name holds "default" in any case, else the first.
+    void deviceChoice_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<int>("chosen");
+        QTest::newRow("last default wins") << QStringList{"Mic", "Default Mic", "USB (default)"} << 2;
+        QTest::newRow("no default") << QStringList{"Mic A", "Mic B"} << 0;
+        QTest::newRow("none") << QStringList{} << -1;
+    }
+    void deviceChoice()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(int, chosen);
+        QList<ScriptedRtcBackend::Device> devices;
+        for (int i = 0; i < names.size(); ++i)
+            devices.append({names.at(i), QStringLiteral("id%1").arg(i)});
+        ScriptedRtcBackend::setRecordingDevices(devices);
+        startSession();
+        QCOMPARE(m_panel->findChild<QComboBox*>("comboBox_device")->currentIndex(), chosen);
+        QCOMPARE(ScriptedRtcBackend::recordingDevice(),
+                 chosen < 0 ? QString() : QStringLiteral("id%1").arg(chosen));
+        QCOMPARE(ScriptedRtcBackend::recordingVolume(), 100); // applied even without a device
+    }
+
+    // A slider move reaches the engine and is remembered for this user only.
+    void volumeRememberedPerUser()
+    {
+        startSession();
+        m_panel->findChild<QSlider*>("horizontalSlider_volume")->setValue(37);
+        QCOMPARE(m_panel->findChild<QLabel*>("label_volumenumber")->text(), QStringLiteral("37"));
+        QCOMPARE(ScriptedRtcBackend::recordingVolume(), 37);
+        m_panel->prepareSession();
+        QCOMPARE(ScriptedRtcBackend::recordingVolume(), 37);
+        MuSettings::instance()->saveLogin(QStringLiteral("10002"), QStringLiteral("x"),
+                                          QStringLiteral("20002"));
+        m_panel->prepareSession();
+        QCOMPARE(ScriptedRtcBackend::recordingVolume(), 100);
     }
 
     // Every answer that ends a step (entering, starting, a heartbeat): what the panel shows, where
