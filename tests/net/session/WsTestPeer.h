@@ -63,20 +63,18 @@ public:
     // A self-signed certificate for 127.0.0.1 made with the openssl tool into dir.
     bool useFreshCertificate(const QString& dir)
     {
-        const QString key = dir + QStringLiteral("/peer.key"), cert = dir + QStringLiteral("/peer.crt");
         QProcess openssl;
         openssl.start(
             QStringLiteral("openssl"),
-            QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout %1 -out %2")
-                .arg(key, cert)
-                .split(QLatin1Char(' ')));
-        QFile keyFile(key), certFile(cert);
-        if (!openssl.waitForFinished(60000) || !keyFile.open(QIODevice::ReadOnly) ||
-            !certFile.open(QIODevice::ReadOnly))
+            QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1").split(' ')
+                << QStringLiteral("-keyout") << dir + "/peer.key" << QStringLiteral("-out")
+                << dir + "/peer.crt");
+        QFile key(dir + "/peer.key");
+        if (!openssl.waitForFinished(60000) || !key.open(QIODevice::ReadOnly))
             return false;
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.setLocalCertificate(QSslCertificate(&certFile));
-        configuration.setPrivateKey(QSslKey(&keyFile, QSsl::Rsa));
+        configuration.setLocalCertificate(QSslCertificate::fromPath(dir + "/peer.crt").value(0));
+        configuration.setPrivateKey(QSslKey(&key, QSsl::Rsa));
         m_server.setSslConfiguration(configuration);
         return !configuration.privateKey().isNull() && !configuration.localCertificate().isNull();
     }
