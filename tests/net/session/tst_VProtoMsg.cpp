@@ -68,21 +68,17 @@ private slots:
 
     void schemaFolderPrecedenceAndBadSchemas()
     {
-        const QString folders[] = {QStringLiteral("request/"), QStringLiteral("response/"), QString()};
-        for (int file = 0; file < 3; ++file) {
-            for (int folder = file; folder < 3; ++folder)
-                writeFile(QStringLiteral("protoFiles/%1Dup%2.proto").arg(folders[folder]).arg(file),
-                          QStringLiteral("syntax = \"proto2\"; package Dup%1; message Msg { optional "
-                                         "int32 from%2 = 1; }")
-                              .arg(file)
-                              .arg(folder)
-                              .toUtf8());
-        }
+        // DupN lies in the first N+1 of the request, response and common folders; its field names the folder.
+        const char* const folders[] = {"request/", "response/", ""};
         VProtoMsg msg;
         for (int file = 0; file < 3; ++file) {
-            QVERIFY(
-                msg.create(QStringLiteral("Dup%1.proto").arg(file), QStringLiteral("Dup%1.Msg").arg(file)));
-            QCOMPARE(msg.message()->GetDescriptor()->field(0)->name(), "from" + std::to_string(file));
+            const QByteArray n = QByteArray::number(file);
+            for (int folder = file; folder < 3; ++folder)
+                writeFile(QStringLiteral("protoFiles/%1Dup%2.proto").arg(folders[folder]).arg(file),
+                          "package Dup" + n + "; message Msg { optional int32 from" +
+                              QByteArray::number(folder) + " = 1; }");
+            QVERIFY(msg.create("Dup" + n + ".proto", "Dup" + n + ".Msg"));
+            QCOMPARE(msg.message()->GetDescriptor()->field(0)->name(), "from" + n.toStdString());
         }
         // Missing and broken schemas yield invalid messages.
         writeFile(QStringLiteral("protoFiles/Broken.proto"),
