@@ -221,13 +221,18 @@ QByteArray VHttpComm::syncPost(const QUrl& url, const QByteArray& body, bool& ne
     return answer;
 }
 
-qint64 VHttpComm::getWithCallback(const QUrl& url, QObject* receiver, const QString& slotName, bool withId)
+bool VHttpComm::callbackAccepted(const QUrl& url, QObject* receiver, const QString& slotName)
 {
     if (!receiver || slotName.isEmpty()) {
         qWarning() << "post para error";
-        return 0;
+        return false;
     }
-    if (url.isEmpty())
+    return !url.isEmpty();
+}
+
+qint64 VHttpComm::getWithCallback(const QUrl& url, QObject* receiver, const QString& slotName, bool withId)
+{
+    if (!callbackAccepted(url, receiver, slotName))
         return 0;
     const QNetworkRequest request = makeRequest(url, kOctetStream);
     qDebug() << "HTTP-Get" << maskedUrl(url);
@@ -237,11 +242,7 @@ qint64 VHttpComm::getWithCallback(const QUrl& url, QObject* receiver, const QStr
 qint64 VHttpComm::postWithCallback(const QUrl& url, const QByteArray& body, QObject* receiver,
                                    const QString& slotName, bool withId)
 {
-    if (!receiver || slotName.isEmpty()) {
-        qWarning() << "post para error";
-        return 0;
-    }
-    if (url.isEmpty())
+    if (!callbackAccepted(url, receiver, slotName))
         return 0;
     const QNetworkRequest request = makeRequest(url, kOctetStream);
     return registerCallback(m_manager.post(request, body), receiver, slotName, withId);

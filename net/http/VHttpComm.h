@@ -86,6 +86,8 @@ private:
     static void settleOnFinish(QNetworkReply* reply, const QPromiseResolve<QByteArray>& resolve,
                                const QPromiseReject<QByteArray>& reject, const Completion& complete);
     static QNetworkRequest makeRequest(const QUrl& url, const char* contentType);
+    // False (with a warning when receiver or slot is missing) for a callback request that must not be sent.
+    static bool callbackAccepted(const QUrl& url, QObject* receiver, const QString& slotName);
     qint64 registerCallback(QNetworkReply* reply, QObject* receiver, const QString& slotName, bool withId);
 
     QNetworkAccessManager m_manager;
