@@ -117,6 +117,21 @@ void failWith(const Envelope& env, int& code, QString& msg)
 
 } // namespace
 
+bool MuServer::requestText(const QString& path, const QMap<QString, QString>& params, const char* key,
+                           QString& text, int& code, QString& msg, bool& networkFailed) const
+{
+    const Envelope env = readEnvelope(request(path, params, networkFailed));
+    if (!env.isObject)
+        return false;
+    const QString read = dataString(env, key);
+    if (env.code == 1 && !read.isEmpty()) {
+        text = read;
+        return true;
+    }
+    failWith(env, code, msg);
+    return false;
+}
+
 bool MuServer::login(const QString& phoneNumber, const QString& password, QString& userId, int& code,
                      QString& msg, bool& networkFailed)
 {
@@ -126,17 +141,8 @@ bool MuServer::login(const QString& phoneNumber, const QString& password, QStrin
     params.insert(QStringLiteral("appId"), m_appId);
     params.insert(QStringLiteral("password"), MuSettings::md5Hex(password));
     params.insert(QStringLiteral("phoneNumber"), phoneNumber);
-    const Envelope env =
-        readEnvelope(request(QStringLiteral("pushStreamHelper/login"), params, networkFailed));
-    if (!env.isObject)
-        return false;
-    const QString readId = dataString(env, "userId");
-    if (env.code == 1 && !readId.isEmpty()) {
-        userId = readId;
-        return true;
-    }
-    failWith(env, code, msg);
-    return false;
+    return requestText(QStringLiteral("pushStreamHelper/login"), params, "userId", userId, code, msg,
+                       networkFailed);
 }
 
 bool MuServer::checkEnterRoom(const QString& userId, QString& roomId, int& code, QString& msg,
@@ -147,17 +153,8 @@ bool MuServer::checkEnterRoom(const QString& userId, QString& roomId, int& code,
     QMap<QString, QString> params;
     params.insert(QStringLiteral("appId"), m_appId);
     params.insert(QStringLiteral("userId"), userId);
-    const Envelope env =
-        readEnvelope(request(QStringLiteral("pushStreamHelper/checkEnterRoom"), params, networkFailed));
-    if (!env.isObject)
-        return false;
-    const QString readId = dataString(env, "roomId");
-    if (env.code == 1 && !readId.isEmpty()) {
-        roomId = readId;
-        return true;
-    }
-    failWith(env, code, msg);
-    return false;
+    return requestText(QStringLiteral("pushStreamHelper/checkEnterRoom"), params, "roomId", roomId, code, msg,
+                       networkFailed);
 }
 
 bool MuServer::changeLiveStatus(const QString& userId, const QString& roomId, bool live, QString& streamUrl,

@@ -51,6 +51,10 @@ private:
 
     // Sends the signed request for the endpoint path and returns the reply body.
     QByteArray request(const QString& path, const QMap<QString, QString>& params, bool& networkFailed) const;
+    // Sends it and reads an answer whose success is code 1 with a non-empty text under key in "data",
+    // handed out in text; another answer hands out its code and msg.
+    bool requestText(const QString& path, const QMap<QString, QString>& params, const char* key,
+                     QString& text, int& code, QString& msg, bool& networkFailed) const;
 
     QString m_baseUrl;
     QString m_appId;
