@@ -303,11 +303,13 @@ private slots:
     void sendBranches_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("protoId"); // of the answer; -1: the request's own, none below
+        // The answer's protoId; -1: the request's own. No answer: -2 connection dropped, -3 silence, -4 no
+        // address.
+        QTest::addColumn<int>("protoId");
         QTest::addColumn<int>("state");
         QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QString>(
-            "outcome"); // promise, code, text, message, uuids used, session limit raised
+        // Promise state, code, text, message; uuids used up; whether the session limit was raised.
+        QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("logged");
         const QString heartBeat = QStringLiteral("HeartBeatCmd.heartBeat");
         QTest::newRow("error result") << heartBeat << int(Fx::errorResultId) << 5
@@ -358,8 +360,7 @@ private slots:
         heartBeat.createByNameOrExit(QStringLiteral("HeartBeatCmd.heartBeat"));
         // Shared: a continuation may still run after the test.
         const auto seen = std::make_shared<QString>(QStringLiteral("pending 0  "));
-        ZebServerComm::instance()
-            ->Send(name, heartBeat)
+        m_router->Send(name, heartBeat)
             .then([seen](const ZebServerResponse& response) {
                 *seen = QStringLiteral("fulfilled %1 %2 %3")
                             .arg(response.code)
