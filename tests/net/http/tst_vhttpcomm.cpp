@@ -95,14 +95,12 @@ void TestVHttpComm::everyStyle_data()
     row("post octet", "post0", 200, "x=1", "ok:answer", "POST application/octet-stream");
     // Kinds other than 0 and 2 set none of ours: the network layer's form default applies.
     row("post form", "post1", 200, "x=1", "ok:answer", form);
-    row("post other", "post7", 200, "x=1", "ok:answer", form);
     row("post json", "post2", 200, "{}", "ok:answer", "POST application/json");
     row("post 500", "post2", 500, "{}", error("Http_post_error", QNetworkReply::InternalServerError),
         "POST application/json");
     row("sync get", "sync", 200, "", "answer|answered", get);
     row("sync post", "sync", 200, "{}", "answer|answered", "POST application/json");
     // An answer of another status has no body but is no transport failure either.
-    row("sync 201", "sync", 201, "", "|answered", get);
     row("sync 404", "sync", 404, "", "|answered", get);
     row("sync 500", "sync", 500, "{}", "|answered", "POST application/json");
     row("sync refused", "sync", 0, "", "|failed", "");
@@ -148,7 +146,6 @@ void TestVHttpComm::refusedArgumentsAndDeadReceivers()
     QTest::ignoreMessage(QtWarningMsg, "post para error");
     QCOMPARE(http->postWithCallback(QUrl(server.url()), "b", &receiver, QString(), false), 0);
     QCOMPARE(http->getWithCallback(QUrl(), &receiver, QStringLiteral("onReply"), false), 0);
-    QCOMPARE(http->postWithCallback(QUrl(), "b", &receiver, QStringLiteral("onReply"), false), 0);
     QTest::qWait(100);
     QCOMPARE(server.connectionCount(), 0);
     auto* dying = new CallbackReceiver;
