@@ -17,6 +17,7 @@ using google::protobuf::Descriptor;
 using google::protobuf::DynamicMessageFactory;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::FileDescriptor;
+using google::protobuf::Reflection;
 
 int vProtoMsgPtrTypeId()
 {
@@ -297,40 +298,34 @@ bool VProtoMsg::getString(const QString& name, QString& out, const QString& defa
     return true;
 }
 
-bool VProtoMsg::setInt32(const QString& name, qint32 value)
+template <typename Setter, typename Value>
+bool VProtoMsg::setField(const QString& name, int cppType, Setter setter, Value value)
 {
-    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_INT32, false);
+    const FieldDescriptor* field = typedField(name, cppType, false);
     if (!field)
         return false;
-    m_reflection->SetInt32(m_message, field, value);
+    (m_reflection->*setter)(m_message, field, value);
     return true;
+}
+
+bool VProtoMsg::setInt32(const QString& name, qint32 value)
+{
+    return setField(name, FieldDescriptor::CPPTYPE_INT32, &Reflection::SetInt32, value);
 }
 
 bool VProtoMsg::setInt64(const QString& name, qint64 value)
 {
-    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_INT64, false);
-    if (!field)
-        return false;
-    m_reflection->SetInt64(m_message, field, value);
-    return true;
+    return setField(name, FieldDescriptor::CPPTYPE_INT64, &Reflection::SetInt64, value);
 }
 
 bool VProtoMsg::setUInt32(const QString& name, quint32 value)
 {
-    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_UINT32, false);
-    if (!field)
-        return false;
-    m_reflection->SetUInt32(m_message, field, value);
-    return true;
+    return setField(name, FieldDescriptor::CPPTYPE_UINT32, &Reflection::SetUInt32, value);
 }
 
 bool VProtoMsg::setBool(const QString& name, bool value)
 {
-    const FieldDescriptor* field = typedField(name, FieldDescriptor::CPPTYPE_BOOL, false);
-    if (!field)
-        return false;
-    m_reflection->SetBool(m_message, field, value);
-    return true;
+    return setField(name, FieldDescriptor::CPPTYPE_BOOL, &Reflection::SetBool, value);
 }
 
 bool VProtoMsg::setString(const QString& name, const QString& value)

@@ -96,6 +96,9 @@ private:
     // the process on an unknown name, the second refuses it.
     const Field* typedField(const QString& name, int cppType, bool repeated) const;
     const Field* knownTypedField(const QString& name, int cppType, bool repeated) const;
+    // Sets a singular field of that kind through the given reflection setter.
+    template <typename Setter, typename Value>
+    bool setField(const QString& name, int cppType, Setter setter, Value value);
 
     google::protobuf::DynamicMessageFactory* m_factory = nullptr;
     Message* m_message = nullptr;
