@@ -40,7 +40,6 @@ private slots:
     void init() { setConfig("deviceId", QStringLiteral("dev42")); }
     void cleanup() { VHttpComm::release(); }
     void bodyIsSortedMergedAndEncoded();
-    void postedFormEncodedToTheLogServerPath_data();
     void postedFormEncodedToTheLogServerPath();
     void recordedByTheLocalLogService();
 
@@ -62,31 +61,23 @@ void TestClickEvent::bodyIsSortedMergedAndEncoded()
                                "mcId=M0&product=pc_anchor&scId=M0_S0"));
 }
 
-void TestClickEvent::postedFormEncodedToTheLogServerPath_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QByteArray>("target");
-    QTest::newRow("no path") << QString() << QByteArray("/burySite/appClickEvent");
-    // As the configuration reply stores it: the address keeps both slashes, the network layer sends one.
-    QTest::newRow("trailing slash") << "/" << QByteArray("/burySite/appClickEvent");
-    QTest::newRow("with path") << "/log" << QByteArray("/log/burySite/appClickEvent");
-}
-
 void TestClickEvent::postedFormEncodedToTheLogServerPath()
 {
-    QFETCH(QString, path);
-    QFETCH(QByteArray, target);
-    TestHttpServer server;
-    server.answerWith(200, "{\"code\":1}");
-    setConfig("ApiLogServer", server.url(path));
-    QCOMPARE(VHttpComm::clickEventUrl().toString(), server.url(path) + "/burySite/appClickEvent");
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("content-type missing")));
-    QCOMPARE(report(), QByteArray("body:{\"code\":1}"));
-    const TestHttpServer::Request& request = server.requests().first();
-    QCOMPARE(request.method + ' ' + request.target, "POST " + target);
-    QCOMPARE(request.headers.value("content-type"), QByteArray("application/x-www-form-urlencoded"));
-    QCOMPARE(request.headers.value("user-agent"), QByteArray("ZebDesktop"));
-    QCOMPARE(request.body, kBody);
+    // "/": as the configuration reply stores it; the address keeps both slashes, the network layer sends one.
+    for (const QString path : {"", "/", "/log"}) {
+        TestHttpServer server;
+        server.answerWith(200, "{\"code\":1}");
+        setConfig("ApiLogServer", server.url(path));
+        QCOMPARE(VHttpComm::clickEventUrl().toString(), server.url(path) + "/burySite/appClickEvent");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("content-type missing")));
+        QCOMPARE(report(), QByteArray("body:{\"code\":1}"));
+        const TestHttpServer::Request& request = server.requests().first();
+        QCOMPARE(request.method + ' ' + request.target,
+                 "POST " + QByteArray(path == "/log" ? "/log" : "") + "/burySite/appClickEvent");
+        QCOMPARE(request.headers.value("content-type"), QByteArray("application/x-www-form-urlencoded"));
+        QCOMPARE(request.headers.value("user-agent"), QByteArray("ZebDesktop"));
+        QCOMPARE(request.body, kBody);
+    }
     setConfig("ApiLogServer", QString());
     const QByteArray failure = report();
     QVERIFY2(failure.startsWith("error:Http_post_error:") && !failure.endsWith(":0"), failure.constData());
