@@ -1,6 +1,6 @@
 // The engine wrapper against the scripted SDK backend: call sequences, values, refusals made
 // before the SDK is reached, codes passed through, the device map and the log lines.
-#include "RtcLogCapture.h"
+#include "support/LogCapture.h"
 #include "app/MuSettings.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
@@ -36,7 +36,7 @@ class tst_AgoraRtcEngine : public QObject
     Q_OBJECT
 
     std::unique_ptr<TestEnv::ScopedWorkDir> m_work;
-    std::unique_ptr<RtcLogCapture> m_log; // installed once the test runner has its own handler
+    std::unique_ptr<LogCapture> m_log; // installed once the test runner has its own handler
     QDateTime m_now;
     QStringList m_boxes;
 
@@ -45,12 +45,12 @@ class tst_AgoraRtcEngine : public QObject
     {
         auto e = std::make_unique<AgoraRtcEngine>();
         ScriptedRtcBackend::clearCalls();
-        RtcLogCapture::clear();
+        LogCapture::clear();
         return e;
     }
 
 private Q_SLOTS:
-    void initTestCase() { m_log = std::make_unique<RtcLogCapture>(); }
+    void initTestCase() { m_log = std::make_unique<LogCapture>(); }
     void cleanupTestCase() { m_log.reset(); }
 
     void init()
@@ -64,7 +64,7 @@ private Q_SLOTS:
         m_boxes.clear();
         AgoraRtcEngine::setInfoBox(
             [this](const QString& title, const QString& text) { m_boxes << title << text; });
-        RtcLogCapture::clear();
+        LogCapture::clear();
     }
 
     void cleanup()
@@ -86,7 +86,7 @@ private Q_SLOTS:
                              "enableAudio()", "setChannelProfile(1)", "setClientRole(1)"}));
             QVERIFY(QDir(QStringLiteral("log/Agora")).exists());
             QVERIFY(m_boxes.isEmpty());
-            QVERIFY(RtcLogCapture::lines().isEmpty());
+            QVERIFY(LogCapture::lines().isEmpty());
             // The name keeps the construction date even after midnight.
             m_now = m_now.addSecs(10);
             QCOMPARE(AgoraRtcEngine::sdkLogFilePath(m_now.date()),
@@ -106,7 +106,7 @@ private Q_SLOTS:
     {
         ScriptedRtcBackend::failCall(QStringLiteral("initialize"), -7);
         AgoraRtcEngine e;
-        QCOMPARE(RtcLogCapture::lines(), QStringList({"IRtcEngine::initialize fail " + kAppId + " -7"}));
+        QCOMPARE(LogCapture::lines(), QStringList({"IRtcEngine::initialize fail " + kAppId + " -7"}));
         QCOMPARE(m_boxes, QStringList({QStringLiteral("提示"), QStringLiteral("sdk初始化失败")}));
         QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("setClientRole(1)")), 1);
         // Later calls still reach the engine and its codes come back.
@@ -150,7 +150,7 @@ private Q_SLOTS:
                              "AgoraRtcEngine::enableWebSdkInteroperability true"};
         if (dump)
             lines << "AgoraRtcEngine::setPcmDump true 0";
-        QCOMPARE(RtcLogCapture::lines(), lines);
+        QCOMPARE(LogCapture::lines(), lines);
 
         // Leaving stops the debug recording after the leave, and only when it was started.
         ScriptedRtcBackend::clearCalls();
@@ -180,7 +180,7 @@ private Q_SLOTS:
         auto e = engine();
         QCOMPARE(e->joinChannel(QStringLiteral("tok"), channel, userId), -1);
         QVERIFY(ScriptedRtcBackend::calls().isEmpty());
-        QCOMPARE(RtcLogCapture::lines(),
+        QCOMPARE(LogCapture::lines(),
                  QStringList(QStringLiteral("AgoraRtcEngine::joinChannel isEmpty \"tok\" \"%1\" \"%2\"")
                                  .arg(channel, userId)));
     }
@@ -221,7 +221,7 @@ private Q_SLOTS:
         QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("IRtcEngineParameter::release")), 0);
         QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("joinChannel(t, room, null, 9)")), 1);
         QCOMPARE(e->setPcmDump(true), -1);
-        QVERIFY(RtcLogCapture::linesStartingWith(QStringLiteral("AgoraRtcEngine::setPcmDump")).isEmpty());
+        QVERIFY(LogCapture::linesStartingWith(QStringLiteral("AgoraRtcEngine::setPcmDump")).isEmpty());
     }
 
     void setPcmDumpPassesTheResultAndReleases()
@@ -232,7 +232,7 @@ private Q_SLOTS:
         QCOMPARE(ScriptedRtcBackend::calls(),
                  QStringList({"queryInterface(3)", "setParameters({\"che.audio.stop_debug_recording\":true})",
                               "IRtcEngineParameter::release()"}));
-        QCOMPARE(RtcLogCapture::lines(), QStringList("AgoraRtcEngine::setPcmDump false -2"));
+        QCOMPARE(LogCapture::lines(), QStringList("AgoraRtcEngine::setPcmDump false -2"));
     }
 
     void publishAddressesAreCheckedForEmptinessOnly()
@@ -241,10 +241,10 @@ private Q_SLOTS:
         QCOMPARE(e->addPublishStreamUrl(QString()), -1);
         QCOMPARE(e->removePublishStreamUrl(QString()), -1);
         QVERIFY(ScriptedRtcBackend::calls().isEmpty());
-        QCOMPARE(RtcLogCapture::lines(), QStringList({"AgoraRtcEngine::addPublishStreamUrl isEmpty",
+        QCOMPARE(LogCapture::lines(), QStringList({"AgoraRtcEngine::addPublishStreamUrl isEmpty",
                                                       "AgoraRtcEngine::removePublishStreamUrl isEmpty"}));
         QCOMPARE(e->joinChannel(QString(), QStringLiteral("room"), QStringLiteral("1")), 0);
-        RtcLogCapture::clear();
+        LogCapture::clear();
         ScriptedRtcBackend::clearCalls();
         const QString url = QStringLiteral("rtmp://127.0.0.1:1935/live/推流");
         QCOMPARE(e->addPublishStreamUrl(url), 0);
@@ -254,7 +254,7 @@ private Q_SLOTS:
         QCOMPARE(ScriptedRtcBackend::calls(), QStringList({"addPublishStreamUrl(" + url + ", false)",
                                                            "addPublishStreamUrl(not an address, false)",
                                                            "removePublishStreamUrl(" + url + ")"}));
-        QCOMPARE(RtcLogCapture::lines(),
+        QCOMPARE(LogCapture::lines(),
                  QStringList({"AgoraRtcEngine::addPublishStreamUrl \"" + url + "\"",
                               "AgoraRtcEngine::addPublishStreamUrl \"not an address\"",
                               "AgoraRtcEngine::removePublishStreamUrl \"" + url + "\""}));
@@ -275,7 +275,7 @@ private Q_SLOTS:
                               "muteLocalAudioStream(true)", "muteLocalAudioStream(false)",
                               "enableWebSdkInteroperability(true)"}));
         QCOMPARE(ScriptedRtcBackend::recordingVolume(), 37);
-        QCOMPARE(RtcLogCapture::lines(), QStringList({"AgoraRtcEngine::adjustRecordingSignalVolume 37",
+        QCOMPARE(LogCapture::lines(), QStringList({"AgoraRtcEngine::adjustRecordingSignalVolume 37",
                                                       "AgoraRtcEngine::adjustRecordingSignalVolume -5",
                                                       "AgoraRtcEngine::enableWebSdkInteroperability true"}));
     }
@@ -352,7 +352,7 @@ private Q_SLOTS:
         ScriptedRtcBackend::failCall(QStringLiteral("queryInterface(1)"), -3);
         QCOMPARE(e->setRecordingDevice(QStringLiteral("tavio_null.monitor")), -1);
         // The caller logs the outcome, not the wrapper.
-        QVERIFY(RtcLogCapture::lines().isEmpty());
+        QVERIFY(LogCapture::lines().isEmpty());
     }
 
     void replacingAnEngineReleasesTheOldOne()
@@ -365,11 +365,11 @@ private Q_SLOTS:
         QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 1);
         // The survivor is the new engine: it still works and its handler still logs.
         QCOMPARE(second->joinChannel(QString(), QStringLiteral("room"), QStringLiteral("3")), 0);
-        RtcLogCapture::clear();
+        LogCapture::clear();
         QVERIFY(ScriptedRtcBackend::withEventHandler([](agora::rtc::IRtcEngineEventHandler* handler) {
             handler->onJoinChannelSuccess("room", 3, 1);
         }));
-        QCOMPARE(RtcLogCapture::lines(), QStringList("onJoinChannelSuccess \"room\" 3 1"));
+        QCOMPARE(LogCapture::lines(), QStringList("onJoinChannelSuccess \"room\" 3 1"));
         second.reset();
         QVERIFY(!ScriptedRtcBackend::withEventHandler([](agora::rtc::IRtcEngineEventHandler*) {}));
     }

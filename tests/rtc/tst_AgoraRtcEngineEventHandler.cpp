@@ -1,6 +1,6 @@
 // The SDK callbacks as log lines: texts, field order, and the minute throttle of the three
 // statistics callbacks under an injected clock.
-#include "RtcLogCapture.h"
+#include "support/LogCapture.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngineEventHandler.h"
 
@@ -16,7 +16,7 @@ class tst_AgoraRtcEngineEventHandler : public QObject
     Q_OBJECT
 
     QDateTime m_now;
-    std::unique_ptr<RtcLogCapture> m_log; // installed once the test runner has its own handler
+    std::unique_ptr<LogCapture> m_log; // installed once the test runner has its own handler
 
     void setTime(int hour, int minute, int second)
     {
@@ -24,7 +24,7 @@ class tst_AgoraRtcEngineEventHandler : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { m_log = std::make_unique<RtcLogCapture>(); }
+    void initTestCase() { m_log = std::make_unique<LogCapture>(); }
     void cleanupTestCase() { m_log.reset(); }
 
     void init()
@@ -32,7 +32,7 @@ private Q_SLOTS:
         VGlobalConfig::instance()->setValue(QStringLiteral("vaDetailLog"), QString());
         setTime(10, 15, 30);
         AgoraRtcEngineEventHandler::setClock([this] { return m_now; });
-        RtcLogCapture::clear();
+        LogCapture::clear();
     }
 
     void cleanup() { AgoraRtcEngineEventHandler::setClock({}); }
@@ -44,26 +44,26 @@ private Q_SLOTS:
         handler.onRtcStats(stats);
         setTime(10, 15, 59);
         handler.onRtcStats(stats);
-        QCOMPARE(RtcLogCapture::linesStartingWith("onRtcStats").size(), 1);
+        QCOMPARE(LogCapture::linesStartingWith("onRtcStats").size(), 1);
         // Its own stamp: the other two still log once in this minute.
         handler.onNetworkQuality(1, 2, 3);
         handler.onNetworkQuality(1, 2, 3);
         handler.onLocalAudioStats(LocalAudioStats());
         handler.onLocalAudioStats(LocalAudioStats());
-        QCOMPARE(RtcLogCapture::linesStartingWith("onNetworkQuality").size(), 1);
-        QCOMPARE(RtcLogCapture::linesStartingWith("onLocalAudioStats").size(), 1);
+        QCOMPARE(LogCapture::linesStartingWith("onNetworkQuality").size(), 1);
+        QCOMPARE(LogCapture::linesStartingWith("onLocalAudioStats").size(), 1);
 
         setTime(10, 16, 0);
         handler.onRtcStats(stats);
-        QCOMPARE(RtcLogCapture::linesStartingWith("onRtcStats").size(), 2);
+        QCOMPARE(LogCapture::linesStartingWith("onRtcStats").size(), 2);
         // Same minute of another hour or day is a different stamp.
         setTime(11, 16, 0);
         handler.onRtcStats(stats);
-        QCOMPARE(RtcLogCapture::linesStartingWith("onRtcStats").size(), 3);
+        QCOMPARE(LogCapture::linesStartingWith("onRtcStats").size(), 3);
         // Leaving is never throttled.
         handler.onLeaveChannel(stats);
         handler.onLeaveChannel(stats);
-        QCOMPARE(RtcLogCapture::linesStartingWith("onLeaveChannel").size(), 2);
+        QCOMPARE(LogCapture::linesStartingWith("onLeaveChannel").size(), 2);
     }
 
     void detailLogSwitchIsExact_data()
@@ -86,7 +86,7 @@ private Q_SLOTS:
         VGlobalConfig::instance()->setValue(QStringLiteral("vaDetailLog"), QStringLiteral("true"));
         for (int i = 0; i < 3; ++i)
             handler.onNetworkQuality(7, 1, 1);
-        QCOMPARE(RtcLogCapture::linesStartingWith("onNetworkQuality").size(), lines);
+        QCOMPARE(LogCapture::linesStartingWith("onNetworkQuality").size(), lines);
     }
 
     void recordsAreLoggedFieldByFieldInOrder()
@@ -129,7 +129,7 @@ private Q_SLOTS:
             "onLocalAudioStats 2 48000 128",
             "onAudioQuality 3 2 65535 7",
         };
-        QCOMPARE(RtcLogCapture::lines(), expected);
+        QCOMPARE(LogCapture::lines(), expected);
     }
 
     void textsAreLatin1AndNeverReadPastTheirBuffers()
@@ -154,7 +154,7 @@ private Q_SLOTS:
         handler.onConnectionLost();
 
         QCOMPARE(
-            RtcLogCapture::lines(),
+            LogCapture::lines(),
             QStringList(
                 {"onWarning 5 \"\"", QStringLiteral("onError -3 \"caf\u00e9\""),
                  "onJoinChannelSuccess \"room\" 4294967295 12", "onApiCallExecuted 0 \"api\" \"\"",
@@ -174,7 +174,7 @@ private Q_SLOTS:
         handler.onAudioVolumeIndication(speakers, 2, 50);
         handler.onAudioVolumeIndication(nullptr, 0, 0);
         handler.onAudioVolumeIndication(speakers, 0, 9);
-        QCOMPARE(RtcLogCapture::lines(),
+        QCOMPARE(LogCapture::lines(),
                  QStringList({"onAudioVolumeIndication \"1,20,0|2,30,1\" 2 50",
                               "onAudioVolumeIndication \"\" 0 0", "onAudioVolumeIndication \"\" 0 9"}));
     }

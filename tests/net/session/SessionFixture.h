@@ -5,10 +5,10 @@
 #include "net/session/SessionClock.h"
 #include "net/session/VProtoMsg.h"
 #include "net/session/WsEnvelope.h"
+#include "support/LogCapture.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
-#include <QMutex>
 
 #include <memory>
 
@@ -20,8 +20,7 @@ public:
     bool setUp()
     {
         // Qt Test installs its own message handler when it starts, so ours goes on top of it here.
-        static const QtMessageHandler qtTest = qInstallMessageHandler(&SessionFixture::handle);
-        Q_UNUSED(qtTest)
+        static LogCapture capture;
         clearLog();
         m_dir.reset(new TestEnv::ScopedWorkDir());
         const QString shipped = QStringLiteral(TAVIO_SOURCE_DIR "/protoFiles/");
@@ -56,35 +55,16 @@ public:
         return WsEnvelope{uuid, protoId, state}.frame(payload);
     }
 
-    static QStringList logLines()
-    {
-        QMutexLocker locker(&s_mutex);
-        return s_lines;
-    }
-    static void clearLog()
-    {
-        QMutexLocker locker(&s_mutex);
-        s_lines.clear();
-    }
-    static int logCount(const QString& fragment) { return logLines().filter(fragment).size(); }
-    static bool logged(const QString& fragment) { return logCount(fragment) > 0; }
+    static QStringList logLines() { return LogCapture::lines(); }
+    static void clearLog() { LogCapture::clear(); }
+    static int logCount(const QString& fragment) { return LogCapture::count(fragment); }
+    static bool logged(const QString& fragment) { return LogCapture::contains(fragment); }
 
     // protoIds of the shipped table.
     static constexpr quint16 heartBeatId = 1, logonId = 2, errorResultId = 3;
-    // Long loops of refused requests would otherwise fill memory with their log lines.
-    static inline bool muted = false;
     QDateTime wall;
     qint64 monotonic = 0;
 
 private:
-    static void handle(QtMsgType, const QMessageLogContext&, const QString& text)
-    {
-        QMutexLocker locker(&s_mutex);
-        if (!muted)
-            s_lines.append(text);
-    }
-
-    static inline QMutex s_mutex;
-    static inline QStringList s_lines;
     std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;
 };

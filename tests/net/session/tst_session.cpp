@@ -288,14 +288,14 @@ private slots:
         VWsComm::instance()->setUrl(QString());
         VProtoMsg logon;
         logon.createByNameOrExit(QStringLiteral("UserCmd.logon"));
-        Fx::muted = true;
+        LogCapture::muted = true;
         bool sawZero = false;
         for (int i = 0; i < 65536 && m_router->nextUuid() != 65535; ++i) {
             m_router->Send(QStringLiteral("UserCmd.logon"), logon);
             sawZero = sawZero || m_router->nextUuid() == 0;
         }
         m_router->Send(QStringLiteral("UserCmd.logon"), logon);
-        Fx::muted = false;
+        LogCapture::muted = false;
         QCOMPARE(int(m_router->nextUuid()), 1);
         QVERIFY(!sawZero);
     }

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QStringList>
+#include <QtGlobal>
+
+// Collects the application's log messages (any thread) while an instance is alive. Create it
+// once Qt Test has installed its own handler (initTestCase or later), so ours goes on top.
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        clear();
+        s_previous = qInstallMessageHandler(&LogCapture::handle);
+    }
+    ~LogCapture() { qInstallMessageHandler(s_previous); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    static QStringList lines()
+    {
+        QMutexLocker lock(&s_mutex);
+        return s_lines;
+    }
+    static void clear()
+    {
+        QMutexLocker lock(&s_mutex);
+        s_lines.clear();
+    }
+    // Lines that start with the given text.
+    static QStringList linesStartingWith(const QString& prefix)
+    {
+        QStringList found;
+        for (const QString& line : lines()) {
+            if (line.startsWith(prefix))
+                found.append(line);
+        }
+        return found;
+    }
+    static int count(const QString& fragment) { return lines().filter(fragment).size(); }
+    static bool contains(const QString& fragment) { return count(fragment) > 0; }
+
+    // Long loops of refused requests would otherwise fill memory with their log lines.
+    static inline bool muted = false;
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext&, const QString& text)
+    {
+        QMutexLocker lock(&s_mutex);
+        if (!muted)
+            s_lines.append(text);
+    }
+
+    static inline QMutex s_mutex;
+    static inline QStringList s_lines;
+    static inline QtMessageHandler s_previous = nullptr;
+};
