@@ -18,6 +18,8 @@ PACKAGES=(
   nginx libnginx-mod-rtmp pulseaudio pulseaudio-utils ffmpeg sox openssl curl
   # headless GUI and screenshots
   xvfb xauth imagemagick xcompmgr fonts-wqy-microhei xdotool
+  # the Debian package: dependencies from the linked libraries, and its check
+  dpkg-dev lintian desktop-file-utils
 )
 
 missing=()

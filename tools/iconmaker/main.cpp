@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -88,6 +89,9 @@ QVector<Icon> icons()
     };
 }
 
+// The application icon for the desktop (installed by the package), at the icon-file sizes.
+constexpr int kDesktopIconSides[] = {16, 24, 32, 48, 64, 128, 256};
+
 bool writeText(const QString& path, const QString& text)
 {
     QSaveFile file(path);
@@ -142,6 +146,15 @@ int main(int argc, char* argv[])
             return 1;
         }
         names << icon.name;
+    }
+    // The desktop's icon theme takes one file per size; not compiled into the program.
+    for (const int side : kDesktopIconSides) {
+        const QString name = QStringLiteral("hicolor/%1x%1/apps/tavio-assistant.png").arg(side);
+        if (!QDir().mkpath(QFileInfo(outDir.filePath(name)).path()) ||
+            !Artwork::logo(side).save(outDir.filePath(name), "PNG")) {
+            QTextStream(stderr) << "cannot write " << name << "\n";
+            return 1;
+        }
     }
     names.sort();
     if (!writeText(outDir.filePath(QStringLiteral("resources.qrc")), resourceList(names))) {
