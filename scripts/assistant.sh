@@ -150,6 +150,57 @@ assistant_admin() {
     echo
 }
 
+# A point inside the panel's push button in every state (it narrows to the right when the mute
+# button appears beside it).
+ASSISTANT_PUSH_X=300
+ASSISTANT_PUSH_Y=416
+
+# assistant_press_push PANEL: presses the panel's push button (enter room, start push, end live).
+assistant_press_push() {
+    assistant_click "$1" "$ASSISTANT_PUSH_X" "$ASSISTANT_PUSH_Y"
+}
+
+# assistant_wait_live USER true|false: waits up to about 15 s until the local services record the
+# user's live status as given.
+assistant_wait_live() {
+    local i
+    for i in $(seq 1 150); do
+        curl -sS --noproxy '*' "${TAVIO_SERVICES_URL}admin/state" 2>/dev/null |
+            python3 -c 'import json, sys
+users = json.load(sys.stdin)["data"]["users"]
+sys.exit(0 if any(str(u.get("userId")) == sys.argv[1] and u.get("live") == (sys.argv[2] == "true")
+                  for u in users) else 1)' "$1" "$2" && return 0
+        sleep 0.1
+    done
+    echo "the services never recorded user $1 as live=$2" >&2
+    return 1
+}
+
+# assistant_report_recording FILE: prints what the RTMP server recorded (codec, sample rate,
+# channels, seconds of audio, level) and succeeds only when audible audio of at least 3 s arrived.
+assistant_report_recording() {
+    local file="$1" codec rate channels seconds mean peak
+    if [ ! -s "$file" ]; then
+        echo "the RTMP server recorded nothing ($file is missing or empty)"
+        return 1
+    fi
+    IFS=, read -r codec rate channels seconds < <(ffprobe -v error -select_streams a:0 \
+        -show_entries stream=codec_name,sample_rate,channels:format=duration -of csv=p=0:nk=1 "$file" |
+        paste -s -d ,) || true
+    read -r mean peak < <(ffmpeg -hide_banner -nostats -i "$file" -map 0:a:0 -af volumedetect -f null - 2>&1 |
+        sed -n 's/.*\(mean\|max\)_volume: \(-\?[0-9.]*\) dB.*/\2/p' | paste -s -d ' ') || true
+    echo "RTMP recording:   $file"
+    echo "  codec ${codec:-none}, ${rate:-?} Hz, ${channels:-?} channels, ${seconds:-0} s of audio"
+    echo "  level: mean ${mean:-?} dBFS, peak ${peak:-?} dBFS"
+    python3 - "${codec:-}" "${seconds:-0}" "${peak:--inf}" <<'EOF_VERDICT'
+import sys
+codec, seconds, peak = sys.argv[1], float(sys.argv[2] or 0), float(sys.argv[3])
+ok = codec == "aac" and seconds >= 3 and peak > -60
+print("audio arrived" if ok else "no usable audio arrived (want AAC, at least 3 s, above -60 dBFS)")
+sys.exit(0 if ok else 1)
+EOF_VERDICT
+}
+
 # assistant_log_in WINDOW USER PASSWORD: types into the login window and presses the button.
 assistant_log_in() {
     local id="$1"

@@ -25,9 +25,6 @@ unset WAYLAND_DISPLAY
 assistant_start_display
 assistant_launch "$work"
 
-push_x=190 # centre of the push button while it has its full width
-push_y=416
-
 login="$(assistant_wait_window 332)"
 sleep 1
 assistant_shot "$login" "$docs/login.png"
@@ -38,12 +35,12 @@ sleep 1.5
 assistant_shot "$panel" "$docs/panel-state1.png"
 
 assistant_admin room userId=10001 roomId=8801
-assistant_click "$panel" "$push_x" "$push_y"
+assistant_press_push "$panel"
 sleep 1.5
 assistant_shot "$panel" "$docs/panel-state2.png"
 
 assistant_admin mic userId=10001 on=1
-assistant_click "$panel" "$push_x" "$push_y"
+assistant_press_push "$panel"
 sleep 2.5
 assistant_shot "$panel" "$docs/panel-state3.png"
 if [ -n "${TAVIO_RTMP_URL_BASE:-}" ]; then
