@@ -7,14 +7,15 @@ _asst_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$_asst_root/scripts/peers.sh"
 
 ASSISTANT_TITLE="Tavio语音房电脑助手"
-# Build tree of the program, relative to the repository root.
+# Build tree of the program (relative paths are taken from the repository root).
 ASSISTANT_BUILD_DIR="${TAVIO_BUILD_DIR:-build}"
+[[ "$ASSISTANT_BUILD_DIR" = /* ]] || ASSISTANT_BUILD_DIR="$_asst_root/$ASSISTANT_BUILD_DIR"
 
 # Only the program and the local services: the tests are the test command's business.
 assistant_build() {
     bash "$_asst_root/scripts/setup.sh"
-    cmake -S "$_asst_root" -B "$_asst_root/$ASSISTANT_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$_asst_root/$ASSISTANT_BUILD_DIR" -j"$(nproc)" --target VozedIvazerida tavio-localservices
+    cmake -S "$_asst_root" -B "$ASSISTANT_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$ASSISTANT_BUILD_DIR" -j"$(nproc)" --target VozedIvazerida tavio-localservices
 }
 
 # assistant_start_services WORKDIR: the local services on a free port; sets TAVIO_SERVICES_URL.
@@ -23,7 +24,7 @@ assistant_start_services() {
     if [[ "${TAVIO_RTMP_URL_BASE:-}" =~ :([0-9]+)/ ]]; then
         rtmp_port="${BASH_REMATCH[1]}"
     fi
-    "$_asst_root/$ASSISTANT_BUILD_DIR/localservices/tavio-localservices" --port 0 --data "$work/accounts.json" \
+    "$ASSISTANT_BUILD_DIR/localservices/tavio-localservices" --port 0 --data "$work/accounts.json" \
         --rtmp-host 127.0.0.1 --rtmp-port "$rtmp_port" >"$out" 2>&1 &
     echo $! > "$TAVIO_PEERS_DIR/localservices.pid"
     TAVIO_SERVICES_URL=""
@@ -81,7 +82,7 @@ assistant_start_display() {
 # assistant_launch WORKDIR: starts the program in the background; sets ASSISTANT_PID.
 assistant_launch() {
     local work="$1"
-    (cd "$work" && exec "$_asst_root/$ASSISTANT_BUILD_DIR/VozedIvazerida") >"$TAVIO_PEERS_DIR/assistant.log" 2>&1 &
+    (cd "$work" && exec "$ASSISTANT_BUILD_DIR/VozedIvazerida") >"$TAVIO_PEERS_DIR/assistant.log" 2>&1 &
     ASSISTANT_PID=$!
     echo "$ASSISTANT_PID" > "$TAVIO_PEERS_DIR/assistant.pid"
 }

@@ -1,0 +1,14 @@
+# Tests written as shell scripts: the launcher's rules, the Debian package, and the run command
+# without a display. They check scripts and packaging, not memory use, so the sanitizer tree
+# leaves them out.
+if(NOT TAVIO_SANITIZE)
+    add_test(NAME packaging_launcher
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging/test_launcher.sh $<TARGET_FILE:tavio-localservices>)
+    add_test(NAME packaging_package
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging/test_package.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+    add_test(NAME scripts_run_headless
+        COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/scripts/test_run_headless.sh ${CMAKE_BINARY_DIR})
+    set_tests_properties(packaging_launcher PROPERTIES LABELS packaging TIMEOUT 120)
+    set_tests_properties(packaging_package PROPERTIES LABELS packaging TIMEOUT 300)
+    set_tests_properties(scripts_run_headless PROPERTIES LABELS scripts TIMEOUT 180)
+endif()
