@@ -5,7 +5,7 @@
 # Usage: test_launcher.sh <local-services program>
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../support/checks.sh"
-services_program="$1"
+services_program="$(readlink -f "$1")"
 
 tree="$SCRATCH/root"
 mkdir -p "$tree/usr/bin" "$tree/usr/lib/tavio" "$tree/usr/share/tavio/protoFiles/request" "$tree/etc/tavio"
@@ -115,13 +115,18 @@ run_launcher "$SCRATCH/plain-file/home" ""
 check "uncreatable folder: exit 1" status_is 1
 check "uncreatable folder: says so" contains "$SCRATCH/err" "cannot create the working folder"
 check "uncreatable folder: program not started" not_started
-if [ "$(id -u)" != 0 ]; then # permissions do not stop root
-    mkdir -p "$SCRATCH/ro-home"
-    chmod 555 "$SCRATCH/ro-home"
-    run_launcher "$SCRATCH/ro-home" ""
-    check "read-only home: exit 1" status_is 1
-    check "read-only home: says so" contains "$SCRATCH/err" "cannot create the working folder"
-fi
+# A read-only home: permissions do not stop root, so root runs the launcher as nobody.
+as_user=()
+[ "$(id -u)" = 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+chmod 755 "$SCRATCH"
+mkdir -p "$SCRATCH/ro-home"
+chmod 555 "$SCRATCH/ro-home"
+rm -f "$STUB_REPORT"
+HOME="$SCRATCH/ro-home" XDG_DATA_HOME="" "${as_user[@]}" "$launcher" >"$SCRATCH/out" 2>"$SCRATCH/err"
+status=$?
+check "read-only home: exit 1" status_is 1
+check "read-only home: says so" contains "$SCRATCH/err" "cannot create the working folder $SCRATCH/ro-home/.local/share/tavio: Permission denied"
+check "read-only home: program not started" not_started
 
 # --- --demo ---
 export TAVIO_DEMO_PORT
