@@ -19,7 +19,7 @@ PACKAGES=(
   # headless GUI and screenshots
   xvfb xauth imagemagick xcompmgr fonts-wqy-microhei xdotool
   # the Debian package: dependencies from the linked libraries, and its check
-  dpkg-dev lintian desktop-file-utils
+  dpkg-dev file binutils lintian desktop-file-utils
 )
 
 missing=()
