@@ -1,9 +1,9 @@
 #include "net/session/VWsComm.h"
 
 #include "base/UserNotifier.h"
+#include "base/VClock.h"
 #include "net/http/VHttpComm.h"
 #include "net/session/ProtoIdRegistry.h"
-#include "net/session/SessionClock.h"
 #include "net/session/ZebServerComm.h"
 
 #include <QDebug>
@@ -88,7 +88,7 @@ void VWsComm::setUrl(const QString& url)
 
 QString VWsComm::stamp()
 {
-    return SessionClock::now().toString(QLatin1String(timeFormat));
+    return VClock::now().toString(QLatin1String(timeFormat));
 }
 
 int VWsComm::queuedCount()
@@ -119,7 +119,7 @@ qint64 VWsComm::request(quint16 uuid, const QByteArray& frame, QObject* receiver
         m_queueTimer.start(queueTickMs);
 
     WsPendingRequest pending;
-    pending.created = SessionClock::now();
+    pending.created = VClock::now();
     pending.uuid = uuid;
     pending.frame = frame;
     pending.receiver = receiver;
@@ -128,7 +128,7 @@ qint64 VWsComm::request(quint16 uuid, const QByteArray& frame, QObject* receiver
     pending.withUid = withUid;
 
     QMutexLocker locker(&m_queueMutex);
-    const QDateTime now = SessionClock::now();
+    const QDateTime now = VClock::now();
     if (reconnect && m_lastReconnectRequest.isValid() &&
         m_lastReconnectRequest.secsTo(now) <= reconnectRequestMinSecs) {
         qInfo() << "VWsComm::request reconnect ignore frequent" << uuid
@@ -297,7 +297,7 @@ void VWsComm::recordConfigInfo(quint64 uuid, QObject* receiver, const QString& r
     m_replySlots[uuid] = replySlot;
     m_receivers[uuid] = receiver;
     m_withUids[uuid] = withUid ? 1 : 0;
-    m_sendTimes[uuid] = SessionClock::now();
+    m_sendTimes[uuid] = VClock::now();
 }
 
 void VWsComm::invokeReply(QObject* receiver, const QString& replySlot, int status, const QByteArray& message,
@@ -410,7 +410,7 @@ void VWsComm::releaseResponse()
 
 void VWsComm::releaseTimeout()
 {
-    const QDateTime now = SessionClock::now();
+    const QDateTime now = VClock::now();
     for (auto it = m_sendTimes.begin(); it != m_sendTimes.end();) {
         const quint64 uuid = it.key();
         const QDateTime sent = it.value();
