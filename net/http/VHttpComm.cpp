@@ -51,23 +51,6 @@ QByteArray maskedBytes(const QByteArray& bytes)
 
 } // namespace
 
-VHttpComm* VHttpComm::s_instance = nullptr;
-
-VHttpComm* VHttpComm::instance()
-{
-    if (!s_instance)
-        s_instance = new VHttpComm();
-    return s_instance;
-}
-
-void VHttpComm::release()
-{
-    // Completions that arrive while the manager goes down must already see the transport as gone.
-    VHttpComm* doomed = s_instance;
-    s_instance = nullptr;
-    delete doomed;
-}
-
 VHttpComm::VHttpComm() : QObject(nullptr)
 {
     m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy, QString(), 0, QString(), QString()));
@@ -109,7 +92,8 @@ void VHttpComm::settleOnFinish(QNetworkReply* reply, const QPromiseResolve<QByte
     // its promise pending.
     QObject::connect(reply, &QObject::destroyed, [reject, gone]() { reject(gone); });
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, resolve, reject, complete, gone]() {
-        if (!s_instance) {
+        // Completions that arrive while the manager goes down see the transport as gone.
+        if (!isAlive()) {
             reject(gone);
             return;
         }

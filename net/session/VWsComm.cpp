@@ -27,15 +27,6 @@ quint64 pointerNumber(const QObject* object)
 
 } // namespace
 
-VWsComm* VWsComm::s_instance = nullptr;
-
-VWsComm* VWsComm::instance()
-{
-    if (!s_instance)
-        s_instance = new (std::nothrow) VWsComm();
-    return s_instance;
-}
-
 VWsComm::VWsComm() : QObject(nullptr), m_socket(QString(), QWebSocketProtocol::Version13, nullptr)
 {
     qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
@@ -63,22 +54,14 @@ VWsComm::VWsComm() : QObject(nullptr), m_socket(QString(), QWebSocketProtocol::V
     ProtoIdRegistry::table();
 }
 
+// Stops the tick and closes the socket with code 1000 (destroyInstance of the singleton).
 VWsComm::~VWsComm()
-{
-    if (s_instance == this)
-        s_instance = nullptr;
-}
-
-void VWsComm::destroyInstance()
 {
     m_destroyed = true;
     m_queueTimer.stop();
     m_socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
     // Hand the close frame to the system before the socket goes with this object.
     m_socket.flush();
-    if (s_instance == this)
-        s_instance = nullptr;
-    delete this;
 }
 
 void VWsComm::setUrl(const QString& url)

@@ -94,7 +94,7 @@ private slots:
         VClock::setWallClock({});
         VClock::setMonotonicClock({});
         m_service.reset();
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         m_dir.reset();
     }
 

@@ -64,7 +64,7 @@ class TestVHttpComm : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { VHttpComm::release(); }
+    void cleanup() { VHttpComm::destroyInstance(); }
     void everyStyle_data();
     void everyStyle();
     void refusedArgumentsAndDeadReceivers();
@@ -163,7 +163,7 @@ void TestVHttpComm::releaseRejectsPendingPromises()
     auto got = VHttpComm::instance()->get(QUrl(server.url()));
     auto posted = VHttpComm::instance()->post(QUrl(server.url()), "b", 0);
     QVERIFY(server.waitForRequests(2));
-    VHttpComm::release();
+    VHttpComm::destroyInstance();
     QTRY_VERIFY(got.isRejected() && posted.isRejected());
     QCOMPARE(got.error().text, QStringLiteral("httpcomm already destroy"));
     QCOMPARE(posted.error().text, QStringLiteral("httpcomm already destroy"));
