@@ -254,10 +254,10 @@ private slots:
     {
         m_server->setResponder([this](const TestHttpServer::Request& request) {
             if (isSdkInit(request))
-                return Answer{200, sdkInitReply(m_server->url()), false, 1000};
+                return Answer{200, sdkInitReply(m_server->url()), false, 400};
             return Answer{200, "{\"code\":1,\"data\":{\"userId\":\"5\"}}", false, 0};
         });
-        QTimer::singleShot(200, m_window.get(), [this]() { m_window->close(); });
+        QTimer::singleShot(100, m_window.get(), [this]() { m_window->close(); });
         attemptLogin(QStringLiteral("10001"), QStringLiteral("123456"));
         QVERIFY(!m_window->isVisible());
         QVERIFY(!m_window->voicePanel()->isVisible());
