@@ -1,21 +1,7 @@
 # Meets real peers (PulseAudio, nginx RTMP) and streams for about half a minute in all: the two
 # longest functions run as cases of their own beside the rest, so that a parallel run overlaps
-# them. The rest is every other test function of the file.
+# them.
 set(TEST_LABELS "rtc;peers")
 set(TEST_TIMEOUT 240)
 set(TEST_COST 12)
-set(long_functions relayCarriesAacStereo48kWithLiveVolumeAndMute switchingDeviceWhileLiveKeepsTheRelay)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${src})
-file(READ ${src} body)
-string(FIND "${body}" "private Q_SLOTS:" slots_at)
-string(SUBSTRING "${body}" ${slots_at} -1 body)
-string(REGEX MATCHALL "\n    void [A-Za-z0-9_]+\\(\\)\n" declarations "${body}")
-set(other_functions "")
-foreach(declaration ${declarations})
-    string(REGEX REPLACE "^\n    void ([A-Za-z0-9_]+)\\(\\)\n$" "\\1" function "${declaration}")
-    if(NOT function MATCHES "^(init|cleanup|initTestCase|cleanupTestCase)$" AND NOT function IN_LIST long_functions)
-        list(APPEND other_functions ${function})
-    endif()
-endforeach()
-string(REPLACE ";" "," other_functions "${other_functions}")
-set(TEST_PARTS ${long_functions} ${other_functions})
+tavio_split_test(${src} relayCarriesAacStereo48kWithLiveVolumeAndMute switchingDeviceWhileLiveKeepsTheRelay)

@@ -238,6 +238,7 @@ private slots:
             busySeen = !loginButton()->isEnabled() && loginButton()->text() == QStringLiteral("登录中...");
             QTest::keyClick(edit("lineEdit_password"), Qt::Key_Return);
             QTest::mouseClick(loginButton(), Qt::LeftButton);
+            QVERIFY(m_server->waitForRequests(1));
             // The request gives up at its 10 s, not before.
             clock.advance(9999);
             QTimer::singleShot(50, &scope, [&clock]() { clock.advance(1); });
