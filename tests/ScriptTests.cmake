@@ -8,7 +8,8 @@ if(NOT TAVIO_SANITIZE)
         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging/test_package.sh ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
     add_test(NAME scripts_run_headless
         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/scripts/test_run_headless.sh ${CMAKE_BINARY_DIR})
-    set_tests_properties(packaging_launcher PROPERTIES LABELS packaging TIMEOUT 120)
-    set_tests_properties(packaging_package PROPERTIES LABELS packaging TIMEOUT 300)
-    set_tests_properties(scripts_run_headless PROPERTIES LABELS scripts TIMEOUT 180)
+    # COST: rough seconds, so that parallel runs start the long ones first.
+    set_tests_properties(packaging_launcher PROPERTIES LABELS packaging TIMEOUT 120 COST 3)
+    set_tests_properties(packaging_package PROPERTIES LABELS packaging TIMEOUT 300 COST 15)
+    set_tests_properties(scripts_run_headless PROPERTIES LABELS scripts TIMEOUT 180 COST 18)
 endif()
