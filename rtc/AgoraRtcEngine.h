@@ -19,7 +19,8 @@ class AgoraRtcEngineEventHandler;
 // The program's only door to the real-time audio SDK: one configured engine for stereo music
 // capture, joined as a broadcaster, relaying the capture to an RTMP address. Every operation
 // is synchronous, runs on the GUI thread and returns the SDK's code unchanged (0 success,
-// negative failure); -1 refusals happen before the SDK is called.
+// negative failure); -1 refusals happen before the SDK is called. The SDK's events that matter
+// to the push arrive as queued signals on this object's thread.
 class AgoraRtcEngine : public QObject
 {
     Q_OBJECT
@@ -51,6 +52,21 @@ public:
     using InfoBox = std::function<void(const QString& title, const QString& text)>;
     static void setClock(Clock clock);
     static void setInfoBox(InfoBox box);
+
+signals:
+    // SDK events that matter to the push, forwarded from the SDK's thread to this object's
+    // (queued; none arrives after the engine is destroyed). States and codes are the SDK's
+    // (rtc/sdk/RtcTypes.h).
+    void sigRelayStateChanged(const QString& url, int state, int errorCode);
+    // The relay lost its server; attempt number `attempt` to reach it again starts in delayMs.
+    void sigRelayReconnecting(const QString& url, int attempt, int delayMs);
+    void sigCaptureStateChanged(int state, int error);
+    // A recording device appeared (kDeviceStateActive) or went (kDeviceStateUnplugged).
+    void sigRecordingDeviceChanged(const QString& deviceId, int deviceState);
+    // Bytes the RTMP server has acknowledged in this channel stay, and its current rate.
+    void sigAcknowledgedTraffic(quint64 bytes, int kbps);
+    // Captured level, 0..255.
+    void sigCaptureLevel(int level);
 
 private:
     agora::rtc::IRtcEngine* m_engine = nullptr;
