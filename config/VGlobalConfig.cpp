@@ -1,6 +1,6 @@
 #include "config/VGlobalConfig.h"
 
-#include "app/VersionResource.h"
+#include "base/VersionResource.h"
 
 #include <QCoreApplication>
 #include <QDebug>

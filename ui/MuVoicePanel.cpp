@@ -1,6 +1,6 @@
 #include "ui/MuVoicePanel.h"
 
-#include "app/MuSettings.h"
+#include "base/MuSettings.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "service/MuServer.h"
 #include "ui/AddChild.h"

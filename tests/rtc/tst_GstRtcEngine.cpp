@@ -3,8 +3,8 @@
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "rtc/sdk/IRtcEngine.h"
-#include "rtc/sdk/ScriptedRtcBackend.h"
 #include "rtc/sdk/SdkClock.h"
+#include "support/ScriptedRtcBackend.h"
 #include "support/TestEnv.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "app/MuSettings.h"
-#include "app/ScrambleText.h"
+#include "base/MuSettings.h"
+#include "base/ScrambleText.h"
 
 #include "support/TestEnv.h"
 

@@ -1,4 +1,4 @@
-#include "app/MuSettings.h"
+#include "base/MuSettings.h"
 
 #include <QCryptographicHash>
 

@@ -1,0 +1,15 @@
+#include "app/MessageBoxNotifier.h"
+
+#include "ui/WarningBox.h"
+
+#include <QMessageBox>
+
+void MessageBoxNotifier::tell(Style style, const QString& title, const QString& text)
+{
+    if (style == Style::Warning) {
+        // The warning box carries its own title.
+        showWarning(text);
+        return;
+    }
+    QMessageBox::information(nullptr, title, text, QMessageBox::Ok);
+}
