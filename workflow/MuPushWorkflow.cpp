@@ -526,10 +526,11 @@ void MuPushWorkflow::onRelayStateChanged(const QString& url, int state, int erro
         m_reconnectAttempt = 0;
         break;
     case agora::rtc::kRtmpStateRecovering:
+        // The reconnect announcement follows at once; the line changes with it.
         qInfo() << "MuPushWorkflow::relay interrupted" << errorCode;
         m_relayRunning = false;
         m_acknowledgedKbps = 0;
-        break;
+        return;
     case agora::rtc::kRtmpStateFailure:
         qInfo() << "MuPushWorkflow::relay failed" << errorCode;
         m_relayRunning = false;
