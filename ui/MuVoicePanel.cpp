@@ -182,11 +182,6 @@ void MuVoicePanel::setLoginWindow(MuVozedIvazerida* w)
     m_loginWindow = w;
 }
 
-void MuVoicePanel::setClocks(MuPushWorkflow::WallClock wallClock, MuPushWorkflow::SteadyClockMs steadyClockMs)
-{
-    m_workflow->setClocks(std::move(wallClock), std::move(steadyClockMs));
-}
-
 void MuVoicePanel::prepareSession()
 {
     m_workflow->startSession();

@@ -3,7 +3,6 @@
 #include "workflow/MuPushWorkflow.h"
 #include "workflow/PanelState.h"
 
-#include <QDateTime>
 #include <QSharedPointer>
 #include <QString>
 #include <QWidget>
@@ -38,9 +37,6 @@ public:
     void prepareSession();
     // Starts the 2000 ms heartbeat; only leaving the panel stops it.
     void startHeartbeat();
-
-    // The workflow's clocks (MuPushWorkflow::setClocks).
-    void setClocks(MuPushWorkflow::WallClock wallClock, MuPushWorkflow::SteadyClockMs steadyClockMs);
 
     MuPushWorkflow* workflow() const { return m_workflow; }
     int pushState() const { return m_workflow->pushState(); }

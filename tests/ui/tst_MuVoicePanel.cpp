@@ -1,3 +1,4 @@
+#include "support/ManualClock.h"
 #include "support/PushServiceDouble.h"
 #include "support/TestEnv.h"
 
@@ -39,16 +40,16 @@ private slots:
         serviceUp(true);
         m_login.reset(new MuVozedIvazerida);
         m_panel = m_login->voicePanel();
-        m_clocks = Clocks();
-        m_panel->setClocks(m_clocks.wallClock(), m_clocks.steadyClock());
+        m_clock.reset(new ManualClock(QDateTime(QDate(2026, 12, 6), QTime(20, 0, 0)), 1000000));
     }
 
     void cleanup()
     {
         m_panel->messageBox()->hide();
         m_login.reset();
+        m_clock.reset();
         m_service.reset();
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         m_dir.reset();
     }
 
@@ -373,7 +374,7 @@ private:
     }
     void beat(qint64 advanceMs = 2000)
     {
-        m_clocks.advance(advanceMs);
+        m_clock->advance(advanceMs);
         m_panel->sltHeartbeat();
     }
 
@@ -381,7 +382,7 @@ private:
     std::unique_ptr<Service> m_service;
     std::unique_ptr<MuVozedIvazerida> m_login;
     MuVoicePanel* m_panel = nullptr;
-    Clocks m_clocks;
+    std::unique_ptr<ManualClock> m_clock;
 };
 
 QTEST_MAIN(tst_MuVoicePanel)
