@@ -17,7 +17,8 @@ class AgoraRtcEngineEventHandler;
 // The program's only door to the real-time audio SDK: one configured engine for stereo music
 // capture, joined as a broadcaster, relaying the capture to an RTMP address. Every operation
 // is synchronous, runs on the GUI thread and returns the SDK's code unchanged (0 success,
-// negative failure); -1 refusals happen before the SDK is called.
+// negative failure); -1 refusals happen before the SDK is called. The SDK's events that matter
+// to the push arrive as queued signals on this object's thread.
 class AgoraRtcEngine : public QObject
 {
     Q_OBJECT
@@ -41,6 +42,21 @@ public:
     // Where the SDK log of an engine constructed on that day goes (relative to the current
     // directory): "./log/Agora/DuvevEzivIzave-yyyyMMdd.log".
     static QString sdkLogFilePath(const QDate& date);
+
+signals:
+    // SDK events that matter to the push, forwarded from the SDK's thread to this object's
+    // (queued; none arrives after the engine is destroyed). States and codes are the SDK's
+    // (rtc/sdk/RtcTypes.h).
+    void sigRelayStateChanged(const QString& url, int state, int errorCode);
+    // The relay lost its server; attempt number `attempt` to reach it again starts in delayMs.
+    void sigRelayReconnecting(const QString& url, int attempt, int delayMs);
+    void sigCaptureStateChanged(int state, int error);
+    // A recording device appeared (kDeviceStateActive) or went (kDeviceStateUnplugged).
+    void sigRecordingDeviceChanged(const QString& deviceId, int deviceState);
+    // Bytes the RTMP server has acknowledged in this channel stay, and its current rate.
+    void sigAcknowledgedTraffic(quint64 bytes, int kbps);
+    // Captured level, 0..255.
+    void sigCaptureLevel(int level);
 
 private:
     agora::rtc::IRtcEngine* m_engine = nullptr;

@@ -2,6 +2,7 @@
 
 #include "base/VClock.h"
 #include "config/VGlobalConfig.h"
+#include "rtc/AgoraRtcEngine.h"
 
 #include <QDebug>
 #include <QStringList>
@@ -28,6 +29,12 @@ QString sdkText(const char* text, size_t maxLength)
     return QString::fromLatin1(text, static_cast<int>(qMin<size_t>(length, INT_MAX)));
 }
 
+// Text the SDK hands over as UTF-8 (device ids, addresses), for the signals.
+QString sdkUtf8(const char* text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
 void logRtcStats(const char* name, const RtcStats& s)
 {
     qInfo() << name << s.duration << s.txBytes << s.rxBytes << s.txAudioBytes << s.txVideoBytes
@@ -45,6 +52,15 @@ AgoraRtcEngineEventHandler::AgoraRtcEngineEventHandler(AgoraRtcEngine* owner)
 }
 
 AgoraRtcEngineEventHandler::~AgoraRtcEngineEventHandler() = default;
+
+template <typename Emit> void AgoraRtcEngineEventHandler::forward(Emit emitter)
+{
+    // Queued onto the owner's (GUI) thread; dropped with the owner if it is gone by then.
+    AgoraRtcEngine* owner = m_owner;
+    if (owner)
+        QMetaObject::invokeMethod(
+            owner, [owner, emitter] { emitter(owner); }, Qt::QueuedConnection);
+}
 
 QString AgoraRtcEngineEventHandler::volumeText(const AudioVolumeInfo* speakers, unsigned int speakerNumber)
 {
@@ -161,6 +177,9 @@ void AgoraRtcEngineEventHandler::onRtcStats(const RtcStats& stats)
 {
     if (passesMinuteThrottle(m_lastRtcStatsMinute))
         logRtcStats("onRtcStats", stats);
+    const quint64 bytes = stats.txBytes;
+    const int kbps = stats.txKBitRate;
+    forward([bytes, kbps](AgoraRtcEngine* owner) { emit owner->sigAcknowledgedTraffic(bytes, kbps); });
 }
 
 void AgoraRtcEngineEventHandler::onNetworkQuality(unsigned int uid, int txQuality, int rxQuality)
@@ -200,6 +219,7 @@ void AgoraRtcEngineEventHandler::onRemoteAudioStats(const RemoteAudioStats& s)
 void AgoraRtcEngineEventHandler::onLocalAudioStateChanged(int state, int error)
 {
     qInfo() << "onLocalAudioStateChanged" << state << error;
+    forward([state, error](AgoraRtcEngine* owner) { emit owner->sigCaptureStateChanged(state, error); });
 }
 
 void AgoraRtcEngineEventHandler::onRemoteAudioStateChanged(unsigned int uid, int state, int reason,
@@ -213,6 +233,7 @@ void AgoraRtcEngineEventHandler::onAudioVolumeIndication(const AudioVolumeInfo* 
 {
     qInfo() << "onAudioVolumeIndication" << volumeText(speakers, speakerNumber) << speakerNumber
             << totalVolume;
+    forward([totalVolume](AgoraRtcEngine* owner) { emit owner->sigCaptureLevel(totalVolume); });
 }
 
 void AgoraRtcEngineEventHandler::onActiveSpeaker(unsigned int uid)
@@ -260,6 +281,11 @@ void AgoraRtcEngineEventHandler::onAudioDeviceStateChanged(const char* deviceId,
                                                            int deviceState)
 {
     qInfo() << "onAudioDeviceStateChanged" << sdkText(deviceId) << deviceType << deviceState;
+    if (deviceType != kAudioRecordingDevice)
+        return;
+    const QString id = sdkUtf8(deviceId);
+    forward(
+        [id, deviceState](AgoraRtcEngine* owner) { emit owner->sigRecordingDeviceChanged(id, deviceState); });
 }
 
 void AgoraRtcEngineEventHandler::onAudioDeviceVolumeChanged(int deviceType, int volume, bool muted)
@@ -386,6 +412,19 @@ void AgoraRtcEngineEventHandler::onFirstRemoteAudioFrame(unsigned int uid, int e
 void AgoraRtcEngineEventHandler::onRtmpStreamingStateChanged(const char* url, int state, int errCode)
 {
     qInfo() << "onRtmpStreamingStateChanged" << sdkText(url) << state << errCode;
+    const QString address = sdkUtf8(url);
+    forward([address, state, errCode](AgoraRtcEngine* owner) {
+        emit owner->sigRelayStateChanged(address, state, errCode);
+    });
+}
+
+void AgoraRtcEngineEventHandler::onRtmpStreamingReconnecting(const char* url, int attempt, int delayMs)
+{
+    // Not a callback of the log's list: forwarded only (the SDK log has its line).
+    const QString address = sdkUtf8(url);
+    forward([address, attempt, delayMs](AgoraRtcEngine* owner) {
+        emit owner->sigRelayReconnecting(address, attempt, delayMs);
+    });
 }
 
 void AgoraRtcEngineEventHandler::onStreamPublished(const char* url, int error)

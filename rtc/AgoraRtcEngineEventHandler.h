@@ -9,6 +9,8 @@ class AgoraRtcEngine;
 
 // Turns every SDK callback into one line of the application log. The three periodic statistics
 // callbacks are thinned to one line per wall-clock minute each, unless "vaDetailLog" is "true".
+// The callbacks that matter to the push (relay state and reconnects, capture state, recording
+// devices, acknowledged traffic, level) are also forwarded to the owner as queued signals.
 class AgoraRtcEngineEventHandler : public agora::rtc::IRtcEngineEventHandler
 {
 public:
@@ -80,6 +82,7 @@ public:
     void onRtmpStreamingStateChanged(const char* url, int state, int errCode) override;
     void onStreamPublished(const char* url, int error) override;
     void onStreamUnpublished(const char* url) override;
+    void onRtmpStreamingReconnecting(const char* url, int attempt, int delayMs) override;
     void onTranscodingUpdated() override;
     void onStreamInjectedStatus(const char* url, unsigned int uid, int status) override;
     void onAudioRouteChanged(int routing) override;
@@ -98,6 +101,8 @@ public:
 private:
     // True when the line of a throttled callback is to be written (updates its stamp).
     bool passesMinuteThrottle(QString& lastMinute);
+    // Runs emitter(owner) on the owner's thread later; nothing without an owner.
+    template <typename Emit> void forward(Emit emitter);
 
     AgoraRtcEngine* m_owner = nullptr;
     QString m_lastRtcStatsMinute;

@@ -1,9 +1,7 @@
 #include "ui/MuVoicePanel.h"
 
 #include "base/MuSettings.h"
-#include "base/VClock.h"
 #include "rtc/AgoraRtcEngine.h"
-#include "service/MuServer.h"
 #include "ui/AddChild.h"
 #include "ui/MuMsgboxEx.h"
 #include "ui/MuVozedIvazerida.h"
@@ -23,16 +21,10 @@
 namespace {
 
 constexpr int heartbeatIntervalMs = 2000;
-constexpr qint64 networkFailLimitMs = 60000;
 constexpr int muteGapPx = 12;
-
-// Service codes the panel reacts to.
-constexpr int codeMicBanned = 3163;
-constexpr int codeRelogin = 3190;
-constexpr int codeReloginOther = 3191;
-constexpr int codeLeftRoom = 3192;
-constexpr int codeLeftMic = 3193;
-constexpr int codePushRefused = 3194;
+// Marks a chosen recording device that has gone from the system.
+const char* const goneMark = "（已断开）";
+constexpr int deviceNameRole = Qt::UserRole + 1;
 
 const char* const panelStyleSheet =
     "#widget_VoicePanel { border-radius: 8px; background-color: rgb(255, 255, 255); }\n"
@@ -65,29 +57,18 @@ const char* const panelStyleSheet =
     "margin: -6px 0; border-radius: 8px; border: 1px outset rgba(179, 179, 179, 50%); }\n"
     "#label_volumenumber { font: 75 14px \"PingFang-SC-Medium\"; color: rgb(51, 51, 51); }\n"
     "#label_push { font: 75 12px \"PingFang-SC-Medium\"; color: rgb(51, 51, 51); }\n"
+    "#label_status { font: 12px \"PingFang-SC-Medium\"; color: rgb(175, 176, 179); }\n"
     "#pushButton_push { border-radius: 24px; background-color: rgb(255, 215, 0); "
     "font: 75 14px \"PingFang-SC-Medium\"; color: rgb(51, 51, 51); }\n"
     "#pushButton_mute { border-radius: 24px; background-color: rgb(0, 114, 255); "
     "font: 75 14px \"PingFang-SC-Medium\"; color: rgb(255, 255, 255); }";
-
-// Raises a flag for the lifetime of a scope; nested scopes keep it raised.
-class BusyScope
-{
-public:
-    explicit BusyScope(int& depth) : m_depth(depth) { ++m_depth; }
-    ~BusyScope() { --m_depth; }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-
-private:
-    int& m_depth;
-};
 
 } // namespace
 
 MuVoicePanel::MuVoicePanel(QWidget* parent) : QWidget(parent)
 {
     buildForm();
+    m_workflow = new MuPushWorkflow(this);
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
     setAttribute(Qt::WA_TranslucentBackground);
     new WindowDragger(this);
@@ -123,6 +104,18 @@ MuVoicePanel::MuVoicePanel(QWidget* parent) : QWidget(parent)
     m_pushButton->setFixedWidth(m_pushWidth);
 
     connect(m_msgbox.data(), &MuMsgboxEx::sigToLogin, this, &MuVoicePanel::sltToLogin);
+
+    connect(m_workflow, &MuPushWorkflow::sigStateChanged, this, &MuVoicePanel::showStateTexts);
+    connect(m_workflow, &MuPushWorkflow::sigMuteLook, this, [this](bool shown, bool muted, bool banned) {
+        if (shown)
+            setMuteLook(muted, banned);
+        else
+            resetPushLayout();
+    });
+    connect(m_workflow, &MuPushWorkflow::sigMessage, this, &MuVoicePanel::showWorkflowMessage);
+    connect(m_workflow, &MuPushWorkflow::sigSessionEnding, m_heartbeatTimer, &QTimer::stop);
+    connect(m_workflow, &MuPushWorkflow::sigStatusLine, m_labelStatus, &QLabel::setText);
+    connect(m_workflow, &MuPushWorkflow::sigRecordingDevicesChanged, this, [this] { fillDevices(true); });
 
     // A plain list view lets the style sheet draw the items; its popup window gets no frame
     // and no shadow so the rounded corners show.
@@ -168,6 +161,11 @@ void MuVoicePanel::buildForm()
     m_labelPush->setText(QStringLiteral("请手机登录TavioAPP并进入房间…"));
     m_labelPush->setAlignment(Qt::AlignCenter);
 
+    // What the push really does, under the volume; it moves nothing the form places.
+    m_labelStatus = addChild<QLabel>(this, "label_status", 40, 330, 300, 16);
+    m_labelStatus->setTextFormat(Qt::PlainText);
+    m_labelStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
     m_pushButton = addChild<QPushButton>(this, "pushButton_push", 40, 392, 300, 48);
     m_pushButton->setText(QStringLiteral("进入房间"));
 
@@ -186,25 +184,31 @@ void MuVoicePanel::setLoginWindow(MuVozedIvazerida* w)
 
 void MuVoicePanel::prepareSession()
 {
-    m_pushState = PanelStateEnterRoom;
-    m_streamUrl.clear();
-    showStateTexts(PanelStateEnterRoom);
-    resetPushLayout();
-    m_micBanned = false;
-    m_lastHeartbeatSecond.clear();
-    m_networkFailSince = -1;
-
-    m_engine.reset();
-    m_engine.reset(new AgoraRtcEngine());
+    m_workflow->startSession();
 
     m_fillingDevices = true;
     m_deviceBox->clear();
     m_volumeSlider->setValue(0);
     m_labelVolumeNumber->setText(QStringLiteral("0"));
+    m_fillingDevices = false;
+    fillDevices(false);
 
+    readVolumeFromFile();
+}
+
+void MuVoicePanel::fillDevices(bool keepChoice)
+{
+    AgoraRtcEngine* engine = m_workflow->rtcEngine();
+    if (!engine)
+        return;
+    const QVariant chosenId = keepChoice ? m_deviceBox->currentData(Qt::UserRole) : QVariant();
+    const QString chosenName = m_deviceBox->currentData(deviceNameRole).toString();
+
+    m_fillingDevices = true;
+    m_deviceBox->clear();
     int choice = -1;
     bool defaultSeen = false;
-    const QVariantMap devices = m_engine->recordingDevices();
+    const QVariantMap devices = engine->recordingDevices();
     const QVariant lengthValue = devices.value(QStringLiteral("length"));
     const QVariant nameValue = devices.value(QStringLiteral("name"));
     const QVariant guidValue = devices.value(QStringLiteral("guid"));
@@ -218,6 +222,7 @@ void MuVoicePanel::prepareSession()
             const QString id = guids.at(i).toString();
             qInfo() << "getRecordingDeviceList" << length << i << name << id;
             m_deviceBox->addItem(name, guids.at(i));
+            m_deviceBox->setItemData(i, name, deviceNameRole);
             // The system's default device is the natural pick; the last one named so wins.
             if (name.contains(QLatin1String("default"), Qt::CaseInsensitive)) {
                 choice = i;
@@ -227,13 +232,23 @@ void MuVoicePanel::prepareSession()
             }
         }
     }
+    if (keepChoice && chosenId.isValid()) {
+        // The system's list changed: the user's choice stays, even while its device is gone.
+        choice = m_deviceBox->findData(chosenId, Qt::UserRole);
+        if (choice < 0) {
+            m_deviceBox->addItem(chosenName + QString::fromUtf8(goneMark), chosenId);
+            choice = m_deviceBox->count() - 1;
+            m_deviceBox->setItemData(choice, chosenName, deviceNameRole);
+        }
+        m_deviceBox->setCurrentIndex(choice);
+        m_fillingDevices = false;
+        return;
+    }
     if (choice >= 0)
         m_deviceBox->setCurrentIndex(choice);
     m_fillingDevices = false;
     if (choice >= 0)
         sltDeviceChanged(choice);
-
-    readVolumeFromFile();
 }
 
 void MuVoicePanel::startHeartbeat()
@@ -243,13 +258,14 @@ void MuVoicePanel::startHeartbeat()
 
 void MuVoicePanel::sltDeviceChanged(int index)
 {
-    if (m_fillingDevices || !m_engine)
+    AgoraRtcEngine* engine = m_workflow->rtcEngine();
+    if (m_fillingDevices || !engine)
         return;
     const QVariant data = m_deviceBox->currentData(Qt::UserRole);
     if (index < 0 || !data.isValid())
         return;
     const QString deviceId = data.toString();
-    const int r = m_engine->setRecordingDevice(deviceId);
+    const int r = engine->setRecordingDevice(deviceId);
     qInfo() << "setRecordingDevice" << r << index << deviceId << m_deviceBox->currentText();
     if (r != 0)
         m_msgbox->showMessage(QStringLiteral("接入录音设备失败"), false);
@@ -257,11 +273,12 @@ void MuVoicePanel::sltDeviceChanged(int index)
 
 void MuVoicePanel::sltVolumeChanged(int value)
 {
-    if (m_fillingDevices || !m_engine)
+    AgoraRtcEngine* engine = m_workflow->rtcEngine();
+    if (m_fillingDevices || !engine)
         return;
     const int volume = qBound(0, value, 100);
     m_labelVolumeNumber->setText(QString::number(volume));
-    const int r = m_engine->adjustRecordingSignalVolume(volume);
+    const int r = engine->adjustRecordingSignalVolume(volume);
     qInfo() << "adjustRecordingSignalVolume(0-100)" << volume << value << r;
     MuSettings::instance()->saveVolume(volume);
 }
@@ -299,323 +316,34 @@ void MuVoicePanel::showStateTexts(int state)
     }
 }
 
+void MuVoicePanel::showWorkflowMessage(const QString& line1, const QString& line2, bool returnToLogin)
+{
+    if (line2.isEmpty())
+        m_msgbox->showMessage(line1, returnToLogin);
+    else
+        m_msgbox->showMessage2(line1, line2, returnToLogin);
+}
+
 void MuVoicePanel::sltPushButton()
 {
-    if (m_exiting)
+    if (m_workflow->isExiting())
         return; // the panel is being left; the press would act on a session that is going
-    BusyScope busy(m_busyDepth);
     m_pushButton->setEnabled(false);
-    switch (m_pushState) {
-    case PanelStateEnterRoom:
-        enterRoom();
-        break;
-    case PanelStateStartPush:
-        pushStream();
-        break;
-    case PanelStatePushing:
-        stopStream();
-        break;
-    default: {
-        qInfo() << "MuVoicePanel::sltPushButton no match" << m_pushState;
-        const bool r = _sltClosePanel_ExitPanel(true);
-        m_msgbox->showMessage(QStringLiteral("登录失效，请重新登录"), r);
-        break;
-    }
-    }
+    m_workflow->pushButton();
     m_pushButton->setEnabled(true);
-}
-
-void MuVoicePanel::enterRoom()
-{
-    const QSharedPointer<AgoraRtcEngine> session = m_engine;
-    const QString accountUserId = MuSettings::instance()->accountUserIdText();
-    QString roomId;
-    int code = -1;
-    QString msg;
-    bool networkFailed = false;
-    const bool ok = MuServer::instance()->checkEnterRoom(accountUserId, roomId, code, msg, networkFailed);
-    qInfo() << "MuVoicePanel::enterRoom" << ok << accountUserId << roomId << code << msg << networkFailed;
-    if (m_engine != session || m_pushState != PanelStateEnterRoom)
-        return; // the panel was left while the service answered
-
-    if (ok) {
-        m_pushState = PanelStateStartPush;
-        showStateTexts(PanelStateStartPush);
-        MuSettings::instance()->setChannelName(roomId);
-        return;
-    }
-    if (networkFailed) {
-        m_msgbox->showMessage(QStringLiteral("网络异常"), false);
-    } else if (code == codeRelogin || code == codeReloginOther) {
-        const bool r = _sltClosePanel_ExitPanel(false);
-        m_msgbox->showMessage(msg, r);
-    } else {
-        m_msgbox->showMessage(QStringLiteral("要进入任意语音房间才能推流哦"), false);
-    }
-}
-
-void MuVoicePanel::pushStream()
-{
-    const QSharedPointer<AgoraRtcEngine> session = m_engine;
-    if (!session)
-        return;
-
-    QString channelName;
-    QString accountUserId;
-    QString rtcUid;
-    MuSettings::instance()->roomIdentity(channelName, accountUserId, rtcUid);
-
-    QString streamUrl;
-    int code = -1;
-    QString msg;
-    bool networkFailed = false;
-    const bool ok = MuServer::instance()->changeLiveStatus(accountUserId, channelName, true, streamUrl, code,
-                                                           msg, networkFailed);
-    qInfo() << "MuVoicePanel::pushStream" << ok << accountUserId << channelName << streamUrl << code << msg
-            << networkFailed;
-    if (m_engine != session) {
-        // The panel was left while the service answered; a start that went through must not
-        // leave the user marked live.
-        if (ok)
-            tellNotLive(accountUserId, channelName, "MuVoicePanel::pushStream session ended stopStream");
-        return;
-    }
-
-    if (ok) {
-        const int r = session->joinChannel(QString(), channelName, rtcUid);
-        qInfo() << "joinChannel" << r << channelName << rtcUid;
-        if (r != 0) {
-            tellNotLive(accountUserId, channelName, "MuVoicePanel::pushStream joinChannel fail stopStream");
-            m_msgbox->showMessage(QStringLiteral("推流失败"), false);
-            return;
-        }
-        addPushUrl(streamUrl);
-        m_pushState = PanelStatePushing;
-        showStateTexts(PanelStatePushing);
-        setMuteLook(m_muted, false);
-        return;
-    }
-    if (networkFailed) {
-        m_msgbox->showMessage(QStringLiteral("网络异常"), false);
-    } else if (code == codePushRefused) {
-        m_msgbox->showMessage(msg, false);
-    } else if (code == codeRelogin || code == codeReloginOther) {
-        const bool r = _sltClosePanel_ExitPanel(false);
-        m_msgbox->showMessage(msg, r);
-    } else {
-        m_msgbox->showMessage2(QStringLiteral("无法推流"), QStringLiteral("原因：APP不在麦上、已被禁麦"),
-                               false);
-    }
-}
-
-void MuVoicePanel::addPushUrl(const QString& url)
-{
-    if (!url.isEmpty() && m_engine) {
-        const int r = m_engine->addPublishStreamUrl(url);
-        qInfo() << "addPublishStreamUrl" << r << url;
-    }
-    m_streamUrl = url;
-}
-
-void MuVoicePanel::removePushUrl()
-{
-    if (!m_streamUrl.isEmpty() && m_engine) {
-        const int r = m_engine->removePublishStreamUrl(m_streamUrl);
-        qInfo() << "removePublishStreamUrl" << r << m_streamUrl;
-    }
-}
-
-void MuVoicePanel::leaveChannelLogged()
-{
-    if (!m_engine)
-        return;
-    const int r = m_engine->leaveChannel();
-    qInfo() << "leaveChannel" << r;
-}
-
-void MuVoicePanel::endPush()
-{
-    leaveChannelLogged();
-    removePushUrl();
-    resetPushLayout();
-}
-
-void MuVoicePanel::fallBackTo(int state, const QString& serviceMessage)
-{
-    m_pushState = state;
-    showStateTexts(state);
-    m_msgbox->showMessage2(serviceMessage, QStringLiteral("小助手停止了推流"), false);
-}
-
-void MuVoicePanel::stopStream()
-{
-    const QSharedPointer<AgoraRtcEngine> session = m_engine;
-    if (!session)
-        return;
-
-    endPush();
-    m_pushState = PanelStateStartPush;
-    showStateTexts(PanelStateStartPush);
-
-    QString channelName;
-    QString accountUserId;
-    QString rtcUid;
-    MuSettings::instance()->roomIdentity(channelName, accountUserId, rtcUid);
-    bool networkFailed = false;
-    const bool ok = tellNotLive(accountUserId, channelName, "MuVoicePanel::stopStream", &networkFailed);
-    if (!ok && networkFailed && m_engine == session)
-        m_msgbox->showMessage(QStringLiteral("网络异常"), false);
-}
-
-bool MuVoicePanel::tellNotLive(const QString& accountUserId, const QString& channelName, const char* logTag,
-                               bool* networkFailedOut)
-{
-    QString ignoredUrl;
-    int code = -1;
-    QString msg;
-    bool networkFailed = false;
-    const bool ok = MuServer::instance()->changeLiveStatus(accountUserId, channelName, false, ignoredUrl,
-                                                           code, msg, networkFailed);
-    qInfo() << logTag << ok << accountUserId << channelName << code << msg << networkFailed;
-    if (networkFailedOut)
-        *networkFailedOut = networkFailed;
-    return ok;
 }
 
 void MuVoicePanel::sltHeartbeat()
 {
-    const QSharedPointer<AgoraRtcEngine> session = m_engine;
-    if (!session)
-        return;
-    // A heartbeat that fires while a button's or an earlier heartbeat's request is still
-    // waiting would act on a state that is about to change under it.
-    if (m_busyDepth > 0)
-        return;
-
-    const QString second = VClock::now().toString(QStringLiteral("yyyyMMddHHmmss"));
-    if (second == m_lastHeartbeatSecond)
-        return;
-    m_lastHeartbeatSecond = second;
-
-    QString channelName;
-    QString accountUserId;
-    QString rtcUid;
-    MuSettings::instance()->roomIdentity(channelName, accountUserId, rtcUid);
-    bool closeMic = false;
-    int code = -1;
-    QString msg;
-    bool networkFailed = false;
-    bool ok = false;
-    {
-        BusyScope busy(m_busyDepth);
-        ok = MuServer::instance()->checkLiveStatus(accountUserId, channelName, closeMic, code, msg,
-                                                   networkFailed);
-    }
-    qInfo() << "MuVoicePanel::sltHeartbeat" << ok << accountUserId << channelName << closeMic << code << msg
-            << networkFailed << MuSettings::instance()->elapsedMs();
-    if (m_engine != session)
-        return; // the panel was left while the service answered
-
-    if (networkFailed) {
-        const qint64 nowMs = VClock::monotonicMs();
-        if (m_networkFailSince < 0)
-            m_networkFailSince = nowMs;
-        if (nowMs - m_networkFailSince >= networkFailLimitMs) {
-            const bool r = _sltClosePanel_ExitPanel(true);
-            m_msgbox->showMessage(QStringLiteral("网络异常，请重新登录"), r);
-            return;
-        }
-    } else {
-        m_networkFailSince = -1;
-        if (ok) {
-            if (m_micBanned && m_pushState == PanelStatePushing)
-                setMuteLook(m_muted, false);
-            m_micBanned = false;
-            return;
-        }
-    }
-    handleHeartbeatFailure(code, msg);
-}
-
-void MuVoicePanel::handleHeartbeatFailure(int code, const QString& msg)
-{
-    const int state = m_pushState;
-    if (code == codeRelogin || code == codeReloginOther) {
-        if (state != PanelStateIdle) {
-            const bool r = _sltClosePanel_ExitPanel(false);
-            m_msgbox->showMessage(msg, r);
-        }
-        m_micBanned = false;
-        return;
-    }
-    if (code == codeLeftRoom) {
-        if (state == PanelStatePushing)
-            endPush();
-        if (state == PanelStatePushing || state == PanelStateStartPush) {
-            _leaveRoom();
-            fallBackTo(PanelStateEnterRoom, msg);
-        }
-        // Outside a push the mute button is hidden; a lifted ban only needs forgetting.
-        m_micBanned = false;
-        return;
-    }
-    if (code == codeLeftMic) {
-        if (state == PanelStatePushing) {
-            endPush();
-            fallBackTo(PanelStateStartPush, msg);
-        }
-        m_micBanned = false;
-        return;
-    }
-    if (code == codeMicBanned) {
-        if (state == PanelStatePushing) {
-            if (!m_muted) {
-                qInfo() << "mute by YouBeForbidMic begin" << m_muted;
-                toggleMute();
-                qInfo() << "mute by YouBeForbidMic end" << m_muted;
-            }
-            setMuteLook(true, true);
-        }
-        if (state != PanelStateIdle)
-            m_micBanned = true;
-        return;
-    }
-    qInfo() << "checkLiveStatus unhandle error" << code << msg;
+    m_workflow->heartbeat();
 }
 
 void MuVoicePanel::sltMute()
 {
-    if (m_micBanned || !m_engine || m_exiting)
+    if (m_workflow->isMicBanned() || !m_workflow->rtcEngine() || m_workflow->isExiting())
         return;
-    toggleMute();
-}
-
-void MuVoicePanel::toggleMute()
-{
-    const QSharedPointer<AgoraRtcEngine> session = m_engine;
-    if (!session)
-        return;
-    BusyScope busy(m_busyDepth);
     m_muteButton->setEnabled(false);
-    const bool wanted = !m_muted;
-    const int r = session->muteLocalAudioStream(wanted);
-    qInfo() << "muteLocalAudioStream" << wanted << r;
-    if (r != 0) {
-        m_msgbox->showMessage(m_muted ? QStringLiteral("取消静音失败") : QStringLiteral("静音失败"), false);
-        m_muteButton->setEnabled(true);
-        return;
-    }
-    setMuteLook(wanted, false);
-    m_muted = wanted;
-
-    const QString accountUserId = MuSettings::instance()->accountUserIdText();
-    int code = -1;
-    QString msg;
-    bool networkFailed = false;
-    const bool ok = MuServer::instance()->mute(accountUserId, m_muted, code, msg, networkFailed);
-    qInfo() << "MuVoicePanel::sltMute" << ok << accountUserId << m_muted << code << msg << networkFailed;
-    if (!ok && networkFailed && m_engine == session)
-        m_msgbox->showMessage(QStringLiteral("网络异常"), false);
+    m_workflow->muteButton();
     m_muteButton->setEnabled(true);
 }
 
@@ -639,7 +367,6 @@ void MuVoicePanel::setMuteLook(bool muted, bool banned)
 
 void MuVoicePanel::resetPushLayout()
 {
-    m_muted = false;
     m_muteButton->hide();
     m_pushButton->move(m_pushX, m_pushY);
     m_pushButton->setFixedWidth(m_pushWidth);
@@ -647,55 +374,7 @@ void MuVoicePanel::resetPushLayout()
 
 bool MuVoicePanel::_sltClosePanel_ExitPanel(bool changeStatus)
 {
-    qInfo() << "MuVoicePanel::_sltClosePanel_ExitPanel" << changeStatus << m_pushState;
-    // A second exit while the first still waits for the service (close pressed twice) has
-    // nothing left to do.
-    if (!m_engine || m_exiting)
-        return false;
-    m_exiting = true;
-    m_heartbeatTimer->stop();
-
-    switch (m_pushState) {
-    case PanelStatePushing: {
-        leaveChannelLogged();
-        removePushUrl();
-        if (changeStatus) {
-            QString channelName;
-            QString accountUserId;
-            QString rtcUid;
-            MuSettings::instance()->roomIdentity(channelName, accountUserId, rtcUid);
-            tellNotLive(accountUserId, channelName, "MuVoicePanel::_sltClosePanel leaveChannel");
-        }
-        _leaveRoom();
-        _logout();
-        break;
-    }
-    case PanelStateStartPush:
-        _leaveRoom();
-        _logout();
-        break;
-    case PanelStateEnterRoom:
-        _logout();
-        break;
-    default:
-        break;
-    }
-
-    m_engine.reset();
-    m_pushState = PanelStateIdle;
-    m_exiting = false;
-    return true;
-}
-
-void MuVoicePanel::_leaveRoom()
-{
-    qInfo() << "MuVoicePanel::_leaveRoom";
-    MuSettings::instance()->setChannelName(QString());
-}
-
-void MuVoicePanel::_logout()
-{
-    qInfo() << "MuVoicePanel::_logout";
+    return m_workflow->exitSession(changeStatus);
 }
 
 void MuVoicePanel::sltClosePanel()

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "ui/PanelState.h"
+#include "workflow/MuPushWorkflow.h"
+#include "workflow/PanelState.h"
 
 #include <QSharedPointer>
 #include <QString>
@@ -20,7 +21,8 @@ class vGiftComboBox;
 
 // The window the user works in after logging in: recording device, capture volume, the one
 // push button that walks from entering the room to pushing and back, mute, and the heartbeat
-// that follows the live status on the push-stream service.
+// that follows the live status on the push-stream service. The workflow behind the buttons is
+// MuPushWorkflow's; the panel renders what it reports and forwards the clicks.
 class MuVoicePanel : public QWidget
 {
     Q_OBJECT
@@ -36,10 +38,11 @@ public:
     // Starts the 2000 ms heartbeat; only leaving the panel stops it.
     void startHeartbeat();
 
-    int pushState() const { return m_pushState; }
-    bool isMuted() const { return m_muted; }
-    bool isMicBanned() const { return m_micBanned; }
-    AgoraRtcEngine* rtcEngine() const { return m_engine.data(); }
+    MuPushWorkflow* workflow() const { return m_workflow; }
+    int pushState() const { return m_workflow->pushState(); }
+    bool isMuted() const { return m_workflow->isMuted(); }
+    bool isMicBanned() const { return m_workflow->isMicBanned(); }
+    AgoraRtcEngine* rtcEngine() const { return m_workflow->rtcEngine(); }
     MuMsgboxEx* messageBox() const { return m_msgbox.data(); }
 
 public slots:
@@ -56,37 +59,20 @@ protected:
 
 private:
     void buildForm();
-    void enterRoom();
-    void pushStream();
-    void stopStream();
     bool _sltClosePanel_ExitPanel(bool changeStatus);
-    void _leaveRoom();
-    void _logout();
     void backToLogin();
     void setMuteLook(bool muted, bool banned);
     void resetPushLayout();
-    void addPushUrl(const QString& url);
-    void removePushUrl();
     void readVolumeFromFile();
     void showStateTexts(int state);
-    void leaveChannelLogged();
-    // Out of the channel, push address withdrawn, push layout back.
-    void endPush();
-    // The service ended the push: back to an earlier state, its message shown.
-    void fallBackTo(int state, const QString& serviceMessage);
-    // Tells the service the user is not live; logs the outcome under logTag.
-    bool tellNotLive(const QString& accountUserId, const QString& channelName, const char* logTag,
-                     bool* networkFailedOut = nullptr);
-    void handleHeartbeatFailure(int code, const QString& msg);
-    // The mute switch itself; the button's slot adds the ban check.
-    void toggleMute();
+    void showWorkflowMessage(const QString& line1, const QString& line2, bool returnToLogin);
+    // Fills the drop-down from the engine's list; keepChoice keeps the chosen device selected
+    // (marked when it is gone) instead of choosing again.
+    void fillDevices(bool keepChoice);
 
     MuVozedIvazerida* m_loginWindow = nullptr;
-    int m_pushState = PanelStateIdle;
-    QSharedPointer<AgoraRtcEngine> m_engine;
+    MuPushWorkflow* m_workflow = nullptr;
     bool m_fillingDevices = false;
-    bool m_muted = false;
-    bool m_micBanned = false;
     // x, y and width of "pushButton_push" and width of "pushButton_mute" as the form lays them out.
     int m_pushX = 0;
     int m_pushY = 0;
@@ -95,17 +81,10 @@ private:
     QTimer* m_heartbeatTimer = nullptr;
     QSharedPointer<VMonLayer> m_overlay;
     QSharedPointer<MuMsgboxEx> m_msgbox;
-    QString m_lastHeartbeatSecond;
-    // Steady-clock millisecond at which the current run of network failures began; -1 when none.
-    qint64 m_networkFailSince = -1;
-    QString m_streamUrl;
-    // Depth of push, mute and heartbeat work in progress (service calls wait in a nested loop).
-    int m_busyDepth = 0;
-    // Set while leaving the panel, so a second close during its service call does nothing.
-    bool m_exiting = false;
 
     QWidget* m_background = nullptr;
     QLabel* m_labelPush = nullptr;
+    QLabel* m_labelStatus = nullptr;
     QLabel* m_labelVolumeNumber = nullptr;
     QPushButton* m_pushButton = nullptr;
     QPushButton* m_muteButton = nullptr;

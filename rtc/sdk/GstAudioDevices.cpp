@@ -5,9 +5,7 @@
 namespace agora {
 namespace rtc {
 
-namespace {
-
-QString deviceId(GstDevice* device)
+QString GstAudioDevices::idOf(GstDevice* device)
 {
     // The PulseAudio provider exposes the source name as "internal-name".
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(device), "internal-name")) {
@@ -29,6 +27,8 @@ QString deviceId(GstDevice* device)
     return id;
 }
 
+namespace {
+
 bool isDefaultDevice(GstDevice* device)
 {
     GstStructure* properties = gst_device_get_properties(device);
@@ -47,14 +47,17 @@ QString GstAudioDevices::defaultMark()
     return QStringLiteral(" (default)");
 }
 
-QList<GstAudioDevices::Device> GstAudioDevices::list()
+QList<GstAudioDevices::Device> GstAudioDevices::list(GstDeviceMonitor* running)
 {
     QList<Device> devices;
-    GstDeviceMonitor* monitor = gst_device_monitor_new();
-    gst_device_monitor_add_filter(monitor, "Audio/Source", nullptr);
-    if (!gst_device_monitor_start(monitor)) {
-        gst_object_unref(monitor);
-        return devices;
+    GstDeviceMonitor* monitor = running;
+    if (!monitor) {
+        monitor = gst_device_monitor_new();
+        gst_device_monitor_add_filter(monitor, "Audio/Source", nullptr);
+        if (!gst_device_monitor_start(monitor)) {
+            gst_object_unref(monitor);
+            return devices;
+        }
     }
     GList* found = gst_device_monitor_get_devices(monitor);
     for (GList* item = found; item; item = item->next) {
@@ -63,7 +66,7 @@ QList<GstAudioDevices::Device> GstAudioDevices::list()
         gchar* name = gst_device_get_display_name(device);
         entry.name = QString::fromUtf8(name ? name : "");
         g_free(name);
-        entry.id = deviceId(device);
+        entry.id = idOf(device);
         entry.isDefault = isDefaultDevice(device);
         if (entry.id.isEmpty())
             continue;
@@ -76,8 +79,10 @@ QList<GstAudioDevices::Device> GstAudioDevices::list()
         }
     }
     g_list_free_full(found, gst_object_unref);
-    gst_device_monitor_stop(monitor);
-    gst_object_unref(monitor);
+    if (!running) {
+        gst_device_monitor_stop(monitor);
+        gst_object_unref(monitor);
+    }
     return devices;
 }
 

@@ -3,6 +3,9 @@
 #include <QList>
 #include <QString>
 
+typedef struct _GstDevice GstDevice;
+typedef struct _GstDeviceMonitor GstDeviceMonitor;
+
 namespace agora {
 namespace rtc {
 
@@ -20,7 +23,13 @@ public:
 
     // The default device first, its name marked " (default)" unless it already says so; the
     // others in the monitor's order. Empty when there is no device or no sound server.
-    static QList<Device> list();
+    // With a running monitor ("Audio/Source") its view is taken; otherwise a short-lived one
+    // asks (a second monitor started and stopped beside a running one silences the running
+    // one's removal messages).
+    static QList<Device> list(GstDeviceMonitor* running = nullptr);
+
+    // The stable id of a capture device (its PulseAudio source name); empty when it has none.
+    static QString idOf(GstDevice* device);
 
     // Suffix added to the default device's name.
     static QString defaultMark();

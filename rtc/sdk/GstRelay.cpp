@@ -115,18 +115,34 @@ bool GstRelay::configure(GstElement* pipeline, QString& error)
     return true;
 }
 
+GstRelay::ServerCounts GstRelay::serverCounts() const
+{
+    ServerCounts counts;
+    if (!m_sink)
+        return counts;
+    GstStructure* stats = nullptr;
+    g_object_get(m_sink, "stats", &stats, nullptr);
+    if (!stats)
+        return counts;
+    guint64 value = 0;
+    if (gst_structure_get_uint64(stats, "out-bytes-total", &value))
+        counts.sentBytes = value;
+    if (gst_structure_get_uint64(stats, "out-bytes-acked", &value))
+        counts.ackedBytes = value;
+    if (gst_structure_get_uint64(stats, "in-bytes-total", &value))
+        counts.receivedBytes = value;
+    guint window = 0;
+    if (gst_structure_get_uint(stats, "out-window-ack-size", &window))
+        counts.ackWindowBytes = window;
+    gst_structure_free(stats);
+    return counts;
+}
+
 bool GstRelay::isConnected() const
 {
     if (!m_sink || !isRunning() || m_flvBytes.load() == 0)
         return false;
-    GstStructure* stats = nullptr;
-    g_object_get(m_sink, "stats", &stats, nullptr);
-    if (!stats)
-        return false;
-    guint64 received = 0;
-    gst_structure_get_uint64(stats, "in-bytes-total", &received);
-    gst_structure_free(stats);
-    return received > 0;
+    return serverCounts().receivedBytes > 0;
 }
 
 } // namespace rtc

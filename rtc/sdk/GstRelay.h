@@ -21,6 +21,15 @@ public:
 
     bool start(QString& error);
     QString url() const { return m_url; }
+    // What the RTMP connection reports (rtmp2sink's statistics).
+    struct ServerCounts
+    {
+        uint64_t sentBytes = 0;      // written to the connection
+        uint64_t ackedBytes = 0;     // acknowledged by the server
+        uint64_t receivedBytes = 0;  // from the server
+        uint32_t ackWindowBytes = 0; // the server acknowledges at least every this many bytes
+    };
+    ServerCounts serverCounts() const;
     // True once the server has answered and data has gone out.
     bool isConnected() const;
     uint64_t flvBytes() const { return m_flvBytes.load(); }

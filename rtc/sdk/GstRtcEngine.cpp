@@ -2,9 +2,11 @@
 
 #include "rtc/sdk/GstRtcEngine.h"
 
+#include "base/VClock.h"
 #include "rtc/sdk/DeviceListCollection.h"
 #include "rtc/sdk/GstAudioDevices.h"
 #include "rtc/sdk/GstCapture.h"
+#include "rtc/sdk/GstDeviceWatch.h"
 #include "rtc/sdk/GstPcmRecorder.h"
 #include "rtc/sdk/GstRelay.h"
 
@@ -101,7 +103,9 @@ GstRtcEngine::~GstRtcEngine()
         for (const QString& url : urls)
             stopRelay(url, false);
         stopCapture();
+        stopSilence();
         stopDebugRecording();
+        m_deviceWatch.reset();
         m_loop.removeTimer(m_statsTimer);
         m_loop.removeTimer(m_pollTimer);
         m_statsTimer = m_pollTimer = 0;
@@ -159,6 +163,10 @@ int GstRtcEngine::initialize(const RtcEngineContext& context)
         m_appId = appId;
         m_handler = context.eventHandler;
         m_initialized = true;
+        m_deviceWatch = std::make_unique<GstDeviceWatch>(m_loop);
+        m_deviceWatch->onChange = [this](const QString& id, bool present) { onDeviceChange(id, present); };
+        if (!m_deviceWatch->start())
+            log(QStringLiteral("device changes cannot be followed (no device monitor)"));
         gchar* version = gst_version_string();
         log(QStringLiteral("initialize: area code %1, %2, encoder %3")
                 .arg(context.areaCode)
@@ -290,7 +298,8 @@ int GstRtcEngine::joinChannel(const char* token, const char* channelId, const ch
         m_joined = true;
         m_channel = channel;
         m_uid = uid;
-        m_lastFlvBytes = m_lastAacBytes = m_doneFlvBytes = m_doneAacBytes = 0;
+        m_doneAckedBytes = m_doneAckedAacBytes = 0;
+        m_rateClock.start();
         m_lastCaptureFrames = 0;
         m_lastCpuAppUs = processCpuMicroseconds();
         machineCpu(m_lastCpuTotal, m_lastCpuIdle);
@@ -318,11 +327,12 @@ int GstRtcEngine::leaveChannel()
         const RtcStats stats =
             currentStats(static_cast<unsigned int>(qMax<qint64>(1, m_statsClock.elapsed())));
         stopCapture();
+        stopSilence();
         m_loop.removeTimer(m_statsTimer);
         m_loop.removeTimer(m_pollTimer);
         m_statsTimer = m_pollTimer = 0;
         m_joined = false;
-        log(QStringLiteral("left channel %1 after %2 s, %3 bytes sent")
+        log(QStringLiteral("left channel %1 after %2 s, %3 bytes acknowledged by the server")
                 .arg(m_channel)
                 .arg(stats.duration)
                 .arg(stats.txBytes));
@@ -349,22 +359,15 @@ int GstRtcEngine::addPublishStreamUrl(const char* url, bool transcodingEnabled)
         }
         auto existing = m_relays.find(address);
         if (existing != m_relays.end()) {
-            if (existing->state != RelayState::Failed) {
+            if (existing->state != RelayState::Waiting) {
                 log(QStringLiteral("addPublishStreamUrl refused: already publishing to %1").arg(address));
                 return static_cast<int>(kErrRefused);
             }
-            // A failed relay is replaced by a fresh attempt.
+            // A relay waiting for its next attempt starts over at once.
             stopRelay(address, false);
         }
 
-        auto relay = std::make_shared<GstRelay>(m_loop, address);
-        std::weak_ptr<GstRelay> weak = relay;
-        relay->onError = [this, address, weak](const QString& error) {
-            m_loop.post([this, address, weak, error] {
-                if (auto failed = weak.lock())
-                    onRelayError(address, failed, error);
-            });
-        };
+        std::shared_ptr<GstRelay> relay = makeRelay(address);
         QString error;
         if (!relay->start(error)) {
             log(QStringLiteral("relay to %1 does not start: %2").arg(address, error));
@@ -375,7 +378,10 @@ int GstRtcEngine::addPublishStreamUrl(const char* url, bool transcodingEnabled)
             });
             return static_cast<int>(kErrFailed);
         }
-        m_relays.insert(address, RelayEntry{relay, RelayState::Connecting});
+        RelayEntry entry;
+        entry.relay = relay;
+        entry.lastAckMs = VClock::monotonicMs();
+        m_relays.insert(address, entry);
         updateFeedTargets();
         if (m_pollTimer == 0)
             m_pollTimer = m_loop.addTimer(kRelayPollMs, [this] { pollRelays(); });
@@ -527,7 +533,7 @@ QList<QPair<QString, QString>> GstRtcEngine::recordingDeviceList()
     QList<QPair<QString, QString>> devices;
     if (!ensureGstreamer())
         return devices;
-    for (const GstAudioDevices::Device& device : GstAudioDevices::list())
+    for (const GstAudioDevices::Device& device : listDevices())
         devices.append(qMakePair(device.name, device.id));
     log(QStringLiteral("%1 recording devices").arg(devices.size()));
     return devices;
@@ -542,7 +548,7 @@ int GstRtcEngine::setRecordingDevice(const char* deviceId)
         if (!ensureGstreamer())
             return static_cast<int>(kErrFailed);
         bool known = false;
-        for (const GstAudioDevices::Device& device : GstAudioDevices::list())
+        for (const GstAudioDevices::Device& device : listDevices())
             known = known || device.id == id;
         if (!known) {
             log(QStringLiteral("setRecordingDevice refused: no device \"%1\"").arg(id));
@@ -558,10 +564,15 @@ int GstRtcEngine::setRecordingDevice(const char* deviceId)
     });
 }
 
+QList<GstAudioDevices::Device> GstRtcEngine::listDevices() const
+{
+    return GstAudioDevices::list(m_deviceWatch ? m_deviceWatch->monitor() : nullptr);
+}
+
 int GstRtcEngine::startCapture()
 {
     QString deviceId = m_deviceId;
-    const QList<GstAudioDevices::Device> devices = GstAudioDevices::list();
+    const QList<GstAudioDevices::Device> devices = listDevices();
     bool present = false;
     for (const GstAudioDevices::Device& device : devices)
         present = present || device.id == deviceId;
@@ -593,6 +604,10 @@ int GstRtcEngine::startCapture()
         return kErrNoDevice;
     }
     m_capture = std::move(capture);
+    if (m_captureLost) {
+        stopSilence();
+        log(QStringLiteral("capture of %1 is back").arg(deviceId));
+    }
     m_captureFramesSeen = 0;
     m_captureProgress.start();
     if (m_captureTimer == 0)
@@ -650,6 +665,11 @@ void GstRtcEngine::onCaptureBuffer(GstBuffer* buffer)
             handler->onFirstLocalAudioFrame(static_cast<int>(m_joinClock.elapsed()));
         });
     }
+    feed(buffer);
+}
+
+void GstRtcEngine::feed(GstBuffer* buffer)
+{
     std::vector<std::shared_ptr<GstFedPipeline>> targets;
     {
         std::lock_guard<std::mutex> lock(m_feedMutex);
@@ -657,6 +677,65 @@ void GstRtcEngine::onCaptureBuffer(GstBuffer* buffer)
     }
     for (const auto& target : targets)
         target->push(buffer);
+}
+
+void GstRtcEngine::startSilence()
+{
+    m_captureLost = true;
+    m_silenceFrames = 0;
+    m_silenceClock.start();
+    if (m_silenceTimer == 0)
+        m_silenceTimer = m_loop.addTimer(kSilenceTickMs, [this] { pushSilence(); });
+    if (m_deviceRetryTimer == 0)
+        m_deviceRetryTimer = m_loop.addTimer(kDeviceRetryMs, [this] { tryRestoreCapture(); });
+}
+
+void GstRtcEngine::stopSilence()
+{
+    m_captureLost = false;
+    m_loop.removeTimer(m_silenceTimer);
+    m_loop.removeTimer(m_deviceRetryTimer);
+    m_silenceTimer = m_deviceRetryTimer = 0;
+}
+
+void GstRtcEngine::pushSilence()
+{
+    // As many frames as real time asks for, so the stream's clock keeps pace with the wall.
+    const uint64_t due = static_cast<uint64_t>(m_silenceClock.elapsed()) * GstFedPipeline::kSampleRate / 1000;
+    if (due <= m_silenceFrames)
+        return;
+    const uint64_t frames = qMin<uint64_t>(due - m_silenceFrames, GstFedPipeline::kSampleRate);
+    m_silenceFrames = due;
+    const gsize size = static_cast<gsize>(frames * GstFedPipeline::kBytesPerFrame);
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
+    gst_buffer_memset(buffer, 0, 0, size);
+    feed(buffer);
+    gst_buffer_unref(buffer);
+}
+
+void GstRtcEngine::tryRestoreCapture()
+{
+    if (!m_joined || !m_captureLost || m_capture)
+        return;
+    const QString wanted = m_deviceId.isEmpty() ? m_lostDeviceId : m_deviceId;
+    bool present = false;
+    for (const GstAudioDevices::Device& device : listDevices())
+        present = present || device.id == wanted || (m_deviceId.isEmpty() && device.isDefault);
+    if (present)
+        startCapture();
+}
+
+void GstRtcEngine::onDeviceChange(const QString& id, bool present)
+{
+    log(QStringLiteral("recording device %1 %2")
+            .arg(id, present ? QStringLiteral("appeared") : QStringLiteral("went")));
+    const QByteArray idBytes = id.toUtf8();
+    notify([idBytes, present](IRtcEngineEventHandler* handler) {
+        handler->onAudioDeviceStateChanged(idBytes.constData(), kAudioRecordingDevice,
+                                           present ? kDeviceStateActive : kDeviceStateUnplugged);
+    });
+    if (present)
+        tryRestoreCapture();
 }
 
 void GstRtcEngine::onCaptureError(const QString& error)
@@ -669,19 +748,23 @@ void GstRtcEngine::onCaptureError(const QString& error)
     m_captureTimer = 0;
     m_capture->stop();
     m_capture.reset();
-    const QByteArray idBytes = deviceId.toUtf8();
-    notify([idBytes](IRtcEngineEventHandler* handler) {
+    notify([](IRtcEngineEventHandler* handler) {
         handler->onLocalAudioStateChanged(kLocalAudioFailed, kLocalAudioErrorRecordingFailure);
         handler->onError(kSdkErrorAudioCaptureFailed, "audio capture failed");
-        handler->onAudioDeviceStateChanged(idBytes.constData(), 0, 8);
     });
+    if (m_joined) {
+        // The push goes on with silence until the device is back.
+        m_lostDeviceId = deviceId;
+        startSilence();
+        log(QStringLiteral("sending silence until %1 is back").arg(deviceId));
+    }
 }
 
 void GstRtcEngine::updateFeedTargets()
 {
     std::vector<std::shared_ptr<GstFedPipeline>> targets;
     for (const RelayEntry& entry : qAsConst(m_relays)) {
-        if (entry.state != RelayState::Failed)
+        if (entry.relay)
             targets.push_back(entry.relay);
     }
     if (m_recorder)
@@ -690,18 +773,56 @@ void GstRtcEngine::updateFeedTargets()
     m_feedTargets.swap(targets);
 }
 
+std::shared_ptr<GstRelay> GstRtcEngine::makeRelay(const QString& url)
+{
+    auto relay = std::make_shared<GstRelay>(m_loop, url);
+    std::weak_ptr<GstRelay> weak = relay;
+    relay->onError = [this, url, weak](const QString& error) {
+        m_loop.post([this, url, weak, error] {
+            if (auto failed = weak.lock())
+                onRelayError(url, failed, error);
+        });
+    };
+    return relay;
+}
+
+void GstRtcEngine::retireConnection(RelayEntry& entry, int eosWaitMs)
+{
+    if (!entry.relay)
+        return;
+    std::shared_ptr<GstRelay> relay = std::move(entry.relay);
+    entry.relay.reset();
+    updateFeedTargets();
+    relay->stop(eosWaitMs);
+    entry.flvBytes = relay->flvBytes();
+    entry.aacBytes = relay->aacBytes();
+    m_doneAckedBytes += entry.ackedBytes;
+    if (entry.flvBytes > 0)
+        m_doneAckedAacBytes += entry.ackedBytes * entry.aacBytes / entry.flvBytes;
+    entry.ackedBytes = entry.flvBytes = entry.aacBytes = 0;
+    entry.ackSamples.clear();
+}
+
 void GstRtcEngine::stopRelay(const QString& url, bool report)
 {
     auto it = m_relays.find(url);
     if (it == m_relays.end())
         return;
-    std::shared_ptr<GstRelay> relay = it->relay;
+    RelayEntry entry = it.value();
     m_relays.erase(it);
-    updateFeedTargets();
-    relay->stop(1000);
-    m_doneFlvBytes += relay->flvBytes();
-    m_doneAacBytes += relay->aacBytes();
-    log(QStringLiteral("relay to %1 stopped after %2 bytes").arg(url).arg(relay->flvBytes()));
+    if (entry.relay && entry.state == RelayState::Running) {
+        // Last look at the acknowledgements, then let the stream drain (a connecting relay has
+        // nothing to drain and must not hold the caller up).
+        checkAcknowledgements(url, entry, VClock::monotonicMs(), false);
+    }
+    const uint64_t acked = entry.ackedBytes;
+    const bool running = entry.relay && entry.state == RelayState::Running;
+    const uint64_t handedOver = entry.relay ? entry.relay->flvBytes() : 0;
+    retireConnection(entry, running ? 1000 : 0);
+    log(QStringLiteral("relay to %1 stopped: %2 bytes acknowledged by the server (%3 handed over)")
+            .arg(url)
+            .arg(acked)
+            .arg(handedOver));
     if (report) {
         const QByteArray bytes = url.toUtf8();
         notify([bytes](IRtcEngineEventHandler* handler) {
@@ -731,54 +852,155 @@ void GstRtcEngine::onRelayError(const QString& url, const std::shared_ptr<GstRel
                                 const QString& error)
 {
     auto it = m_relays.find(url);
-    if (it == m_relays.end() || it->relay != relay || it->state == RelayState::Failed)
+    if (it == m_relays.end() || it->relay != relay)
         return;
-    const bool wasRunning = it->state == RelayState::Running;
-    it->state = RelayState::Failed;
-    updateFeedTargets();
-    const int code = relayErrorCode(error, wasRunning);
-    log(QStringLiteral("relay to %1 failed (code %2): %3").arg(url).arg(code).arg(error));
+    failRelay(url, it.value(), error, relayErrorCode(error, it->state == RelayState::Running));
+}
+
+void GstRtcEngine::failRelay(const QString& url, RelayEntry& entry, const QString& error, int code)
+{
+    retireConnection(entry, 0);
+    entry.state = RelayState::Waiting;
+    const int attempt = entry.reconnect.fail(VClock::monotonicMs());
+    const int delayMs = RelayReconnectSchedule::delayMs(attempt);
+    log(QStringLiteral("relay to %1 failed (code %2): %3; next attempt (%4) in %5 ms")
+            .arg(url)
+            .arg(code)
+            .arg(error)
+            .arg(attempt)
+            .arg(delayMs));
     const QByteArray bytes = url.toUtf8();
-    notify([bytes, code, wasRunning](IRtcEngineEventHandler* handler) {
-        handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateFailure, code);
-        if (!wasRunning)
+    const bool firstPublishFailed = !entry.everRunning && attempt == 1;
+    notify([bytes, code, attempt, delayMs, firstPublishFailed](IRtcEngineEventHandler* handler) {
+        handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateRecovering, code);
+        if (firstPublishFailed)
             handler->onStreamPublished(bytes.constData(), code);
+        handler->onRtmpStreamingReconnecting(bytes.constData(), attempt, delayMs);
     });
+}
+
+void GstRtcEngine::startAttempt(const QString& url, RelayEntry& entry)
+{
+    entry.reconnect.start();
+    log(QStringLiteral("relay to %1: attempt %2 to reach the server again")
+            .arg(url)
+            .arg(entry.reconnect.attempt()));
+    std::shared_ptr<GstRelay> relay = makeRelay(url);
+    QString error;
+    if (!relay->start(error)) {
+        failRelay(url, entry, error, kRtmpErrorInternal);
+        return;
+    }
+    entry.relay = relay;
+    entry.state = RelayState::Connecting;
+    entry.lastAckMs = VClock::monotonicMs();
+    updateFeedTargets();
+}
+
+void GstRtcEngine::checkAcknowledgements(const QString& url, RelayEntry& entry, qint64 nowMs,
+                                         bool detectStall)
+{
+    const GstRelay::ServerCounts counts = entry.relay->serverCounts();
+    entry.flvBytes = entry.relay->flvBytes();
+    entry.aacBytes = entry.relay->aacBytes();
+    if (counts.ackedBytes > entry.ackedBytes) {
+        entry.ackedBytes = counts.ackedBytes;
+        entry.lastAckMs = nowMs;
+        const qint64 realMs = m_rateClock.elapsed();
+        entry.ackSamples.append(qMakePair(realMs, counts.ackedBytes));
+        while (entry.ackSamples.size() > 2 && realMs - entry.ackSamples.at(1).first >= kRateSpanMs)
+            entry.ackSamples.removeFirst();
+        return;
+    }
+    const uint64_t window = counts.ackWindowBytes;
+    if (detectStall && window > 0 && counts.sentBytes > entry.ackedBytes + 2 * window &&
+        nowMs - entry.lastAckMs >= kAckStallMs) {
+        failRelay(url, entry,
+                  QStringLiteral("the server has acknowledged nothing for %1 ms (%2 bytes owed)")
+                      .arg(nowMs - entry.lastAckMs)
+                      .arg(counts.sentBytes - entry.ackedBytes),
+                  kRtmpErrorNoAcknowledgement);
+    }
 }
 
 void GstRtcEngine::pollRelays()
 {
+    const qint64 nowMs = VClock::monotonicMs();
     for (auto it = m_relays.begin(); it != m_relays.end(); ++it) {
-        if (it->state != RelayState::Connecting || !it->relay->isConnected())
-            continue;
-        it->state = RelayState::Running;
-        log(QStringLiteral("relay to %1 running").arg(it.key()));
-        const QByteArray bytes = it.key().toUtf8();
-        notify([bytes](IRtcEngineEventHandler* handler) {
-            handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateRunning, kRtmpErrorOk);
-            handler->onStreamPublished(bytes.constData(), kRtmpErrorOk);
-        });
+        RelayEntry& entry = it.value();
+        const QString& url = it.key();
+        switch (entry.state) {
+        case RelayState::Waiting:
+            if (entry.reconnect.isDue(nowMs))
+                startAttempt(url, entry);
+            break;
+        case RelayState::Connecting: {
+            if (!entry.relay->isConnected())
+                break;
+            entry.state = RelayState::Running;
+            entry.lastAckMs = nowMs;
+            const int attempts = entry.reconnect.attempt();
+            entry.reconnect.reset();
+            const bool first = !entry.everRunning;
+            entry.everRunning = true;
+            log(attempts > 0
+                    ? QStringLiteral("relay to %1 running again after %2 attempts").arg(url).arg(attempts)
+                    : QStringLiteral("relay to %1 running").arg(url));
+            const QByteArray bytes = url.toUtf8();
+            notify([bytes, first](IRtcEngineEventHandler* handler) {
+                handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateRunning, kRtmpErrorOk);
+                if (first)
+                    handler->onStreamPublished(bytes.constData(), kRtmpErrorOk);
+            });
+            break;
+        }
+        case RelayState::Running:
+            checkAcknowledgements(url, entry, nowMs, true);
+            break;
+        }
     }
+}
+
+unsigned int GstRtcEngine::acknowledgedKBitRate()
+{
+    const qint64 realMs = m_rateClock.elapsed();
+    uint64_t rate = 0;
+    for (const RelayEntry& entry : qAsConst(m_relays)) {
+        if (entry.state != RelayState::Running || entry.ackSamples.size() < 2)
+            continue;
+        const auto& first = entry.ackSamples.first();
+        const auto& last = entry.ackSamples.last();
+        // A server that has gone quiet is acknowledging nothing now.
+        if (realMs - last.first >= kAckStallMs || last.first - first.first < 1000)
+            continue;
+        rate += (last.second - first.second) * 8 / static_cast<uint64_t>(last.first - first.first);
+    }
+    return static_cast<unsigned int>(qMin<uint64_t>(rate, 65535));
 }
 
 RtcStats GstRtcEngine::currentStats(unsigned int intervalMs)
 {
     RtcStats stats;
-    uint64_t flv = m_doneFlvBytes;
-    uint64_t aac = m_doneAacBytes;
+    // Only what the server acknowledged counts as sent; the audio share of it is estimated
+    // from each connection's AAC-to-FLV ratio.
+    uint64_t acked = m_doneAckedBytes;
+    uint64_t ackedAac = m_doneAckedAacBytes;
+    uint64_t flv = 0;
+    uint64_t aac = 0;
     for (const RelayEntry& entry : qAsConst(m_relays)) {
-        flv += entry.relay->flvBytes();
-        aac += entry.relay->aacBytes();
+        acked += entry.ackedBytes;
+        if (entry.flvBytes > 0)
+            ackedAac += entry.ackedBytes * entry.aacBytes / entry.flvBytes;
+        flv += entry.flvBytes;
+        aac += entry.aacBytes;
     }
     const unsigned int interval = qMax(1u, intervalMs);
     stats.duration = static_cast<unsigned int>(m_joinClock.elapsed() / 1000);
-    stats.txBytes = static_cast<unsigned int>(flv);
-    stats.txAudioBytes = static_cast<unsigned int>(aac);
-    // bytes * 8 / ms is kbit/s
-    stats.txKBitRate =
-        static_cast<unsigned short>(qMin<uint64_t>(65535, (flv - m_lastFlvBytes) * 8 / interval));
-    stats.txAudioKBitRate =
-        static_cast<unsigned short>(qMin<uint64_t>(65535, (aac - m_lastAacBytes) * 8 / interval));
+    stats.txBytes = static_cast<unsigned int>(acked);
+    stats.txAudioBytes = static_cast<unsigned int>(ackedAac);
+    const unsigned int rate = acknowledgedKBitRate();
+    stats.txKBitRate = static_cast<unsigned short>(rate);
+    stats.txAudioKBitRate = static_cast<unsigned short>(flv > 0 ? rate * aac / flv : 0);
     stats.userCount = 1;
 
     const long cpuUs = processCpuMicroseconds();
@@ -797,8 +1019,6 @@ RtcStats GstRtcEngine::currentStats(unsigned int intervalMs)
     }
     stats.cpuTotalUsage = m_cpuTotalUsage;
     m_lastCpuAppUs = cpuUs;
-    m_lastFlvBytes = flv;
-    m_lastAacBytes = aac;
     return stats;
 }
 
@@ -825,7 +1045,7 @@ void GstRtcEngine::reportStatistics()
     bool anyFailed = false;
     bool allRunning = !m_relays.isEmpty();
     for (const RelayEntry& entry : qAsConst(m_relays)) {
-        anyFailed = anyFailed || entry.state == RelayState::Failed;
+        anyFailed = anyFailed || entry.state == RelayState::Waiting;
         allRunning = allRunning && entry.state == RelayState::Running;
     }
     if (anyFailed)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rtc/sdk/GstAudioDevices.h"
+#include "rtc/sdk/RelayReconnectSchedule.h"
 #include "rtc/sdk/RtcEngineBase.h"
 #include "rtc/sdk/SdkEventLoop.h"
 #include "rtc/sdk/SdkLog.h"
@@ -23,13 +25,17 @@ namespace agora {
 namespace rtc {
 
 class GstCapture;
+class GstDeviceWatch;
 class GstFedPipeline;
 class GstRelay;
 
 // The real media backend. There is no RTC network here: joining a channel starts the capture
 // of the chosen PulseAudio source, and each publish address gets its own relay that encodes
-// AAC-LC into FLV and sends it to the RTMP server. Every operation runs on the SDK's own thread
-// (callbacks too); the destructor stops that thread, so no callback follows it.
+// AAC-LC into FLV and sends it to the RTMP server. A relay that loses or cannot reach its server
+// tries again on the RelayReconnectSchedule until it is removed; a capture device that vanishes
+// is replaced by silence until it is back. Only what the server acknowledged counts as sent.
+// Every operation runs on the SDK's own thread (callbacks too); the destructor stops that
+// thread, so no callback follows it.
 class GstRtcEngine : public RtcEngineBase
 {
 public:
@@ -44,6 +50,16 @@ public:
     // a couple of seconds to deliver anything.
     static constexpr unsigned int kCaptureFirstBufferMs = 6000;
     static constexpr unsigned int kCaptureCheckMs = 500;
+    // A running relay whose server owes more than two acknowledgement windows and has
+    // acknowledged nothing for this long has lost its server (a server that stops reading
+    // sends no error: the connection just stops moving).
+    static constexpr qint64 kAckStallMs = 3000;
+    // While the capture device is gone: silence goes out this often, and this often we look
+    // whether the device is back (the device monitor usually says so sooner).
+    static constexpr unsigned int kSilenceTickMs = 40;
+    static constexpr unsigned int kDeviceRetryMs = 1000;
+    // The acknowledged rate is measured over this span.
+    static constexpr qint64 kRateSpanMs = 6000;
 
     GstRtcEngine();
     ~GstRtcEngine() override;
@@ -74,12 +90,21 @@ private:
     {
         Connecting,
         Running,
-        Failed
+        Waiting // for the next attempt to reach the server; no pipeline
     };
     struct RelayEntry
     {
-        std::shared_ptr<GstRelay> relay;
+        std::shared_ptr<GstRelay> relay; // null while waiting
         RelayState state = RelayState::Connecting;
+        RelayReconnectSchedule reconnect;
+        bool everRunning = false;
+        // The current connection's counts, as last seen.
+        uint64_t ackedBytes = 0;
+        uint64_t flvBytes = 0;
+        uint64_t aacBytes = 0;
+        qint64 lastAckMs = 0;
+        // (real ms, acknowledged bytes) whenever the acknowledgement moved, newest last.
+        QList<QPair<qint64, uint64_t>> ackSamples;
     };
 
     IRtcEngineParameter* createParameter() override;
@@ -91,10 +116,17 @@ private:
     // Runs body on the SDK thread when the engine is initialised; refuses with a log line if not.
     int callInitialized(const char* operation, const std::function<int()>& body);
 
+    QList<GstAudioDevices::Device> listDevices() const;
     int startCapture();
     void stopCapture();
     void onCaptureBuffer(GstBuffer* buffer);
     void onCaptureError(const QString& error);
+    void feed(GstBuffer* buffer);
+    void startSilence();
+    void stopSilence();
+    void pushSilence();
+    void tryRestoreCapture();
+    void onDeviceChange(const QString& id, bool present);
     void updateFeedTargets();
     void checkCapture();
 
@@ -102,9 +134,18 @@ private:
     int startDebugRecording(const QString& name);
     void stopDebugRecording();
 
+    std::shared_ptr<GstRelay> makeRelay(const QString& url);
     void stopRelay(const QString& url, bool report);
+    // Ends the entry's connection (if any) and books its counts; no events.
+    void retireConnection(RelayEntry& entry, int eosWaitMs);
     void onRelayError(const QString& url, const std::shared_ptr<GstRelay>& relay, const QString& error);
+    void failRelay(const QString& url, RelayEntry& entry, const QString& error, int code);
+    void startAttempt(const QString& url, RelayEntry& entry);
+    // Books the acknowledgements of a running relay; with detectStall, fails a relay whose
+    // server has stopped acknowledging.
+    void checkAcknowledgements(const QString& url, RelayEntry& entry, qint64 nowMs, bool detectStall);
     void pollRelays();
+    unsigned int acknowledgedKBitRate();
     void reportStatistics();
     RtcStats currentStats(unsigned int intervalMs);
     int relayErrorCode(const QString& error, bool wasRunning) const;
@@ -133,6 +174,15 @@ private:
     QElapsedTimer m_joinClock;
     std::unique_ptr<GstCapture> m_capture;
     std::atomic<bool> m_firstFrameSeen{false};
+    std::unique_ptr<GstDeviceWatch> m_deviceWatch;
+    // The capture device is gone while joined: silence is sent instead.
+    bool m_captureLost = false;
+    QString m_lostDeviceId;
+    unsigned int m_silenceTimer = 0;
+    unsigned int m_deviceRetryTimer = 0;
+    QElapsedTimer m_silenceClock;
+    uint64_t m_silenceFrames = 0;
+    QElapsedTimer m_rateClock;
 
     QMap<QString, RelayEntry> m_relays;
     std::shared_ptr<GstFedPipeline> m_recorder;
@@ -143,10 +193,9 @@ private:
     unsigned int m_captureTimer = 0;
     uint64_t m_captureFramesSeen = 0;
     QElapsedTimer m_captureProgress;
-    uint64_t m_doneFlvBytes = 0; // bytes of relays already removed
-    uint64_t m_doneAacBytes = 0;
-    uint64_t m_lastFlvBytes = 0;
-    uint64_t m_lastAacBytes = 0;
+    // Of connections already ended: acknowledged FLV bytes and the AAC share of them.
+    uint64_t m_doneAckedBytes = 0;
+    uint64_t m_doneAckedAacBytes = 0;
     uint64_t m_lastCaptureFrames = 0;
     long m_lastCpuAppUs = 0;
     unsigned long long m_lastCpuTotal = 0;

@@ -138,6 +138,13 @@ public:
         (void)url, (void)state, (void)errCode;
     }
     virtual void onStreamPublished(const char* url, int error) { (void)url, (void)error; }
+    // The relay to url lost or could not reach its server; attempt number `attempt` (1, 2, ...)
+    // to reach it again starts in delayMs. Raised once per attempt, after
+    // onRtmpStreamingStateChanged(url, kRtmpStateRecovering, reason).
+    virtual void onRtmpStreamingReconnecting(const char* url, int attempt, int delayMs)
+    {
+        (void)url, (void)attempt, (void)delayMs;
+    }
     virtual void onStreamUnpublished(const char* url) { (void)url; }
     virtual void onTranscodingUpdated() {}
     virtual void onStreamInjectedStatus(const char* url, unsigned int uid, int status)

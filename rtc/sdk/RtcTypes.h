@@ -64,11 +64,24 @@ enum RtmpStreamingState : int
 enum RtmpStreamingError : int
 {
     kRtmpErrorOk = 0,
-    kRtmpErrorInvalidUrl = 1,       // empty or not rtmp://host/application/stream
-    kRtmpErrorConnectionFailed = 2, // nothing listening, unknown host, no answer
-    kRtmpErrorServerRejected = 3,   // the server answered but refused the stream
-    kRtmpErrorConnectionLost = 4,   // the server closed or dropped a running stream
-    kRtmpErrorInternal = 5,         // the encoder or muxer could not be set up
+    kRtmpErrorInvalidUrl = 1,        // empty or not rtmp://host/application/stream
+    kRtmpErrorConnectionFailed = 2,  // nothing listening, unknown host, no answer
+    kRtmpErrorServerRejected = 3,    // the server answered but refused the stream
+    kRtmpErrorConnectionLost = 4,    // the server closed or dropped a running stream
+    kRtmpErrorInternal = 5,          // the encoder or muxer could not be set up
+    kRtmpErrorNoAcknowledgement = 6, // the server stopped acknowledging what it was sent
+};
+
+// Device types and states of onAudioDeviceStateChanged.
+enum MediaDeviceType : int
+{
+    kAudioPlayoutDevice = 0,
+    kAudioRecordingDevice = 1,
+};
+enum MediaDeviceState : int
+{
+    kDeviceStateActive = 1,
+    kDeviceStateUnplugged = 8,
 };
 
 // States and errors of onLocalAudioStateChanged.

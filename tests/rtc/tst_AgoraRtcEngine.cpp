@@ -11,9 +11,11 @@
 #include "support/TestEnv.h"
 
 #include <QDir>
+#include <QThread>
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 using agora::rtc::ScriptedRtcBackend;
 
@@ -384,6 +386,77 @@ private Q_SLOTS:
         QCOMPARE(LogCapture::lines(), QStringList("onJoinChannelSuccess \"room\" 3 1"));
         second.reset();
         QVERIFY(!ScriptedRtcBackend::withEventHandler([](agora::rtc::IRtcEngineEventHandler*) {}));
+    }
+
+    void pushEventsArriveAsQueuedSignalsOnTheGuiThreadAndAreStillLogged()
+    {
+        using namespace agora::rtc;
+        auto e = engine();
+        QStringList seen;
+        QList<Qt::HANDLE> threads;
+        auto note = [&](const QString& text) {
+            seen << text;
+            threads << QThread::currentThreadId();
+        };
+        connect(e.get(), &AgoraRtcEngine::sigRelayStateChanged, this,
+                [&](const QString& url, int state, int code) {
+                    note(QStringLiteral("relay %1 %2 %3").arg(url).arg(state).arg(code));
+                });
+        connect(e.get(), &AgoraRtcEngine::sigRelayReconnecting, this,
+                [&](const QString& url, int attempt, int delayMs) {
+                    note(QStringLiteral("reconnect %1 %2 %3").arg(url).arg(attempt).arg(delayMs));
+                });
+        connect(e.get(), &AgoraRtcEngine::sigCaptureStateChanged, this,
+                [&](int state, int error) { note(QStringLiteral("capture %1 %2").arg(state).arg(error)); });
+        connect(e.get(), &AgoraRtcEngine::sigRecordingDeviceChanged, this, [&](const QString& id, int state) {
+            note(QStringLiteral("device %1 %2").arg(id).arg(state));
+        });
+        connect(e.get(), &AgoraRtcEngine::sigAcknowledgedTraffic, this,
+                [&](quint64 bytes, int kbps) { note(QStringLiteral("traffic %1 %2").arg(bytes).arg(kbps)); });
+        connect(e.get(), &AgoraRtcEngine::sigCaptureLevel, this,
+                [&](int level) { note(QStringLiteral("level %1").arg(level)); });
+
+        // Raised from a thread of the SDK's own, as the real backend does.
+        std::thread sdkThread([] {
+            ScriptedRtcBackend::withEventHandler([](IRtcEngineEventHandler* handler) {
+                RtcStats stats;
+                stats.txBytes = 4000000000u;
+                stats.txKBitRate = 128;
+                handler->onRtmpStreamingStateChanged("rtmp://h/live/a", kRtmpStateRecovering,
+                                                     kRtmpErrorConnectionLost);
+                handler->onRtmpStreamingReconnecting("rtmp://h/live/a", 2, 2000);
+                handler->onLocalAudioStateChanged(kLocalAudioFailed, kLocalAudioErrorRecordingFailure);
+                handler->onAudioDeviceStateChanged("mic.\xc3\xa9", kAudioRecordingDevice,
+                                                   kDeviceStateUnplugged);
+                handler->onAudioDeviceStateChanged("speaker", kAudioPlayoutDevice, kDeviceStateUnplugged);
+                handler->onRtcStats(stats);
+                handler->onRtcStats(stats); // throttled in the log, never in the signals
+                AudioVolumeInfo speaker;
+                speaker.volume = 200;
+                handler->onAudioVolumeIndication(&speaker, 1, 200);
+            });
+        });
+        sdkThread.join();
+        QVERIFY(seen.isEmpty()); // queued, not direct
+        QTRY_COMPARE(seen.size(), 7);
+        QCOMPARE(seen, QStringList({"relay rtmp://h/live/a 3 4", "reconnect rtmp://h/live/a 2 2000",
+                                    "capture 3 4", QStringLiteral("device mic.\u00e9 8"),
+                                    "traffic 4000000000 128", "traffic 4000000000 128", "level 200"}));
+        for (Qt::HANDLE thread : qAsConst(threads))
+            QCOMPARE(thread, QThread::currentThreadId());
+        // The log keeps its lines, the reconnect (no callback of the log's list) adds none.
+        const QStringList lines = LogCapture::lines();
+        QCOMPARE(lines.filter(QStringLiteral("onRtcStats")).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("onRtmpStreamingStateChanged")).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("Reconnecting")).size(), 0);
+
+        // Events still queued when the engine goes are dropped with it.
+        ScriptedRtcBackend::withEventHandler([](IRtcEngineEventHandler* handler) {
+            handler->onLocalAudioStateChanged(kLocalAudioRecording, 0);
+        });
+        e.reset();
+        QTest::qWait(50);
+        QCOMPARE(seen.size(), 7);
     }
 };
 

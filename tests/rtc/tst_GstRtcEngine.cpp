@@ -1,5 +1,6 @@
 // The real media backend against real peers: PulseAudio (null sink playing a 1 kHz tone) and
 // nginx with the RTMP module recording every stream.
+#include "base/VClock.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "rtc/sdk/IRtcEngine.h"
@@ -83,6 +84,14 @@ public:
     void onRtmpStreamingStateChanged(const char* url, int state, int code) override
     {
         add("onRtmpStreamingStateChanged", QString::fromLatin1(url), state, code);
+    }
+    void onRtmpStreamingReconnecting(const char* url, int attempt, int delayMs) override
+    {
+        add("onRtmpStreamingReconnecting", QString::fromLatin1(url), attempt, delayMs);
+    }
+    void onAudioDeviceStateChanged(const char* id, int type, int state) override
+    {
+        add("onAudioDeviceStateChanged", QString::fromUtf8(id), type, state);
     }
 
     QList<Event> events(const QString& name = QString()) const
@@ -295,8 +304,11 @@ public:
             while (QTcpSocket* client = m_server.nextPendingConnection()) {
                 auto* upstream = new QTcpSocket(client);
                 upstream->connectToHost(QHostAddress::LocalHost, m_targetPort);
-                connect(client, &QTcpSocket::readyRead, upstream,
-                        [client, upstream] { upstream->write(client->readAll()); });
+                connect(client, &QTcpSocket::readyRead, upstream, [this, client, upstream] {
+                    const QByteArray data = client->readAll();
+                    if (!client->property("frozen").toBool())
+                        upstream->write(data);
+                });
                 connect(upstream, &QTcpSocket::readyRead, client,
                         [client, upstream] { client->write(upstream->readAll()); });
                 connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
@@ -305,13 +317,25 @@ public:
         });
     }
     quint16 port() const { return m_server.serverPort(); }
-    void cut()
+    // Drops every connection; with stopListening, new ones are refused too.
+    void cut(bool stopListening = true)
     {
         for (QTcpSocket* client : qAsConst(m_clients)) {
             if (client)
                 client->abort();
         }
-        m_server.close();
+        m_clients.clear();
+        if (stopListening)
+            m_server.close();
+    }
+    // The connections stay open but what the publisher sends goes nowhere: a server that
+    // stopped reading. Later connections pass again.
+    void freeze()
+    {
+        for (QTcpSocket* client : qAsConst(m_clients)) {
+            if (client)
+                client->setProperty("frozen", true);
+        }
     }
 
 private:
@@ -458,8 +482,11 @@ private Q_SLOTS:
         QVERIFY2(std::fabs(again - full) < 1.5, qPrintable(levels));
     }
 
-    void refusedConnectionReportsFailure()
+    void refusedConnectionIsRetriedOnTheBackoffSchedule()
     {
+        // The schedule runs on the monotonic clock, which the test moves (read on the SDK thread).
+        std::atomic<qint64> nowMs{1000000};
+        VClock::setMonotonicClock([&nowMs] { return nowMs.load(); });
         EngineFixture f;
         QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
         quint16 freePort = 0;
@@ -470,18 +497,47 @@ private Q_SLOTS:
         }
         const QString url = QStringLiteral("rtmp://127.0.0.1:%1/live/refused").arg(freePort);
         QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
-        int code = -1;
-        QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateFailure, 8000, &code));
-        QCOMPARE(code, static_cast<int>(kRtmpErrorConnectionFailed));
-        // A failed address may be tried again, and removed.
+        auto reconnects = [&f] { return f.handler.events("onRtmpStreamingReconnecting"); };
+        const QList<int> delaysMs = {1000, 2000, 4000, 8000, 10000, 10000};
+        for (int attempt = 1; attempt <= delaysMs.size(); ++attempt) {
+            QVERIFY2(f.handler.waitFor([&](const Event&) { return reconnects().size() == attempt; }, 8000),
+                     qPrintable(QString::number(attempt)));
+            QCOMPARE(reconnects().last().a, attempt);
+            QCOMPARE(reconnects().last().b, delaysMs.at(attempt - 1));
+            // Nothing happens before the time is up, however long we wait for real.
+            nowMs += delaysMs.at(attempt - 1) - 1;
+            QTest::qWait(500);
+            QCOMPARE(reconnects().size(), attempt);
+            nowMs += 1;
+        }
+        // Each failure says why first; the first one also answers the publish.
+        const QList<Event> states = f.handler.events("onRtmpStreamingStateChanged");
+        QCOMPARE(states.first().a, static_cast<int>(kRtmpStateConnecting));
+        QVERIFY(states.size() >= delaysMs.size() + 1);
+        for (int i = 1; i <= delaysMs.size(); ++i) {
+            QCOMPARE(states.at(i).a, static_cast<int>(kRtmpStateRecovering));
+            QCOMPARE(states.at(i).b, static_cast<int>(kRtmpErrorConnectionFailed));
+        }
+        // A waiting address may be added again (it starts over at once), and removed.
         QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
+        QElapsedTimer stopping;
+        stopping.start();
         QCOMPARE(f.engine->removePublishStreamUrl(url.toUtf8().constData()), 0);
         QCOMPARE(f.engine->leaveChannel(), 0);
+        qInfo("stopping a relay while it connects took %lld ms", stopping.elapsed());
+        const int seen = reconnects().size();
+        nowMs += 60000;
+        QTest::qWait(500);
+        QCOMPARE(reconnects().size(), seen); // nothing after the end
+        f.release();
+        VClock::setMonotonicClock({});
     }
 
-    void droppedConnectionReportsLoss()
+    void droppedConnectionReconnectsToTheSameAddress()
     {
+        TestEnv::ScopedWorkDir work;
         EngineFixture f;
+        QCOMPARE(f.setLogFile(), 0);
         CuttableProxy proxy(static_cast<quint16>(QUrl(TestEnv::peer("TAVIO_RTMP_URL_BASE")).port()));
         QVERIFY(proxy.port() != 0);
         QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
@@ -489,13 +545,40 @@ private Q_SLOTS:
             QStringLiteral("rtmp://127.0.0.1:%1/live/%2").arg(proxy.port()).arg(uniqueName("dropped"));
         QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
         QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateRunning, 8000));
-        proxy.cut();
+        proxy.cut(false);
         int code = -1;
-        QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateFailure, 8000, &code));
+        QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateRecovering, 8000, &code));
         QCOMPARE(code, static_cast<int>(kRtmpErrorConnectionLost));
-        // Capture and channel carry on.
-        QCOMPARE(f.engine->adjustRecordingSignalVolume(80), 0);
+        // Back after the first step of the backoff, same address, capture untouched.
+        QVERIFY(f.handler.waitFor(
+            [&](const Event&) {
+                return f.handler.events("onRtmpStreamingStateChanged").last().a == kRtmpStateRunning;
+            },
+            6000));
+        QCOMPARE(f.handler.events("onRtmpStreamingReconnecting").size(), 1);
+        QCOMPARE(f.handler.events("onJoinChannelSuccess").size(), 1);
+        QVERIFY(f.handler.events("onLocalAudioStateChanged").last().a == kLocalAudioRecording);
+
+        // A server that stops reading sends no error: its silence is noticed.
+        QTest::qWait(1500);
+        proxy.freeze();
+        QVERIFY(f.handler.waitFor(
+            [&](const Event& e) {
+                return e.name == "onRtmpStreamingStateChanged" && e.a == kRtmpStateRecovering &&
+                       e.b == kRtmpErrorNoAcknowledgement;
+            },
+            15000));
+        QVERIFY(f.handler.waitFor(
+            [&](const Event&) {
+                return f.handler.events("onRtmpStreamingStateChanged").last().a == kRtmpStateRunning;
+            },
+            6000));
         QCOMPARE(f.engine->leaveChannel(), 0);
+        f.release();
+        const QString log = TestEnv::readText(work.path() + QStringLiteral("/sdk.log"));
+        QVERIFY2(log.contains(QLatin1String("running again after 1 attempts")), qPrintable(log));
+        QCOMPARE(log.count(QLatin1String("to reach the server again")), 2);
+        QVERIFY(log.contains(QLatin1String("has acknowledged nothing")));
     }
 
     void badAddressesAndParameterTextsAreRefused()
@@ -549,7 +632,7 @@ private Q_SLOTS:
         qputenv("PULSE_SERVER", saved);
     }
 
-    void vanishingDeviceIsReportedWithoutHanging()
+    void vanishingDeviceIsReplacedBySilenceUntilItIsBack()
     {
         const QString sink = QStringLiteral("tavio_vanish_%1").arg(QCoreApplication::applicationPid());
         const QString module = loadNullSink(sink);
@@ -568,11 +651,38 @@ private Q_SLOTS:
             },
             8000));
         QVERIFY(!f.handler.events("onError").isEmpty());
-        // Choosing it again is refused; the default still works live.
-        QVERIFY(f.selectDevice(sink + QStringLiteral(".monitor")) < 0);
-        QCOMPARE(f.selectDevice(TestEnv::peer("TAVIO_PULSE_SOURCE")), 0);
+        QVERIFY(f.handler.waitFor(
+            [&](const Event& e) {
+                return e.name == "onAudioDeviceStateChanged" && e.text == sink + QStringLiteral(".monitor") &&
+                       e.a == kAudioRecordingDevice && e.b == kDeviceStateUnplugged;
+            },
+            5000));
+        // The relay goes on (with silence) and nothing else is captured meanwhile.
+        QTest::qWait(1500);
+        for (const Event& e : f.handler.events("onRtmpStreamingStateChanged"))
+            QVERIFY(e.a != kRtmpStateRecovering);
+        const int recordingStates = [&f] {
+            int n = 0;
+            for (const Event& e : f.handler.events("onLocalAudioStateChanged"))
+                n += e.a == kLocalAudioRecording ? 1 : 0;
+            return n;
+        }();
+        // The device comes back under the same name: the capture resumes by itself.
+        const QString again = loadNullSink(sink);
+        QVERIFY(!again.isEmpty());
+        QVERIFY(f.handler.waitFor(
+            [&](const Event&) {
+                int n = 0;
+                for (const Event& e : f.handler.events("onLocalAudioStateChanged"))
+                    n += e.a == kLocalAudioRecording ? 1 : 0;
+                return n > recordingStates;
+            },
+            8000));
+        QVERIFY(!f.handler.events("onAudioDeviceStateChanged").isEmpty());
+        QVERIFY(f.handler.events("onAudioDeviceStateChanged").last().b == kDeviceStateActive);
         QCOMPARE(f.engine->removePublishStreamUrl(url.toUtf8().constData()), 0);
         QCOMPARE(f.engine->leaveChannel(), 0);
+        pactl({QStringLiteral("unload-module"), again});
     }
 
     void switchingDeviceWhileLiveKeepsTheRelay()

@@ -1,8 +1,9 @@
-#include "net/http/TestHttpServer.h"
+#include "support/ManualClock.h"
+#include "support/PushServiceDouble.h"
 #include "support/TestEnv.h"
 
 #include "base/MuSettings.h"
-#include "base/VClock.h"
+#include "rtc/sdk/IRtcEngineEventHandler.h"
 #include "service/MuServer.h"
 #include "support/ScriptedRtcBackend.h"
 #include "ui/MuMsgboxEx.h"
@@ -13,58 +14,16 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
-#include <QUrlQuery>
 #include <QtTest>
 
 #include <memory>
 
 using agora::rtc::ScriptedRtcBackend;
 
+using namespace PushServiceDouble;
+
 namespace {
-
-const QString kRoomId = QStringLiteral("room42");
 const QString kTextState2 = QStringLiteral("请创建房间或在别的房间上麦，然后点击开始推流开始直播");
-const QByteArray kDown = "down"; // stands for a service that is not running
-
-QByteArray envelope(int code, const QString& msg = QString(), const QByteArray& data = "{}")
-{
-    return "{\"code\":" + QByteArray::number(code) + ",\"msg\":\"" + msg.toUtf8() + "\",\"data\":" + data +
-           "}";
-}
-
-// A cooperative answer per endpoint, one-shot answers queued on top, every query recorded.
-struct PushService
-{
-    PushService()
-    {
-        defaults = {
-            {"checkEnterRoom", envelope(1, {}, "{\"roomId\":\"room42\"}")},
-            {"changeLiveStatus", envelope(1, {}, "{\"streamUrl\":\"rtmp://127.0.0.1:1935/live/room42\"}")},
-            {"checkLiveStatus", envelope(1, {}, "{\"closeMic\":false}")},
-            {"mute", envelope(1)}};
-        http.setResponder([this](const TestHttpServer::Request& request) {
-            const QUrl url(QString::fromUtf8(request.target));
-            const QString op = url.path().section(QLatin1Char('/'), -1);
-            queries[op] << QUrlQuery(url);
-            QList<QByteArray>& queued = once[op];
-            return TestHttpServer::Answer{200, queued.isEmpty() ? defaults.value(op) : queued.takeFirst(),
-                                          false, delayMs};
-        });
-    }
-    int count(const QString& op) const { return queries.value(op).size(); }
-    QString value(const QString& op, const QString& key, int index = -1) const
-    {
-        const QList<QUrlQuery> list = queries.value(op);
-        return list.value(index < 0 ? list.size() + index : index).queryItemValue(key);
-    }
-
-    TestHttpServer http;
-    QMap<QString, QByteArray> defaults;
-    QMap<QString, QList<QByteArray>> once;
-    QMap<QString, QList<QUrlQuery>> queries;
-    int delayMs = 0;
-};
-
 } // namespace
 
 class tst_MuVoicePanel : public QObject
@@ -77,22 +36,18 @@ private slots:
         m_dir.reset(new TestEnv::ScopedWorkDir);
         ScriptedRtcBackend::setEnabled(true);
         ScriptedRtcBackend::reset();
-        m_service.reset(new PushService);
+        m_service.reset(new Service);
         serviceUp(true);
         m_login.reset(new MuVozedIvazerida);
         m_panel = m_login->voicePanel();
-        m_wall = QDateTime(QDate(2026, 12, 6), QTime(20, 0, 0));
-        m_steadyMs = 1000000;
-        VClock::setWallClock([this]() { return m_wall; });
-        VClock::setMonotonicClock([this]() { return m_steadyMs; });
+        m_clock.reset(new ManualClock(QDateTime(QDate(2026, 12, 6), QTime(20, 0, 0)), 1000000));
     }
 
     void cleanup()
     {
         m_panel->messageBox()->hide();
         m_login.reset();
-        VClock::setWallClock({});
-        VClock::setMonotonicClock({});
+        m_clock.reset();
         m_service.reset();
         MuSettings::destroyInstance();
         m_dir.reset();
@@ -157,91 +112,108 @@ private slots:
         QCOMPARE(ScriptedRtcBackend::recordingVolume(), 100);
     }
 
-    // Every answer that ends a step (entering, starting, a heartbeat): what the panel shows, where
-    // it stands, and that only a relogin code sends the user back when the box is dismissed.
-    void serviceAnswers_data()
+    // How the workflow's messages reach the user (the answers themselves are the workflow's
+    // tests): one or two lines in the box over the dimmed panel, and only a relogin code sends
+    // the user back when the box is dismissed.
+    void serviceMessagesInTheBox_data()
     {
         QTest::addColumn<int>("fromState");
-        QTest::addColumn<QString>("op");
-        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("beatReply");
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("line1");
         QTest::addColumn<QString>("line2");
-        const QString enter = "checkEnterRoom", push = "changeLiveStatus", heartbeat = "checkLiveStatus";
-        const QString noRoom = "要进入任意语音房间才能推流哦", said = "服务说明",
-                      stopped = "小助手停止了推流";
-        // clang-format off
-        QTest::newRow("enter: not in a room") << 1 << enter << envelope(3100, "nope") << 1 << noRoom << "";
-        QTest::newRow("enter: nonsense") << 1 << enter << QByteArray("<html>") << 1 << noRoom << "";
-        QTest::newRow("enter: service down") << 1 << enter << kDown << 1 << "网络异常" << "";
-        QTest::newRow("enter: 3191") << 1 << enter << envelope(3191, "请重新登录") << 0 << "请重新登录" << "";
-        QTest::newRow("push: 3194") << 2 << push << envelope(3194, "房间已关闭推流") << 2 << "房间已关闭推流" << "";
-        QTest::newRow("push: refused") << 2 << push << envelope(3000, "x") << 2 << "无法推流" << "原因：APP不在麦上、已被禁麦";
-        QTest::newRow("push: service down") << 2 << push << kDown << 2 << "网络异常" << "";
-        QTest::newRow("push: 3190") << 2 << push << envelope(3190, "登录过期") << 0 << "登录过期" << "";
-        QTest::newRow("beat: 3192 pushing") << 3 << heartbeat << envelope(3192, said) << 1 << said << stopped;
-        QTest::newRow("beat: 3192 room confirmed") << 2 << heartbeat << envelope(3192, said) << 1 << said << stopped;
-        QTest::newRow("beat: 3192 entering") << 1 << heartbeat << envelope(3192, said) << 1 << "" << "";
-        QTest::newRow("beat: 3193 pushing") << 3 << heartbeat << envelope(3193, said) << 2 << said << stopped;
-        QTest::newRow("beat: 3193 room confirmed") << 2 << heartbeat << envelope(3193, said) << 2 << "" << "";
-        QTest::newRow("beat: 3190 pushing") << 3 << heartbeat << envelope(3190, said) << 0 << said << "";
-        QTest::newRow("beat: 3191 room confirmed") << 2 << heartbeat << envelope(3191, said) << 0 << said << "";
-        QTest::newRow("beat: unknown code") << 3 << heartbeat << envelope(4000, said) << 3 << "" << "";
-        // clang-format on
+        QTest::newRow("3192 pushing") << 3 << envelope(3192, "服务说明") << 1 << "服务说明"
+                                      << "小助手停止了推流";
+        QTest::newRow("3193 pushing") << 3 << envelope(3193, "服务说明") << 2 << "服务说明"
+                                      << "小助手停止了推流";
+        QTest::newRow("3190 pushing") << 3 << envelope(3190, "服务说明") << 0 << "服务说明"
+                                      << "";
     }
-
-    void serviceAnswers()
+    void serviceMessagesInTheBox()
     {
         QFETCH(int, fromState);
-        QFETCH(QString, op);
-        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, beatReply);
         QFETCH(int, state);
         QFETCH(QString, line1);
-        const bool message = !line1.isEmpty();
         startSession(fromState);
-        const int joins = ScriptedRtcBackend::callCount(QStringLiteral("joinChannel"));
-        if (reply == kDown)
-            serviceUp(false);
-        else
-            m_service->once[op] << reply;
-        if (op == QLatin1String("checkLiveStatus"))
-            beat();
-        else
-            press("pushButton_push");
-
+        beat(beatReply);
         QCOMPARE(m_panel->pushState(), state);
-        QCOMPARE(m_panel->messageBox()->isVisible(), message);
-        QCOMPARE(m_panel->findChild<QWidget*>("VMonLayer")->isVisible(), message);
-        if (message) {
-            QCOMPARE(line("label_line1"), line1);
-            QTEST(line("label_line2"), "line2");
-        }
+        QVERIFY(m_panel->messageBox()->isVisible());
+        QVERIFY(m_panel->findChild<QWidget*>("VMonLayer")->isVisible());
+        QCOMPARE(line("label_line1"), line1);
+        QTEST(line("label_line2"), "line2");
         QVERIFY(button("pushButton_push")->isEnabled());
-        QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("joinChannel")), joins);
-        QCOMPARE(ScriptedRtcBackend::isJoined(), state == 3);
-        QCOMPARE(ScriptedRtcBackend::publishedUrls().isEmpty(), state != 3);
         QCOMPARE(m_panel->rtcEngine() == nullptr, state == 0);
-        QCOMPARE(roomChannel(), state >= 2 ? kRoomId : QString());
         if (state == 1 || state == 2) {
             QVERIFY(button("pushButton_mute")->isHidden());
             checkState(state, state == 1 ? "进入房间" : "开始推流", state == 1 ? QString() : kTextState2);
         }
-        if (state == 0) {
-            QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 0);
-            // Not told "not live" on a forced exit, and the heartbeat is over.
-            QVERIFY(m_service->value("changeLiveStatus", "liveStatus") != QLatin1String("2"));
-            const int checks = m_service->count("checkLiveStatus");
-            beat();
-            QCOMPARE(m_service->count("checkLiveStatus"), checks);
-        }
-        if (message) {
-            // The box's close button counts as much as OK.
-            QTest::mouseClick(m_panel->messageBox()->findChild<QPushButton*>("pushButton_close"),
-                              Qt::LeftButton);
-            QCOMPARE(m_login->isVisible(), state == 0);
-            QCOMPARE(m_panel->isVisible(), state != 0);
-            QVERIFY(m_panel->findChild<QWidget*>("VMonLayer")->isHidden());
-        }
+        // The box's close button counts as much as OK.
+        QTest::mouseClick(m_panel->messageBox()->findChild<QPushButton*>("pushButton_close"), Qt::LeftButton);
+        QCOMPARE(m_login->isVisible(), state == 0);
+        QCOMPARE(m_panel->isVisible(), state != 0);
+        QVERIFY(m_panel->findChild<QWidget*>("VMonLayer")->isHidden());
+    }
+
+    // The status line sits under the volume without moving anything, and is empty outside a push.
+    void statusLineUnderTheVolume()
+    {
+        startSession(PanelStateStartPush);
+        auto* status = m_panel->findChild<QLabel*>("label_status");
+        QVERIFY(status);
+        QCOMPARE(status->geometry(), QRect(40, 330, 300, 16));
+        QCOMPARE(status->textFormat(), Qt::PlainText);
+        QVERIFY(status->text().isEmpty());
+        QCOMPARE(m_panel->findChild<QSlider*>("horizontalSlider_volume")->geometry(),
+                 QRect(40, 288, 266, 16));
+        QCOMPARE(m_panel->findChild<QLabel*>("label_push")->geometry(), QRect(0, 364, 380, 12));
+        press("pushButton_push");
+        QCOMPARE(status->text(), QStringLiteral("正在连接推流服务器…"));
+        QCOMPARE(m_panel->findChild<QLabel*>("label_push")->text(),
+                 QStringLiteral("连接成功，正在直播中..."));
+        press("pushButton_push");
+        QVERIFY(status->text().isEmpty());
+    }
+
+    // Devices that come and go update the list; the user's choice stays, marked while it is gone.
+    void deviceListFollowsTheSystem()
+    {
+        const QList<ScriptedRtcBackend::Device> two = {{"Mic A", "a"}, {"Mic B", "b"}};
+        ScriptedRtcBackend::setRecordingDevices(two);
+        startSession(PanelStatePushing);
+        auto* box = m_panel->findChild<QComboBox*>("comboBox_device");
+        box->setCurrentIndex(1); // the user picks Mic B
+        QCOMPARE(ScriptedRtcBackend::recordingDevice(), QStringLiteral("b"));
+        const int selections = ScriptedRtcBackend::callCount(QStringLiteral("setRecordingDevice"));
+        auto deviceEvent = [](const char* id, int state) {
+            ScriptedRtcBackend::withEventHandler([id, state](agora::rtc::IRtcEngineEventHandler* h) {
+                h->onAudioDeviceStateChanged(id, agora::rtc::kAudioRecordingDevice, state);
+            });
+        };
+        auto items = [box] {
+            QStringList texts;
+            for (int i = 0; i < box->count(); ++i)
+                texts << box->itemText(i);
+            return texts;
+        };
+
+        ScriptedRtcBackend::setRecordingDevices({{"Mic A", "a"}, {"Mic B", "b"}, {"USB C", "c"}});
+        deviceEvent("c", agora::rtc::kDeviceStateActive);
+        QTRY_COMPARE(items(), QStringList({"Mic A", "Mic B", "USB C"}));
+        QCOMPARE(box->currentText(), QStringLiteral("Mic B"));
+
+        ScriptedRtcBackend::setRecordingDevices({{"Mic A", "a"}, {"USB C", "c"}});
+        deviceEvent("b", agora::rtc::kDeviceStateUnplugged);
+        QTRY_COMPARE(items(), QStringList({"Mic A", "USB C", "Mic B（已断开）"}));
+        QCOMPARE(box->currentText(), QStringLiteral("Mic B（已断开）"));
+
+        ScriptedRtcBackend::setRecordingDevices(two);
+        deviceEvent("b", agora::rtc::kDeviceStateActive);
+        QTRY_COMPARE(items(), QStringList({"Mic A", "Mic B"}));
+        QCOMPARE(box->currentText(), QStringLiteral("Mic B"));
+        // Following the system never chose a device behind the user's back.
+        QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("setRecordingDevice")), selections);
+        QCOMPARE(ScriptedRtcBackend::recordingDevice(), QStringLiteral("b"));
     }
 
     void micBanWhilePushing()
@@ -383,17 +355,10 @@ private:
     {
         QTest::mouseClick(m_panel->messageBox()->findChild<QPushButton*>("pushButton_ok"), Qt::LeftButton);
     }
-    QString roomChannel() const
-    {
-        QString channel, account, rtcUid;
-        MuSettings::instance()->roomIdentity(channel, account, rtcUid);
-        return channel;
-    }
     // What the login window does after a successful login, then presses up to the state.
     void startSession(int state = PanelStateEnterRoom)
     {
-        MuSettings::instance()->saveLogin(QStringLiteral("10001"), QStringLiteral("x"),
-                                          QStringLiteral("20001"));
+        saveLogin();
         m_panel->prepareSession();
         m_panel->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_panel));
@@ -401,11 +366,7 @@ private:
             press("pushButton_push");
         QCOMPARE(m_panel->pushState(), state);
     }
-    void serviceUp(bool up)
-    {
-        const QString down = QStringLiteral("http://127.0.0.1:%1/").arg(TestHttpServer::closedPort());
-        MuServer::instance()->setServer(up ? m_service->http.url() : down, QStringLiteral("1000"));
-    }
+    void serviceUp(bool up) { m_service->setUp(up); }
     void beat(const QByteArray& answer)
     {
         m_service->once["checkLiveStatus"] << answer;
@@ -413,17 +374,15 @@ private:
     }
     void beat(qint64 advanceMs = 2000)
     {
-        m_wall = m_wall.addMSecs(advanceMs);
-        m_steadyMs += advanceMs;
+        m_clock->advance(advanceMs);
         m_panel->sltHeartbeat();
     }
 
     std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;
-    std::unique_ptr<PushService> m_service;
+    std::unique_ptr<Service> m_service;
     std::unique_ptr<MuVozedIvazerida> m_login;
     MuVoicePanel* m_panel = nullptr;
-    QDateTime m_wall;
-    qint64 m_steadyMs = 0;
+    std::unique_ptr<ManualClock> m_clock;
 };
 
 QTEST_MAIN(tst_MuVoicePanel)

@@ -1,0 +1,316 @@
+// Faults of a real push, end to end: the push workflow (no widgets) with the real media
+// backend against the test peers, nginx-rtmp and PulseAudio. The RTMP server is killed by its
+// process id and started again on the same port; a capture device is unloaded and loaded.
+#include "support/PushServiceDouble.h"
+#include "support/ScriptedRtcBackend.h"
+#include "support/TestEnv.h"
+
+#include "rtc/AgoraRtcEngine.h"
+#include "workflow/MuPushWorkflow.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrl>
+#include <QtEndian>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+using agora::rtc::ScriptedRtcBackend;
+using namespace PushServiceDouble;
+
+namespace {
+
+const QString kPushing = QStringLiteral("已推流");
+const QString kInterrupted = QStringLiteral("推流中断");
+
+// Offset of the first raw AAC frame (an FLV audio tag, AAC, packet type 1) in an FLV file's
+// bytes; -1 when there is none yet.
+int firstAacFrame(const QByteArray& flv)
+{
+    if (flv.size() < 13 || !flv.startsWith("FLV"))
+        return -1;
+    int at = 9 + 4;
+    while (at + 11 <= flv.size()) {
+        const auto* tag = reinterpret_cast<const uchar*>(flv.constData() + at);
+        const int size = (tag[1] << 16) | (tag[2] << 8) | tag[3];
+        if (at + 11 + size > flv.size())
+            return -1;
+        if (tag[0] == 8 && size >= 2 && (tag[11] >> 4) == 10 && tag[12] == 1)
+            return at;
+        at += 11 + size + 4;
+    }
+    return -1;
+}
+
+bool pactl(const QStringList& arguments, QString* output = nullptr)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+        return false;
+    if (output)
+        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+bool portAccepts(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(200);
+}
+
+} // namespace
+
+class tst_PushFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        ScriptedRtcBackend::setEnabled(false);
+        if (TestEnv::peer("PULSE_SERVER").isEmpty() || TestEnv::peer("TAVIO_RTMP_URL_BASE").isEmpty() ||
+            TestEnv::peer("TAVIO_PEERS_DIR").isEmpty()) {
+            if (TestEnv::peersRequired())
+                QFAIL("PulseAudio and the RTMP server are required but not running");
+            QSKIP("no PulseAudio / RTMP peers (run through scripts/test.sh)");
+        }
+        m_dir.reset(new TestEnv::ScopedWorkDir);
+    }
+
+    void cleanup()
+    {
+        m_lines.reset();
+        m_messages.reset();
+        m_workflow.reset();
+        m_service.reset();
+        MuSettings::destroyInstance();
+        m_dir.reset();
+        // Whatever happened, the shared server is up again for the tests after this one.
+        if (!portAccepts(rtmpPort()))
+            startNginx();
+    }
+
+    // The RTMP server dies while pushing and comes back 10 s later on the same port.
+    void serverKilledAndRestarted_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+    void serverKilledAndRestarted()
+    {
+        QFETCH(int, signal);
+        const QString name =
+            QStringLiteral("fault_%1_%2").arg(signal).arg(QDateTime::currentMSecsSinceEpoch());
+        startPush(name);
+        QVERIFY(waitForStatus(kPushing, 10000));
+        QTest::qWait(2000);
+
+        QElapsedTimer sinceKill;
+        QVERIFY(::kill(static_cast<pid_t>(nginxPid()), signal) == 0);
+        sinceKill.start();
+        QVERIFY(waitForStatus(kInterrupted, 10000));
+        const qint64 noticedMs = sinceKill.elapsed();
+        QTRY_VERIFY_WITH_TIMEOUT(!portAccepts(rtmpPort()), 5000);
+        // The recording before the stop is complete; set it aside so the new one is seen.
+        const QString recording = QDir(TestEnv::peer("TAVIO_RTMP_RECORD_DIR")).filePath(name + ".flv");
+        QFile::remove(recording + ".before");
+        QFile::rename(recording, recording + ".before");
+
+        QTest::qWait(static_cast<int>(qMax<qint64>(0, 10000 - sinceKill.elapsed())));
+        QVERIFY(startNginx());
+        QElapsedTimer sinceBack;
+        sinceBack.start();
+        qint64 firstFrameMs = -1;
+        while (sinceBack.elapsed() < 20000 && firstFrameMs < 0) {
+            QFile file(recording);
+            if (file.open(QIODevice::ReadOnly) && firstAacFrame(file.readAll()) >= 0)
+                firstFrameMs = sinceBack.elapsed();
+            QTest::qWait(20);
+        }
+        QVERIFY2(firstFrameMs >= 0, "nothing recorded after the server came back");
+        QVERIFY(waitForStatus(kPushing, 5000));
+        const QStringList seen = statusLines();
+        qInfo("kill %d: interruption shown after %lld ms; server back -> first AAC frame recorded after %lld "
+              "ms; "
+              "status lines: %s",
+              signal, noticedMs, firstFrameMs, qPrintable(seen.join(QStringLiteral(" | "))));
+        QVERIFY(seen.filter(QStringLiteral("（第 1 次）")).size() >= 1);
+        QVERIFY(m_messages->isEmpty()); // no box
+        QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
+        QCOMPARE(m_service->count("changeLiveStatus"), 1); // the room still has the host live
+
+        QTest::qWait(2000);
+        m_workflow->pushButton(); // end the push
+        QCOMPARE(m_workflow->pushState(), int(PanelStateStartPush));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recording).size() > 20000, 5000);
+        QProcess probe;
+        probe.start(QStringLiteral("ffprobe"),
+                    {"-v", "error", "-show_entries", "stream=codec_name,channels,sample_rate", "-of",
+                     "default=nw=1", recording});
+        QVERIFY(probe.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()),
+                 QStringLiteral("codec_name=aac\nsample_rate=48000\nchannels=2\n"));
+    }
+
+    // An address nobody answers on: attempts on the backoff, and ending stops them at once.
+    void closedPortUntilTheEnd_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("end the push") << "stop";
+        QTest::newRow("close the panel") << "close";
+        QTest::newRow("3190") << "3190";
+    }
+    void closedPortUntilTheEnd()
+    {
+        QFETCH(QString, how);
+        quint16 closed = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            closed = probe.serverPort();
+        }
+        startPush(QString(), QStringLiteral("rtmp://127.0.0.1:%1/live/none").arg(closed).toUtf8());
+        QVERIFY(waitForStatus(QStringLiteral("第 2 次"), 8000));
+        QVERIFY(statusLines().filter(QStringLiteral("第 1 次")).size() >= 1);
+        QVERIFY(statusLines().filter(QStringLiteral("秒后重连（第 2 次）")).size() >= 1); // the countdown
+        QVERIFY(m_messages->isEmpty());
+
+        QElapsedTimer ending;
+        ending.start();
+        if (how == QLatin1String("stop")) {
+            m_workflow->pushButton();
+        } else if (how == QLatin1String("close")) {
+            QVERIFY(m_workflow->exitSession(true));
+        } else {
+            m_service->once["checkLiveStatus"] << envelope(3190, "登录过期");
+            m_workflow->heartbeat();
+        }
+        const qint64 endedMs = ending.elapsed();
+        qInfo("%s while reconnecting took %lld ms", qPrintable(how), endedMs);
+        QVERIFY(m_workflow->statusLine().isEmpty());
+        const int attempts = sdkLog().count(QStringLiteral("to reach the server again"));
+        QTest::qWait(5000);
+        QCOMPARE(sdkLog().count(QStringLiteral("to reach the server again")), attempts);
+    }
+
+    // The capture device is unloaded while live and loaded again.
+    void captureDeviceUnloadedAndBack()
+    {
+        const QString sink = QStringLiteral("tavio_fault_%1").arg(QCoreApplication::applicationPid());
+        QString module;
+        QVERIFY(pactl({"load-module", "module-null-sink", "sink_name=" + sink}, &module));
+        startPush(QStringLiteral("device_%1").arg(QDateTime::currentMSecsSinceEpoch()), QByteArray(),
+                  sink + ".monitor");
+        QVERIFY(waitForStatus(kPushing, 10000));
+        QVERIFY(pactl({"unload-module", module}));
+        QVERIFY(waitForStatus(QStringLiteral("录音设备已断开"), 10000));
+        QTest::qWait(1500);
+        QCOMPARE(m_workflow->statusLine(), QStringLiteral("录音设备已断开"));
+        QVERIFY(pactl({"load-module", "module-null-sink", "sink_name=" + sink}, &module));
+        QVERIFY(waitForStatus(kPushing, 10000));
+        QVERIFY(statusLines().filter(kInterrupted).isEmpty()); // the relay never stopped
+        QVERIFY(m_messages->isEmpty());
+        m_workflow->pushButton();
+        pactl({"unload-module", module});
+    }
+
+private:
+    quint16 rtmpPort() const
+    {
+        return static_cast<quint16>(QUrl(TestEnv::peer("TAVIO_RTMP_URL_BASE")).port());
+    }
+    QString peersDir() const { return TestEnv::peer("TAVIO_PEERS_DIR"); }
+    qint64 nginxPid() const
+    {
+        QFile file(peersDir() + QStringLiteral("/nginx.pid"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
+    }
+    // The peers' nginx again, same configuration and port; its pid goes where the peers'
+    // script stops it.
+    bool startNginx()
+    {
+        const QString prefix = peersDir() + QStringLiteral("/nginx");
+        QProcess nginx;
+        nginx.setProgram(QStringLiteral("/usr/sbin/nginx"));
+        nginx.setArguments({"-p", prefix, "-c", prefix + "/nginx.conf", "-e", prefix + "/logs/error.log"});
+        nginx.setWorkingDirectory(prefix);
+        // Not our output: the test runner waits for every holder of it to finish.
+        nginx.setStandardInputFile(QProcess::nullDevice());
+        nginx.setStandardOutputFile(QProcess::nullDevice());
+        nginx.setStandardErrorFile(QProcess::nullDevice());
+        qint64 pid = 0;
+        if (!nginx.startDetached(&pid))
+            return false;
+        QFile file(peersDir() + QStringLiteral("/nginx.pid"));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        file.write(QByteArray::number(pid) + "\n");
+        file.close();
+        QElapsedTimer waited;
+        waited.start();
+        while (!portAccepts(rtmpPort())) {
+            if (waited.elapsed() > 10000)
+                return false;
+            QTest::qWait(10);
+        }
+        return true;
+    }
+    // Pushes as the panel would, from state 1 to 3; streamUrl empty: the peers' server.
+    void startPush(const QString& name, QByteArray streamUrl = QByteArray(),
+                   const QString& device = QString())
+    {
+        if (streamUrl.isEmpty())
+            streamUrl = (TestEnv::peer("TAVIO_RTMP_URL_BASE") + QLatin1Char('/') + name).toUtf8();
+        m_service.reset(new Service(streamUrl));
+        m_service->setUp(true);
+        m_workflow.reset(new MuPushWorkflow);
+        m_lines.reset(new QSignalSpy(m_workflow.get(), &MuPushWorkflow::sigStatusLine));
+        m_messages.reset(new QSignalSpy(m_workflow.get(), &MuPushWorkflow::sigMessage));
+        saveLogin();
+        m_workflow->startSession();
+        if (!device.isEmpty())
+            QTRY_COMPARE_WITH_TIMEOUT(m_workflow->rtcEngine()->setRecordingDevice(device), 0, 5000);
+        m_workflow->pushButton();
+        m_workflow->pushButton();
+        QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
+    }
+    QStringList statusLines() const
+    {
+        QStringList lines;
+        for (const QList<QVariant>& emitted : *m_lines)
+            lines << emitted.at(0).toString();
+        return lines;
+    }
+    // The status line (on the real clocks here) shows the text within timeoutMs.
+    bool waitForStatus(const QString& text, int timeoutMs)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < timeoutMs) {
+            if (m_workflow->statusLine().contains(text))
+                return true;
+            QTest::qWait(20);
+        }
+        return false;
+    }
+    QString sdkLog() const { return TestEnv::readText(AgoraRtcEngine::sdkLogFilePath(QDate::currentDate())); }
+
+    std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;
+    std::unique_ptr<Service> m_service;
+    std::unique_ptr<MuPushWorkflow> m_workflow;
+    std::unique_ptr<QSignalSpy> m_lines;
+    std::unique_ptr<QSignalSpy> m_messages;
+};
+
+QTEST_MAIN(tst_PushFaults)
+#include "tst_PushFaults.moc"

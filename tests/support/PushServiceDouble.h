@@ -1,0 +1,78 @@
+#pragma once
+
+#include "base/MuSettings.h"
+#include "net/http/TestHttpServer.h"
+#include "service/MuServer.h"
+
+#include <QMap>
+#include <QUrl>
+#include <QUrlQuery>
+
+// The push-stream service on loopback for the workflow's and the panel's tests: a cooperative
+// answer per endpoint, one-shot answers queued on top, every query recorded.
+namespace PushServiceDouble {
+
+inline QByteArray envelope(int code, const QString& msg = QString(), const QByteArray& data = "{}")
+{
+    return "{\"code\":" + QByteArray::number(code) + ",\"msg\":\"" + msg.toUtf8() + "\",\"data\":" + data +
+           "}";
+}
+
+// Stands for a service that is not running.
+inline const QByteArray& down()
+{
+    static const QByteArray text = "down";
+    return text;
+}
+
+struct Service
+{
+    explicit Service(const QByteArray& streamUrl = "rtmp://127.0.0.1:1935/live/room42")
+    {
+        defaults = {{"checkEnterRoom", envelope(1, {}, "{\"roomId\":\"room42\"}")},
+                    {"changeLiveStatus", envelope(1, {}, "{\"streamUrl\":\"" + streamUrl + "\"}")},
+                    {"checkLiveStatus", envelope(1, {}, "{\"closeMic\":false}")},
+                    {"mute", envelope(1)}};
+        http.setResponder([this](const TestHttpServer::Request& request) {
+            const QUrl url(QString::fromUtf8(request.target));
+            const QString op = url.path().section(QLatin1Char('/'), -1);
+            queries[op] << QUrlQuery(url);
+            QList<QByteArray>& queued = once[op];
+            return TestHttpServer::Answer{200, queued.isEmpty() ? defaults.value(op) : queued.takeFirst(),
+                                          false, delayMs};
+        });
+    }
+    int count(const QString& op) const { return queries.value(op).size(); }
+    QString value(const QString& op, const QString& key, int index = -1) const
+    {
+        const QList<QUrlQuery> list = queries.value(op);
+        return list.value(index < 0 ? list.size() + index : index).queryItemValue(key);
+    }
+    // Points the push-stream client at this service, or at a closed port.
+    void setUp(bool up)
+    {
+        MuServer::instance()->setServer(up ? http.url() : TestHttpServer::closedUrl(),
+                                        QStringLiteral("1000"));
+    }
+
+    TestHttpServer http;
+    QMap<QString, QByteArray> defaults;
+    QMap<QString, QList<QByteArray>> once;
+    QMap<QString, QList<QUrlQuery>> queries;
+    int delayMs = 0;
+};
+
+// The demo user as the login window leaves it.
+inline void saveLogin()
+{
+    MuSettings::instance()->saveLogin(QStringLiteral("10001"), QStringLiteral("x"), QStringLiteral("20001"));
+}
+
+inline QString roomChannel()
+{
+    QString channel, account, rtcUid;
+    MuSettings::instance()->roomIdentity(channel, account, rtcUid);
+    return channel;
+}
+
+} // namespace PushServiceDouble

@@ -1,0 +1,279 @@
+// The push workflow without any widget: the service's answers by state, and what the engine's
+// events make of the status line, with the workflow's clocks under the test's control.
+#include "support/ManualClock.h"
+#include "support/PushServiceDouble.h"
+#include "support/ScriptedRtcBackend.h"
+#include "support/TestEnv.h"
+
+#include "base/MuSettings.h"
+#include "rtc/AgoraRtcEngine.h"
+#include "rtc/sdk/IRtcEngineEventHandler.h"
+#include "workflow/MuPushWorkflow.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+using agora::rtc::IRtcEngineEventHandler;
+using agora::rtc::ScriptedRtcBackend;
+using namespace PushServiceDouble;
+
+namespace {
+const QString kRoomId = QStringLiteral("room42");
+const QString kStreamUrl = QStringLiteral("rtmp://127.0.0.1:1935/live/room42");
+
+// Raises SDK callbacks the way the real backend does: from a thread of its own.
+void raise(const std::function<void(IRtcEngineEventHandler*)>& callback)
+{
+    std::thread sdk([callback] { QVERIFY(ScriptedRtcBackend::withEventHandler(callback)); });
+    sdk.join();
+}
+} // namespace
+
+class tst_MuPushWorkflow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_dir.reset(new TestEnv::ScopedWorkDir);
+        ScriptedRtcBackend::setEnabled(true);
+        ScriptedRtcBackend::reset();
+        m_service.reset(new Service);
+        m_service->setUp(true);
+        m_workflow.reset(new MuPushWorkflow);
+        m_clock.reset(new ManualClock(QDateTime(QDate(2026, 12, 6), QTime(20, 0, 0)), 1000000));
+        m_messages.reset(new QSignalSpy(m_workflow.get(), &MuPushWorkflow::sigMessage));
+    }
+
+    void cleanup()
+    {
+        m_messages.reset();
+        m_workflow.reset();
+        m_service.reset();
+        m_clock.reset();
+        MuSettings::destroyInstance();
+        m_dir.reset();
+    }
+
+    // Every answer that ends a step (entering, starting, a heartbeat): where the workflow stands,
+    // what it asks the window to show, and that only a relogin code sends the user back.
+    void serviceAnswers_data()
+    {
+        QTest::addColumn<int>("fromState");
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("line1");
+        QTest::addColumn<QString>("line2");
+        const QString enter = "checkEnterRoom", push = "changeLiveStatus", heartbeat = "checkLiveStatus";
+        const QString noRoom = "要进入任意语音房间才能推流哦", said = "服务说明",
+                      stopped = "小助手停止了推流";
+        // clang-format off
+        QTest::newRow("enter: not in a room") << 1 << enter << envelope(3100, "nope") << 1 << noRoom << "";
+        QTest::newRow("enter: nonsense") << 1 << enter << QByteArray("<html>") << 1 << noRoom << "";
+        QTest::newRow("enter: service down") << 1 << enter << down() << 1 << "网络异常" << "";
+        QTest::newRow("enter: 3191") << 1 << enter << envelope(3191, "请重新登录") << 0 << "请重新登录" << "";
+        QTest::newRow("push: 3194") << 2 << push << envelope(3194, "房间已关闭推流") << 2 << "房间已关闭推流" << "";
+        QTest::newRow("push: refused") << 2 << push << envelope(3000, "x") << 2 << "无法推流" << "原因：APP不在麦上、已被禁麦";
+        QTest::newRow("push: service down") << 2 << push << down() << 2 << "网络异常" << "";
+        QTest::newRow("push: 3190") << 2 << push << envelope(3190, "登录过期") << 0 << "登录过期" << "";
+        QTest::newRow("beat: 3192 pushing") << 3 << heartbeat << envelope(3192, said) << 1 << said << stopped;
+        QTest::newRow("beat: 3192 room confirmed") << 2 << heartbeat << envelope(3192, said) << 1 << said << stopped;
+        QTest::newRow("beat: 3192 entering") << 1 << heartbeat << envelope(3192, said) << 1 << "" << "";
+        QTest::newRow("beat: 3193 pushing") << 3 << heartbeat << envelope(3193, said) << 2 << said << stopped;
+        QTest::newRow("beat: 3193 room confirmed") << 2 << heartbeat << envelope(3193, said) << 2 << "" << "";
+        QTest::newRow("beat: 3190 pushing") << 3 << heartbeat << envelope(3190, said) << 0 << said << "";
+        QTest::newRow("beat: 3191 room confirmed") << 2 << heartbeat << envelope(3191, said) << 0 << said << "";
+        QTest::newRow("beat: unknown code") << 3 << heartbeat << envelope(4000, said) << 3 << "" << "";
+        // clang-format on
+    }
+
+    void serviceAnswers()
+    {
+        QFETCH(int, fromState);
+        QFETCH(QString, op);
+        QFETCH(QByteArray, reply);
+        QFETCH(int, state);
+        QFETCH(QString, line1);
+        QFETCH(QString, line2);
+        startSession(fromState);
+        const int joins = ScriptedRtcBackend::callCount(QStringLiteral("joinChannel"));
+        QSignalSpy states(m_workflow.get(), &MuPushWorkflow::sigStateChanged);
+        QSignalSpy muteLooks(m_workflow.get(), &MuPushWorkflow::sigMuteLook);
+        if (reply == down())
+            m_service->setUp(false);
+        else
+            m_service->once[op] << reply;
+        if (op == QLatin1String("checkLiveStatus"))
+            beat();
+        else
+            m_workflow->pushButton();
+
+        QCOMPARE(m_workflow->pushState(), state);
+        if (line1.isEmpty()) {
+            QCOMPARE(m_messages->size(), 0);
+        } else {
+            QCOMPARE(m_messages->size(), 1);
+            const QList<QVariant> shown = m_messages->takeFirst();
+            QCOMPARE(shown.at(0).toString(), line1);
+            QCOMPARE(shown.at(1).toString(), line2);
+            QCOMPARE(shown.at(2).toBool(), state == 0); // back to the login window when dismissed
+        }
+        // The window hears of every state it must show, and hides the mute button outside a push.
+        if (state != fromState && state != 0)
+            QCOMPARE(states.last().at(0).toInt(), state);
+        if (fromState == 3 && state != 3 && state != 0)
+            QCOMPARE(muteLooks.last().at(0).toBool(), false);
+        QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("joinChannel")), joins);
+        QCOMPARE(ScriptedRtcBackend::isJoined(), state == 3);
+        QCOMPARE(ScriptedRtcBackend::publishedUrls().isEmpty(), state != 3);
+        QCOMPARE(m_workflow->rtcEngine() == nullptr, state == 0);
+        QCOMPARE(roomChannel(), state >= 2 ? kRoomId : QString());
+        if (state == 0) {
+            QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 0);
+            // Not told "not live" on a forced exit, and the heartbeat is over.
+            QVERIFY(m_service->value("changeLiveStatus", "liveStatus") != QLatin1String("2"));
+            const int checks = m_service->count("checkLiveStatus");
+            beat();
+            QCOMPARE(m_service->count("checkLiveStatus"), checks);
+            QVERIFY(m_workflow->statusLine().isEmpty());
+        }
+    }
+
+    // While pushing, the status line says what the engine reports; the service hears nothing of it.
+    void statusLineFollowsTheEngine()
+    {
+        startSession(PanelStatePushing);
+        QSignalSpy lines(m_workflow.get(), &MuPushWorkflow::sigStatusLine);
+        const int liveCalls = m_service->count("changeLiveStatus");
+        const QByteArray url = kStreamUrl.toUtf8();
+        QCOMPARE(m_workflow->statusLine(), QStringLiteral("正在连接推流服务器…"));
+
+        raise([url](IRtcEngineEventHandler* h) {
+            h->onRtmpStreamingStateChanged(url, agora::rtc::kRtmpStateRunning, 0);
+        });
+        QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("已推流 00:00:00 · 0 kbps"));
+        QCOMPARE(lines.last().at(0).toString(), m_workflow->statusLine());
+        agora::rtc::RtcStats stats;
+        stats.txKBitRate = 131;
+        raise([stats](IRtcEngineEventHandler* h) { h->onRtcStats(stats); });
+        m_clock->advance(3723 * 1000);
+        QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("已推流 01:02:03 · 131 kbps"));
+
+        // The server goes: a countdown to the next attempt while it is more than a second away.
+        raise([url](IRtcEngineEventHandler* h) {
+            h->onRtmpStreamingStateChanged(url, agora::rtc::kRtmpStateRecovering,
+                                           agora::rtc::kRtmpErrorConnectionLost);
+            h->onRtmpStreamingReconnecting(url, 1, 1000);
+        });
+        QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("推流中断，正在重连（第 1 次）…"));
+        raise([url](IRtcEngineEventHandler* h) { h->onRtmpStreamingReconnecting(url, 3, 4000); });
+        QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("推流中断，4 秒后重连（第 3 次）…"));
+        m_clock->advance(2500);
+        QCOMPARE(m_workflow->statusLine(), QStringLiteral("推流中断，2 秒后重连（第 3 次）…"));
+        m_clock->advance(600);
+        QCOMPARE(m_workflow->statusLine(), QStringLiteral("推流中断，正在重连（第 3 次）…"));
+        // Another address's news is not this push's.
+        raise([](IRtcEngineEventHandler* h) {
+            h->onRtmpStreamingStateChanged("rtmp://other/live/x", agora::rtc::kRtmpStateRunning, 0);
+        });
+        QTest::qWait(20);
+        QCOMPARE(m_workflow->statusLine(), QStringLiteral("推流中断，正在重连（第 3 次）…"));
+        raise([url](IRtcEngineEventHandler* h) {
+            h->onRtmpStreamingStateChanged(url, agora::rtc::kRtmpStateRunning, 0);
+        });
+        QTRY_VERIFY(m_workflow->statusLine().startsWith(QStringLiteral("已推流 01:02:06")));
+
+        // The recording device goes and comes back.
+        raise([](IRtcEngineEventHandler* h) {
+            h->onLocalAudioStateChanged(agora::rtc::kLocalAudioFailed,
+                                        agora::rtc::kLocalAudioErrorRecordingFailure);
+        });
+        QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("录音设备已断开"));
+        raise([](IRtcEngineEventHandler* h) {
+            h->onLocalAudioStateChanged(agora::rtc::kLocalAudioRecording, 0);
+        });
+        QTRY_VERIFY(m_workflow->statusLine().startsWith(QStringLiteral("已推流")));
+
+        QCOMPARE(m_service->count("changeLiveStatus"), liveCalls);
+        QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
+        for (const QString& line : {QStringLiteral("推流中断，4 秒后重连（第 3 次）…"),
+                                    QStringLiteral("已推流 01:02:03 · 131 kbps")})
+            QVERIFY2(line.size() <= 25, qPrintable(line)); // fits 300 px at 12 px
+
+        // Ending the push empties the line.
+        m_workflow->pushButton();
+        QCOMPARE(m_workflow->statusLine(), QString());
+        QCOMPARE(lines.last().at(0).toString(), QString());
+    }
+
+    // A relay that never started is no push, whatever the service thinks.
+    void refusedRelayIsNotShownAsLive()
+    {
+        ScriptedRtcBackend::failCall(QStringLiteral("addPublishStreamUrl"), -2);
+        startSession(PanelStatePushing);
+        QCOMPARE(m_workflow->statusLine(), QStringLiteral("推流失败，请结束直播后重试"));
+    }
+
+    // The session ends while the relay is reconnecting: nothing of the old engine reaches it.
+    void endingWhileReconnecting_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("stop") << "stop";
+        QTest::newRow("close") << "close";
+        QTest::newRow("3190") << "3190";
+    }
+    void endingWhileReconnecting()
+    {
+        QFETCH(QString, how);
+        startSession(PanelStatePushing);
+        const QByteArray url = kStreamUrl.toUtf8();
+        raise([url](IRtcEngineEventHandler* h) { h->onRtmpStreamingReconnecting(url, 2, 2000); });
+        QTRY_VERIFY(m_workflow->statusLine().contains(QStringLiteral("第 2 次")));
+        if (how == QLatin1String("stop"))
+            m_workflow->pushButton();
+        else if (how == QLatin1String("close"))
+            QVERIFY(m_workflow->exitSession(true));
+        else
+            beat(envelope(3190, "登录过期"));
+        QVERIFY(!ScriptedRtcBackend::isJoined());
+        QVERIFY(ScriptedRtcBackend::publishedUrls().isEmpty());
+        QCOMPARE(ScriptedRtcBackend::liveEngineCount(), how == QLatin1String("stop") ? 1 : 0);
+        QVERIFY(m_workflow->statusLine().isEmpty());
+        if (how == QLatin1String("stop"))
+            QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("removePublishStreamUrl")), 1);
+    }
+
+private:
+    void startSession(int state)
+    {
+        saveLogin();
+        m_workflow->startSession();
+        for (int s = PanelStateEnterRoom; s < state; ++s)
+            m_workflow->pushButton();
+        QCOMPARE(m_workflow->pushState(), state);
+        m_messages->clear();
+    }
+    void beat(const QByteArray& answer)
+    {
+        m_service->once["checkLiveStatus"] << answer;
+        beat();
+    }
+    void beat(qint64 advanceMs = 2000)
+    {
+        m_clock->advance(advanceMs);
+        m_workflow->heartbeat();
+    }
+
+    std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;
+    std::unique_ptr<Service> m_service;
+    std::unique_ptr<MuPushWorkflow> m_workflow;
+    std::unique_ptr<QSignalSpy> m_messages;
+    std::unique_ptr<ManualClock> m_clock;
+};
+
+QTEST_MAIN(tst_MuPushWorkflow)
+#include "tst_MuPushWorkflow.moc"
