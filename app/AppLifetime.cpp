@@ -42,8 +42,8 @@ AppLifetime::StepObserver& observerSlot()
 QSharedPointer<CrashReporter> g_crashReporter;
 
 #ifndef Q_OS_WIN
-// SIGINT/SIGTERM end the event loop the ordinary way, so the shutdown order still runs and
-// the settings are written (a terminal's Ctrl-C or a desktop session ending the program).
+// SIGINT/SIGTERM/SIGHUP end the event loop the ordinary way, so the shutdown order still runs and
+// the settings are written (a terminal's Ctrl-C or closing, a desktop session ending the program).
 int g_signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int)
@@ -86,6 +86,7 @@ void installTerminationHandlers(QApplication& app)
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 // After the application object is gone: default actions again and the pair closed, so a later
@@ -97,6 +98,7 @@ void removeTerminationHandlers()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
     for (int& fd : g_signalPipe) {
         if (fd >= 0)
             ::close(fd);

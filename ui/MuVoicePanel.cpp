@@ -1,6 +1,7 @@
 #include "ui/MuVoicePanel.h"
 
 #include "app/MuSettings.h"
+#include "app/OutsideText.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "service/MuServer.h"
 #include "ui/AddChild.h"
@@ -234,9 +235,11 @@ void MuVoicePanel::prepareSession()
         const QVariantList names = nameValue.toList();
         const QVariantList guids = guidValue.toList();
         for (int i = 0; i < length && i < names.size() && i < guids.size(); ++i) {
-            const QString name = names.at(i).toString();
+            // Device names come from the sound server: shown as plain one-line text.
+            const QString name = OutsideText::forDisplay(names.at(i).toString());
             const QString id = guids.at(i).toString();
-            qInfo() << "getRecordingDeviceList" << length << i << name << id;
+            qInfo() << "getRecordingDeviceList" << length << i << OutsideText::capped(name)
+                    << OutsideText::capped(id);
             m_deviceBox->addItem(name, guids.at(i));
             // The system's default device is the natural pick; the last one named so wins.
             if (name.contains(QLatin1String("default"), Qt::CaseInsensitive)) {
@@ -354,7 +357,8 @@ void MuVoicePanel::enterRoom()
     QString msg;
     bool networkFailed = false;
     const bool ok = MuServer::instance()->checkEnterRoom(accountUserId, roomId, code, msg, networkFailed);
-    qInfo() << "MuVoicePanel::enterRoom" << ok << accountUserId << roomId << code << msg << networkFailed;
+    qInfo() << "MuVoicePanel::enterRoom" << ok << accountUserId << OutsideText::capped(roomId) << code
+            << OutsideText::capped(msg) << networkFailed;
     if (m_engine != session || m_pushState != PanelStateEnterRoom)
         return; // the panel was left while the service answered
 
@@ -391,8 +395,8 @@ void MuVoicePanel::pushStream()
     bool networkFailed = false;
     const bool ok = MuServer::instance()->changeLiveStatus(accountUserId, channelName, true, streamUrl, code,
                                                            msg, networkFailed);
-    qInfo() << "MuVoicePanel::pushStream" << ok << accountUserId << channelName << streamUrl << code << msg
-            << networkFailed;
+    qInfo() << "MuVoicePanel::pushStream" << ok << accountUserId << OutsideText::capped(channelName)
+            << OutsideText::capped(streamUrl) << code << OutsideText::capped(msg) << networkFailed;
     if (m_engine != session) {
         // The panel was left while the service answered; a start that went through must not
         // leave the user marked live.
@@ -403,7 +407,7 @@ void MuVoicePanel::pushStream()
 
     if (ok) {
         const int r = session->joinChannel(QString(), channelName, rtcUid);
-        qInfo() << "joinChannel" << r << channelName << rtcUid;
+        qInfo() << "joinChannel" << r << OutsideText::capped(channelName) << rtcUid;
         if (r != 0) {
             tellNotLive(accountUserId, channelName, "MuVoicePanel::pushStream joinChannel fail stopStream");
             m_msgbox->showMessage(QStringLiteral("推流失败"), false);
@@ -415,7 +419,9 @@ void MuVoicePanel::pushStream()
         setMuteLook(m_muted, false);
         return;
     }
-    if (networkFailed) {
+    // No service code read (an HTTP error status, a body that is no envelope) is a transport
+    // failure as well, not a statement about the microphone.
+    if (networkFailed || code == -1) {
         m_msgbox->showMessage(QStringLiteral("网络异常"), false);
     } else if (code == codePushRefused) {
         m_msgbox->showMessage(msg, false);
@@ -432,7 +438,7 @@ void MuVoicePanel::addPushUrl(const QString& url)
 {
     if (!url.isEmpty() && m_engine) {
         const int r = m_engine->addPublishStreamUrl(url);
-        qInfo() << "addPublishStreamUrl" << r << url;
+        qInfo() << "addPublishStreamUrl" << r << OutsideText::capped(url);
     }
     m_streamUrl = url;
 }
@@ -441,7 +447,7 @@ void MuVoicePanel::removePushUrl()
 {
     if (!m_streamUrl.isEmpty() && m_engine) {
         const int r = m_engine->removePublishStreamUrl(m_streamUrl);
-        qInfo() << "removePublishStreamUrl" << r << m_streamUrl;
+        qInfo() << "removePublishStreamUrl" << r << OutsideText::capped(m_streamUrl);
     }
 }
 
@@ -496,7 +502,8 @@ bool MuVoicePanel::tellNotLive(const QString& accountUserId, const QString& chan
     bool networkFailed = false;
     const bool ok = MuServer::instance()->changeLiveStatus(accountUserId, channelName, false, ignoredUrl,
                                                            code, msg, networkFailed);
-    qInfo() << logTag << ok << accountUserId << channelName << code << msg << networkFailed;
+    qInfo() << logTag << ok << accountUserId << OutsideText::capped(channelName) << code
+            << OutsideText::capped(msg) << networkFailed;
     if (networkFailedOut)
         *networkFailedOut = networkFailed;
     return ok;
@@ -531,8 +538,9 @@ void MuVoicePanel::sltHeartbeat()
         ok = MuServer::instance()->checkLiveStatus(accountUserId, channelName, closeMic, code, msg,
                                                    networkFailed);
     }
-    qInfo() << "MuVoicePanel::sltHeartbeat" << ok << accountUserId << channelName << closeMic << code << msg
-            << networkFailed << MuSettings::instance()->elapsedMs();
+    qInfo() << "MuVoicePanel::sltHeartbeat" << ok << accountUserId << OutsideText::capped(channelName)
+            << closeMic << code << OutsideText::capped(msg) << networkFailed
+            << MuSettings::instance()->elapsedMs();
     if (m_engine != session)
         return; // the panel was left while the service answered
 
@@ -600,7 +608,7 @@ void MuVoicePanel::handleHeartbeatFailure(int code, const QString& msg)
             m_micBanned = true;
         return;
     }
-    qInfo() << "checkLiveStatus unhandle error" << code << msg;
+    qInfo() << "checkLiveStatus unhandle error" << code << OutsideText::capped(msg);
 }
 
 void MuVoicePanel::sltMute()
@@ -633,7 +641,8 @@ void MuVoicePanel::toggleMute()
     QString msg;
     bool networkFailed = false;
     const bool ok = MuServer::instance()->mute(accountUserId, m_muted, code, msg, networkFailed);
-    qInfo() << "MuVoicePanel::sltMute" << ok << accountUserId << m_muted << code << msg << networkFailed;
+    qInfo() << "MuVoicePanel::sltMute" << ok << accountUserId << m_muted << code << OutsideText::capped(msg)
+            << networkFailed;
     if (!ok && networkFailed && m_engine == session)
         m_msgbox->showMessage(QStringLiteral("网络异常"), false);
     m_muteButton->setEnabled(true);

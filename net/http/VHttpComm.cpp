@@ -1,5 +1,6 @@
 #include "net/http/VHttpComm.h"
 
+#include "app/OutsideText.h"
 #include "config/VGlobalConfig.h"
 #include "net/http/ReplyTimeout.h"
 
@@ -158,8 +159,8 @@ QPromise<QByteArray> VHttpComm::post(const QUrl& url, const QByteArray& body, in
                               const QPromiseReject<QByteArray>& rejectWith) {
                                if (finished->error() == QNetworkReply::NoError) {
                                    const QByteArray answer = finished->readAll();
-                                   qInfo().noquote()
-                                       << "HTTP-Response" << finished << maskedBytes(answer.left(300));
+                                   qInfo().noquote() << "HTTP-Response" << finished
+                                                     << OutsideText::forLog(maskedBytes(answer), 300);
                                    resolveWith(answer);
                                } else {
                                    qInfo().noquote()
@@ -210,7 +211,7 @@ QByteArray VHttpComm::syncPost(const QUrl& url, const QByteArray& body, bool& ne
         qDebug() << "HTTP-Post Sync Reply Status" << status;
         if (status == 200) {
             answer = reply->readAll();
-            qDebug().noquote() << "HTTP-Post Sync Reply:" << maskForLog(QString::fromUtf8(answer));
+            qDebug().noquote() << "HTTP-Post Sync Reply:" << OutsideText::forLog(maskedBytes(answer));
         }
     } else {
         qDebug() << "HTTP-Post Sync Reply Status" << status;
