@@ -1,12 +1,14 @@
 #include "app/MuSettings.h"
 
+#include "app/PlainIniFormat.h"
+
 #include <QCryptographicHash>
 
 MuSettings* MuSettings::s_instance = nullptr;
 
 MuSettings::MuSettings()
-    : m_mainIni(QStringLiteral("MuVozedIvazerida.ini"), QSettings::IniFormat),
-      m_tempIni(QStringLiteral("MuVozedIvazeridaTemp.ini"), QSettings::IniFormat)
+    : m_mainIni(QStringLiteral("MuVozedIvazerida.ini"), PlainIniFormat::format()),
+      m_tempIni(QStringLiteral("MuVozedIvazeridaTemp.ini"), PlainIniFormat::format())
 {
 }
 
