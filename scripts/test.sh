@@ -19,4 +19,7 @@ export TAVIO_REQUIRE_PEERS=1
 status=0
 ctest --test-dir build --output-on-failure -j2 || status=1
 ctest --test-dir build-asan --output-on-failure -j2 -LE "${TAVIO_ASAN_EXCLUDE_LABELS:-^$}" || status=1
+
+# The fuzz targets over their seed and regression inputs, a short fixed number of runs each.
+bash scripts/fuzz.sh || status=1
 exit $status
