@@ -67,7 +67,9 @@ void closeWindowsAsUserWould()
     }
 }
 
-void installTerminationHandlers(QApplication& app)
+} // namespace
+
+void AppLifetime::installTerminationHandlers(QApplication& app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
@@ -89,9 +91,7 @@ void installTerminationHandlers(QApplication& app)
     sigaction(SIGHUP, &action, nullptr);
 }
 
-// After the application object is gone: default actions again and the pair closed, so a later
-// run in the same process starts clean.
-void removeTerminationHandlers()
+void AppLifetime::removeTerminationHandlers()
 {
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
@@ -106,8 +106,6 @@ void removeTerminationHandlers()
     }
 }
 #endif
-
-} // namespace
 
 void AppLifetime::setStepObserver(StepObserver observer)
 {

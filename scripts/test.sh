@@ -17,7 +17,11 @@ trap peers_stop EXIT
 export TAVIO_REQUIRE_PEERS=1
 
 status=0
-ctest --test-dir build --output-on-failure -j2 || status=1
+ctest --test-dir build --output-on-failure -j2 -LE faults || status=1
+# The standing fault suite (label "faults") on its own, so both runs' times stay visible; it
+# prints how many scenarios it ran. Its whole output goes to build/faults.log.
+ctest --test-dir build -V -L faults 2>&1 | tee build/faults.log |
+    grep -E "fault scenarios|FAIL!|Loc: |tests passed|Total Test time" || status=1
 ctest --test-dir build-asan --output-on-failure -j2 -LE "${TAVIO_ASAN_EXCLUDE_LABELS:-^$}" || status=1
 
 # The fuzz targets over their seed and regression inputs, a short fixed number of runs each.
