@@ -1,10 +1,11 @@
 #include "app/AppLifetime.h"
 
-#include "app/CrashReporter.h"
-#include "app/LogHandler.h"
-#include "app/MuSettings.h"
-#include "app/ShellFunctions.h"
-#include "app/zebUtility.h"
+#include "app/MessageBoxNotifier.h"
+#include "base/CrashReporter.h"
+#include "base/LogHandler.h"
+#include "base/MuSettings.h"
+#include "base/ShellFunctions.h"
+#include "base/zebUtility.h"
 #include "config/VGlobalConfig.h"
 #include "net/http/VHttpComm.h"
 #include "net/session/ProtoSchemas.h"
@@ -23,7 +24,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// The pictures live in the core static library, whose resource tree the linker drops unless
+// The pictures live in the static ui library, whose resource tree the linker drops unless
 // something registers it; the icon below is the first use. Must stand outside any namespace.
 static void registerCompiledResources()
 {
@@ -121,6 +122,9 @@ void AppLifetime::step(const char* name)
 int AppLifetime::run(int& argc, char** argv)
 {
     auto* app = new QApplication(argc, argv);
+    // The lower layers' notes to the user become the real boxes from here on.
+    MessageBoxNotifier notifier;
+    UserNotifier::install(&notifier);
     step("application");
 #ifndef Q_OS_WIN
     installTerminationHandlers(*app);
@@ -189,6 +193,7 @@ int AppLifetime::run(int& argc, char** argv)
     step("release settings");
     delete loginWindow;
     step("release login window");
+    UserNotifier::install(nullptr);
     delete app;
 #ifndef Q_OS_WIN
     removeTerminationHandlers();

@@ -1,7 +1,7 @@
 #include "config/VGlobalConfig.h"
 
-#include "app/OutsideText.h"
-#include "app/VersionResource.h"
+#include "base/OutsideText.h"
+#include "base/VersionResource.h"
 
 #include <QCoreApplication>
 #include <QDebug>

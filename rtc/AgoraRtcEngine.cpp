@@ -1,13 +1,13 @@
 #include "rtc/AgoraRtcEngine.h"
 
-#include "app/MuSettings.h"
+#include "base/MuSettings.h"
+#include "base/UserNotifier.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngineEventHandler.h"
 #include "rtc/sdk/IRtcEngine.h"
 
 #include <QDebug>
 #include <QDir>
-#include <QMessageBox>
 
 using namespace agora::rtc;
 
@@ -17,21 +17,6 @@ AgoraRtcEngine::Clock& clockSlot()
 {
     static AgoraRtcEngine::Clock clock;
     return clock;
-}
-
-AgoraRtcEngine::InfoBox& infoBoxSlot()
-{
-    static AgoraRtcEngine::InfoBox box;
-    return box;
-}
-
-void showInfoBox(const QString& title, const QString& text)
-{
-    if (infoBoxSlot()) {
-        infoBoxSlot()(title, text);
-        return;
-    }
-    QMessageBox::information(nullptr, title, text, QMessageBox::Ok);
 }
 
 // The engine-parameter texts sent before every join, in this order.
@@ -67,7 +52,8 @@ AgoraRtcEngine::AgoraRtcEngine(QObject* parent) : QObject(parent)
     const int initResult = m_engine->initialize(context);
     if (initResult != 0) {
         qInfo() << "IRtcEngine::initialize fail" << appId << initResult;
-        showInfoBox(QStringLiteral("提示"), QStringLiteral("sdk初始化失败"));
+        UserNotifier::tellUser(UserNotifier::Style::Information, QStringLiteral("提示"),
+                               QStringLiteral("sdk初始化失败"));
     }
 
     const QDate today = clockSlot() ? clockSlot()().date() : QDate::currentDate();
@@ -100,11 +86,6 @@ QString AgoraRtcEngine::sdkLogFilePath(const QDate& date)
 void AgoraRtcEngine::setClock(Clock clock)
 {
     clockSlot() = std::move(clock);
-}
-
-void AgoraRtcEngine::setInfoBox(InfoBox box)
-{
-    infoBoxSlot() = std::move(box);
 }
 
 int AgoraRtcEngine::joinChannel(const QString& token, const QString& channelName, const QString& userId)

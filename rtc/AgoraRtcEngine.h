@@ -44,13 +44,10 @@ public:
     // directory): "./log/Agora/DuvevEzivIzave-yyyyMMdd.log".
     static QString sdkLogFilePath(const QDate& date);
 
-    // Test hooks. The clock gives the construction date of the SDK log name; the information
-    // box replaces the modal box shown when the SDK fails to initialise. Empty restores the
+    // Test hook: the clock gives the construction date of the SDK log name. Empty restores the
     // real one.
     using Clock = std::function<QDateTime()>;
-    using InfoBox = std::function<void(const QString& title, const QString& text)>;
     static void setClock(Clock clock);
-    static void setInfoBox(InfoBox box);
 
 private:
     agora::rtc::IRtcEngine* m_engine = nullptr;

@@ -2,8 +2,7 @@
 # Takes the screenshots of the README from the real program on a private X server: the login
 # window and the voice panel in states 1 (logged in), 2 (room confirmed), 3 (pushing) and with
 # the microphone banned by the room. The phone side is played through the local services'
-# admin API. Writes docs/*.png. TAVIO_RTC_BACKEND=scripted uses the test backend for the RTC
-# layer instead of the real one.
+# admin API. Writes docs/*.png.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"

@@ -1,6 +1,6 @@
 #include "service/MuServer.h"
 
-#include "app/MuSettings.h"
+#include "base/MuSettings.h"
 #include "net/http/VHttpComm.h"
 
 #include <QJsonDocument>

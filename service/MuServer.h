@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/VSingleton.h"
+#include "base/VSingleton.h"
 
 #include <QByteArray>
 #include <QJsonObject>

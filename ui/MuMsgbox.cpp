@@ -1,6 +1,6 @@
 #include "ui/MuMsgbox.h"
 
-#include "app/OutsideText.h"
+#include "base/OutsideText.h"
 #include "ui/AddChild.h"
 #include "ui/ModalPopup.h"
 

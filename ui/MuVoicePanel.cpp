@@ -1,7 +1,7 @@
 #include "ui/MuVoicePanel.h"
 
-#include "app/MuSettings.h"
-#include "app/OutsideText.h"
+#include "base/MuSettings.h"
+#include "base/OutsideText.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "service/MuServer.h"
 #include "ui/AddChild.h"

@@ -1,9 +1,9 @@
 #include "ui/MuVozedIvazerida.h"
 
-#include "app/MuSettings.h"
-#include "app/OutsideText.h"
-#include "app/ScrambleText.h"
-#include "app/zebUtility.h"
+#include "base/MuSettings.h"
+#include "base/OutsideText.h"
+#include "base/ScrambleText.h"
+#include "base/zebUtility.h"
 #include "config/VGlobalConfig.h"
 #include "net/http/VHttpComm.h"
 #include "service/MuServer.h"
@@ -18,7 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-// The pictures live in the core static library; the linker drops its resource tree unless
+// The pictures live in the static ui library; the linker drops its resource tree unless
 // something registers it. Must be called outside any namespace.
 static void registerCompiledResources()
 {

@@ -1,6 +1,6 @@
 #include "net/http/VHttpComm.h"
 
-#include "app/OutsideText.h"
+#include "base/OutsideText.h"
 #include "config/VGlobalConfig.h"
 #include "net/http/ReplyTimeout.h"
 

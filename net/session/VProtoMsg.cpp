@@ -1,6 +1,6 @@
 #include "net/session/VProtoMsg.h"
 
-#include "app/ShellFunctions.h"
+#include "base/ShellFunctions.h"
 #include "net/session/ProtoSchemas.h"
 
 #include <QDebug>

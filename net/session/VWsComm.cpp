@@ -1,10 +1,10 @@
 #include "net/session/VWsComm.h"
 
+#include "base/UserNotifier.h"
 #include "net/http/VHttpComm.h"
 #include "net/session/ProtoIdRegistry.h"
 #include "net/session/SessionClock.h"
 #include "net/session/ZebServerComm.h"
-#include "ui/WarningBox.h"
 
 #include <QDebug>
 #include <QMap>
@@ -365,7 +365,8 @@ VProtoMsgPtr VWsComm::parseSerialData(const WsEnvelope& header, const QByteArray
     qInfo() << "反序列化失败parseSerialData Recv  uuid : " << header.uuid << "  protoId : " << header.protoId
             << "  state : " << header.state << "  result : " << name;
     QPointer<VWsComm> self(this);
-    showWarning(QStringLiteral("系统配置文件被损坏，现在为您关闭程序，请您重新登录。"));
+    UserNotifier::tellUser(UserNotifier::Style::Warning, QStringLiteral("温馨提示"),
+                           QStringLiteral("系统配置文件被损坏，现在为您关闭程序，请您重新登录。"));
     if (self) {
         QMap<QString, QString> extra;
         extra.insert(QStringLiteral("action"), QStringLiteral("1"));

@@ -46,5 +46,6 @@ protected:
 } // namespace rtc
 } // namespace agora
 
-// A new engine: the real media backend, or the scripted one when ScriptedRtcBackend is enabled.
+// A new engine: the real media backend, or what the installed engine factory makes
+// (RtcEngineBase::setEngineFactory).
 agora::rtc::IRtcEngine* createAgoraRtcEngine();

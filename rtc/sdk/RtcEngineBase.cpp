@@ -1,8 +1,6 @@
 #include "rtc/sdk/RtcEngineBase.h"
 
 #include "rtc/sdk/GstRtcEngine.h"
-#include "rtc/sdk/ScriptedRtcBackend.h"
-#include "rtc/sdk/ScriptedRtcEngine.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -22,6 +20,11 @@ std::deque<RtcEngineBase*>& registry()
 {
     static std::deque<RtcEngineBase*> engines;
     return engines;
+}
+RtcEngineBase::EngineFactory& factorySlot()
+{
+    static RtcEngineBase::EngineFactory factory;
+    return factory;
 }
 } // namespace
 
@@ -59,6 +62,12 @@ int RtcEngineBase::queryInterface(int interfaceId, void** inter)
     return kErrNotSupported;
 }
 
+void RtcEngineBase::setEngineFactory(EngineFactory factory)
+{
+    QMutexLocker lock(&registryMutex());
+    factorySlot() = std::move(factory);
+}
+
 RtcEngineBase* RtcEngineBase::takeOldest()
 {
     QMutexLocker lock(&registryMutex());
@@ -75,9 +84,7 @@ void IRtcEngine::release(bool sync)
     RtcEngineBase* engine = RtcEngineBase::takeOldest();
     if (!engine)
         return;
-    ScriptedRtcEngine* scripted = dynamic_cast<ScriptedRtcEngine*>(engine);
-    if (scripted)
-        scripted->recordRelease(sync);
+    engine->aboutToRelease(sync);
     // Always synchronous: the destructor joins the engine's threads, so nothing can call the
     // event handler once this returns, whatever the caller asked for.
     delete engine;
@@ -89,7 +96,12 @@ void IRtcEngine::release(bool sync)
 agora::rtc::IRtcEngine* createAgoraRtcEngine()
 {
     using namespace agora::rtc;
-    if (ScriptedRtcBackend::isEnabled())
-        return new ScriptedRtcEngine();
+    RtcEngineBase::EngineFactory factory;
+    {
+        QMutexLocker lock(&registryMutex());
+        factory = factorySlot();
+    }
+    if (factory)
+        return factory();
     return new GstRtcEngine();
 }

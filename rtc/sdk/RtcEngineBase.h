@@ -2,6 +2,8 @@
 
 #include "rtc/sdk/IRtcEngine.h"
 
+#include <functional>
+
 namespace agora {
 namespace rtc {
 
@@ -21,6 +23,14 @@ public:
 
     // Engines alive, oldest first (only for the release and the factory).
     static RtcEngineBase* takeOldest();
+
+    // Told by IRtcEngine::release just before the engine is deleted.
+    virtual void aboutToRelease(bool sync) { (void)sync; }
+
+    // What createAgoraRtcEngine() makes; empty (the default) makes the GStreamer engine.
+    // Tests install their own engines here.
+    using EngineFactory = std::function<RtcEngineBase*()>;
+    static void setEngineFactory(EngineFactory factory);
 
 protected:
     // The recording volumes adjustRecordingSignalVolume accepts.

@@ -1,6 +1,6 @@
 #include "app/AppLifetime.h"
-#include "app/LogHandler.h"
-#include "app/zebUtility.h"
+#include "base/LogHandler.h"
+#include "base/zebUtility.h"
 #include "config/VGlobalConfig.h"
 
 #include "support/TestEnv.h"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QApplication>
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -10,7 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-// Shared set-up of the fuzz targets: one Qt application for the process, a private working
+// Shared set-up of the fuzz targets: one Qt core application for the process, a private working
 // folder (the program works relative to its current directory) with the schemas linked in, and
 // a message handler that drops the log (a fatal message still ends the run).
 namespace FuzzSupport {
@@ -21,20 +20,10 @@ inline void dropMessages(QtMsgType type, const QMessageLogContext&, const QStrin
         std::abort();
 }
 
-enum class App
+inline void setUp(int* argc, char*** argv)
 {
-    Core,
-    Widgets
-};
-
-inline void setUp(int* argc, char*** argv, App kind = App::Core)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(&dropMessages);
-    if (kind == App::Widgets)
-        new QApplication(*argc, *argv);
-    else
-        new QCoreApplication(*argc, *argv);
+    new QCoreApplication(*argc, *argv);
     // In memory where there is such a folder: the settings files are synced to disk on every write.
     static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
                                  ? QStringLiteral("/dev/shm/tavio-fuzz-XXXXXX")

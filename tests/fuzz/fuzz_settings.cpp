@@ -2,9 +2,9 @@
 // user's volume); what the store then saves must read back as saved.
 #include "FuzzSupport.h"
 
-#include "app/MuSettings.h"
-#include "app/PlainIniFormat.h"
-#include "app/ScrambleText.h"
+#include "base/MuSettings.h"
+#include "base/PlainIniFormat.h"
+#include "base/ScrambleText.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {

@@ -8,7 +8,7 @@ class TestResources : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { Q_INIT_RESOURCE(resources); } // they live in the static core library
+    void initTestCase() { Q_INIT_RESOURCE(resources); } // they live in the static ui library
 
     void everyNameLoads_data()
     {

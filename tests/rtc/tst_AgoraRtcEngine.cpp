@@ -1,11 +1,12 @@
 // The engine wrapper against the scripted SDK backend: call sequences, values, refusals made
 // before the SDK is reached, codes passed through, the device map and the log lines.
-#include "support/LogCapture.h"
-#include "app/MuSettings.h"
+#include "base/MuSettings.h"
+#include "base/UserNotifier.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "rtc/sdk/IRtcEngine.h"
-#include "rtc/sdk/ScriptedRtcBackend.h"
+#include "support/LogCapture.h"
+#include "support/ScriptedRtcBackend.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -38,7 +39,17 @@ class tst_AgoraRtcEngine : public QObject
     std::unique_ptr<TestEnv::ScopedWorkDir> m_work;
     std::unique_ptr<LogCapture> m_log; // installed once the test runner has its own handler
     QDateTime m_now;
-    QStringList m_boxes;
+
+    // Takes the notes the engine has for the user.
+    struct RecordingNotifier : UserNotifier
+    {
+        QStringList boxes;
+        void tell(Style style, const QString& title, const QString& text) override
+        {
+            boxes << (style == Style::Information ? QStringLiteral("information") : QStringLiteral("warning"))
+                  << title << text;
+        }
+    } m_notifier;
 
     // A fresh engine with the call log cleared after construction.
     std::unique_ptr<AgoraRtcEngine> engine()
@@ -61,16 +72,15 @@ private Q_SLOTS:
         VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), QString());
         m_now = QDateTime(QDate(2026, 3, 9), QTime(23, 59, 58));
         AgoraRtcEngine::setClock([this] { return m_now; });
-        m_boxes.clear();
-        AgoraRtcEngine::setInfoBox(
-            [this](const QString& title, const QString& text) { m_boxes << title << text; });
+        m_notifier.boxes.clear();
+        UserNotifier::install(&m_notifier);
         LogCapture::clear();
     }
 
     void cleanup()
     {
         AgoraRtcEngine::setClock({});
-        AgoraRtcEngine::setInfoBox({});
+        UserNotifier::install(nullptr);
         QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 0);
         m_work.reset();
     }
@@ -85,7 +95,7 @@ private Q_SLOTS:
                              "setLogFile(./log/Agora/DuvevEzivIzave-20260309.log)", "disableVideo()",
                              "enableAudio()", "setChannelProfile(1)", "setClientRole(1)"}));
             QVERIFY(QDir(QStringLiteral("log/Agora")).exists());
-            QVERIFY(m_boxes.isEmpty());
+            QVERIFY(m_notifier.boxes.isEmpty());
             QVERIFY(LogCapture::lines().isEmpty());
             // The name keeps the construction date even after midnight.
             m_now = m_now.addSecs(10);
@@ -107,7 +117,8 @@ private Q_SLOTS:
         ScriptedRtcBackend::failCall(QStringLiteral("initialize"), -7);
         AgoraRtcEngine e;
         QCOMPARE(LogCapture::lines(), QStringList({"IRtcEngine::initialize fail " + kAppId + " -7"}));
-        QCOMPARE(m_boxes, QStringList({QStringLiteral("提示"), QStringLiteral("sdk初始化失败")}));
+        QCOMPARE(m_notifier.boxes, QStringList({QStringLiteral("information"), QStringLiteral("提示"),
+                                                QStringLiteral("sdk初始化失败")}));
         QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("setClientRole(1)")), 1);
         // Later calls still reach the engine and its codes come back.
         ScriptedRtcBackend::failCall(QStringLiteral("joinChannel"), -7);
@@ -242,7 +253,7 @@ private Q_SLOTS:
         QCOMPARE(e->removePublishStreamUrl(QString()), -1);
         QVERIFY(ScriptedRtcBackend::calls().isEmpty());
         QCOMPARE(LogCapture::lines(), QStringList({"AgoraRtcEngine::addPublishStreamUrl isEmpty",
-                                                      "AgoraRtcEngine::removePublishStreamUrl isEmpty"}));
+                                                   "AgoraRtcEngine::removePublishStreamUrl isEmpty"}));
         QCOMPARE(e->joinChannel(QString(), QStringLiteral("room"), QStringLiteral("1")), 0);
         LogCapture::clear();
         ScriptedRtcBackend::clearCalls();
@@ -276,8 +287,8 @@ private Q_SLOTS:
                               "enableWebSdkInteroperability(true)"}));
         QCOMPARE(ScriptedRtcBackend::recordingVolume(), 37);
         QCOMPARE(LogCapture::lines(), QStringList({"AgoraRtcEngine::adjustRecordingSignalVolume 37",
-                                                      "AgoraRtcEngine::adjustRecordingSignalVolume -5",
-                                                      "AgoraRtcEngine::enableWebSdkInteroperability true"}));
+                                                   "AgoraRtcEngine::adjustRecordingSignalVolume -5",
+                                                   "AgoraRtcEngine::enableWebSdkInteroperability true"}));
     }
 
     void deviceMapListsDevicesAndSkipsFailedQueries()

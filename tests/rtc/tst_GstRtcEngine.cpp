@@ -3,7 +3,7 @@
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "rtc/sdk/IRtcEngine.h"
-#include "rtc/sdk/ScriptedRtcBackend.h"
+#include "support/ScriptedRtcBackend.h"
 #include "support/TestEnv.h"
 
 #include <QDir>

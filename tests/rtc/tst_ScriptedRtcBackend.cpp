@@ -1,7 +1,7 @@
 // The scripted SDK backend other tests drive: selection, call texts, failure keys and counts,
 // device lists, state and reset.
 #include "rtc/sdk/IRtcEngine.h"
-#include "rtc/sdk/ScriptedRtcBackend.h"
+#include "support/ScriptedRtcBackend.h"
 
 #include <QtTest>
 

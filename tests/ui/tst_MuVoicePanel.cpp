@@ -1,9 +1,9 @@
 #include "net/http/TestHttpServer.h"
 #include "support/TestEnv.h"
 
-#include "app/MuSettings.h"
-#include "rtc/sdk/ScriptedRtcBackend.h"
+#include "base/MuSettings.h"
 #include "service/MuServer.h"
+#include "support/ScriptedRtcBackend.h"
 #include "ui/MuMsgboxEx.h"
 #include "ui/MuVoicePanel.h"
 #include "ui/MuVozedIvazerida.h"

@@ -7,9 +7,9 @@
 #include "localservices/LocalServicesProcess.h"
 #endif
 
-#include "app/MuSettings.h"
+#include "base/MuSettings.h"
 #include "config/VGlobalConfig.h"
-#include "rtc/sdk/ScriptedRtcBackend.h"
+#include "support/ScriptedRtcBackend.h"
 #include "ui/MuMsgbox.h"
 #include "ui/MuMsgboxEx.h"
 #include "ui/MuVoicePanel.h"

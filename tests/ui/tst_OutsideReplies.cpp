@@ -5,9 +5,9 @@
 #include "support/LogCapture.h"
 #include "support/TestEnv.h"
 
-#include "app/MuSettings.h"
+#include "base/MuSettings.h"
 #include "config/VGlobalConfig.h"
-#include "rtc/sdk/ScriptedRtcBackend.h"
+#include "support/ScriptedRtcBackend.h"
 #include "service/MuServer.h"
 #include "ui/MuMsgbox.h"
 #include "ui/MuMsgboxEx.h"

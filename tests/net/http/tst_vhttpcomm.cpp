@@ -1,4 +1,4 @@
-#include "app/LogHandler.h"
+#include "base/LogHandler.h"
 #include "net/http/TestHttpServer.h"
 #include "net/http/VHttpComm.h"
 #include "support/TestEnv.h"

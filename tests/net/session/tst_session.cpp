@@ -1,3 +1,4 @@
+#include "app/MessageBoxNotifier.h"
 #include "config/VGlobalConfig.h"
 #include "net/session/VWsComm.h"
 #include "net/session/ZebServerComm.h"
@@ -30,6 +31,10 @@ public slots:
     void replyNoUid(int status, QByteArray message) { record(status, QStringLiteral("-"), message); }
 
 private slots:
+    // The application's boxes, as at start-up: the user sees the warning box itself.
+    void initTestCase() { UserNotifier::install(&m_notifier); }
+    void cleanupTestCase() { UserNotifier::install(nullptr); }
+
     void init()
     {
         QVERIFY(m_fixture.setUp());
@@ -428,6 +433,7 @@ private:
     VWsComm* m_channel = nullptr;
     ZebServerComm* m_router = nullptr;
     QStringList m_calls;
+    MessageBoxNotifier m_notifier;
 };
 
 QTEST_MAIN(TstSession)

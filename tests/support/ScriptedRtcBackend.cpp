@@ -1,7 +1,7 @@
-#include "rtc/sdk/ScriptedRtcBackend.h"
+#include "support/ScriptedRtcBackend.h"
 
-#include "rtc/sdk/ScriptedRtcEngine.h"
-#include "rtc/sdk/ScriptedRtcState.h"
+#include "support/ScriptedRtcEngine.h"
+#include "support/ScriptedRtcState.h"
 
 #include <QMutexLocker>
 
@@ -21,11 +21,6 @@ bool keyMatches(const QString& key, const QString& call)
         return true;
     const int paren = call.indexOf(QLatin1Char('('));
     return paren > 0 && key == call.left(paren);
-}
-
-bool enabledFromEnvironment()
-{
-    return qgetenv("TAVIO_RTC_BACKEND") == "scripted";
 }
 
 template <typename T> T readState(T ScriptedRtcState::*member)
@@ -66,16 +61,16 @@ QString flag(bool value)
 
 void ScriptedRtcBackend::setEnabled(bool enabled)
 {
-    ScriptedRtcState::locked([enabled](ScriptedRtcState& state) { state.enabled = enabled ? 1 : 0; });
+    ScriptedRtcState::locked([enabled](ScriptedRtcState& state) { state.enabled = enabled; });
+    if (enabled)
+        RtcEngineBase::setEngineFactory([]() -> RtcEngineBase* { return new ScriptedRtcEngine(); });
+    else
+        RtcEngineBase::setEngineFactory({});
 }
 
 bool ScriptedRtcBackend::isEnabled()
 {
-    return ScriptedRtcState::locked([](ScriptedRtcState& state) {
-        if (state.enabled < 0)
-            state.enabled = enabledFromEnvironment() ? 1 : 0;
-        return state.enabled == 1;
-    });
+    return ScriptedRtcState::locked([](ScriptedRtcState& state) { return state.enabled; });
 }
 
 void ScriptedRtcBackend::reset()

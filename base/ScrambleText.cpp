@@ -1,4 +1,4 @@
-#include "app/ScrambleText.h"
+#include "base/ScrambleText.h"
 
 #include <QByteArray>
 #include <QTextCodec>

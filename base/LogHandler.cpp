@@ -1,4 +1,4 @@
-#include "app/LogHandler.h"
+#include "base/LogHandler.h"
 
 #include <QDir>
 #include <QFile>

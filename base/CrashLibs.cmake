@@ -1,4 +1,4 @@
 # The crash handler's symbolised backtraces: Debian's backward-cpp (header only) reading
 # symbols and lines through libdw.
-target_compile_definitions(tavio_core PRIVATE BACKWARD_HAS_DW=1)
-target_link_libraries(tavio_core PUBLIC dw)
+target_compile_definitions(tavio_base PRIVATE BACKWARD_HAS_DW=1)
+target_link_libraries(tavio_base PUBLIC dw)

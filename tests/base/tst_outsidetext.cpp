@@ -1,4 +1,4 @@
-#include "app/OutsideText.h"
+#include "base/OutsideText.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "app/CrashReporter.h"
+#include "base/CrashReporter.h"
 
 #include "support/TestEnv.h"
 

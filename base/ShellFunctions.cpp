@@ -1,6 +1,6 @@
-#include "app/ShellFunctions.h"
+#include "base/ShellFunctions.h"
 
-#include "app/VersionResource.h"
+#include "base/VersionResource.h"
 
 #include <QDebug>
 

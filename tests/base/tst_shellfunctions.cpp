@@ -1,5 +1,5 @@
-#include "app/LogHandler.h"
-#include "app/ShellFunctions.h"
+#include "base/LogHandler.h"
+#include "base/ShellFunctions.h"
 
 #include "support/TestEnv.h"
 

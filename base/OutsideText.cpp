@@ -1,4 +1,4 @@
-#include "app/OutsideText.h"
+#include "base/OutsideText.h"
 
 bool OutsideText::isHidden(QChar c)
 {

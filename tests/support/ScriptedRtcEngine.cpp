@@ -1,7 +1,7 @@
-#include "rtc/sdk/ScriptedRtcEngine.h"
+#include "support/ScriptedRtcEngine.h"
 
 #include "rtc/sdk/DeviceListCollection.h"
-#include "rtc/sdk/ScriptedRtcState.h"
+#include "support/ScriptedRtcState.h"
 
 #include <QJsonDocument>
 
@@ -113,7 +113,7 @@ ScriptedRtcEngine::~ScriptedRtcEngine()
     });
 }
 
-void ScriptedRtcEngine::recordRelease(bool sync)
+void ScriptedRtcEngine::aboutToRelease(bool sync)
 {
     scripted::record(QStringLiteral("IRtcEngine::release"), {scripted::flag(sync)});
 }

@@ -1,6 +1,6 @@
-#include "app/zebUtility.h"
+#include "base/zebUtility.h"
 
-#include "app/MuSettings.h"
+#include "base/MuSettings.h"
 
 #include <QDebug>
 #include <QDir>

@@ -13,9 +13,9 @@ class IRtcEngineEventHandler;
 
 // Deterministic stand-in for the media backend, for tests of the code above the SDK.
 //
-// Selection: ScriptedRtcBackend::setEnabled(true) before the engine is created makes
-// createAgoraRtcEngine() return scripted engines; the real backend is the default. The
-// environment variable TAVIO_RTC_BACKEND=scripted enables it at start-up as well.
+// Selection: ScriptedRtcBackend::setEnabled(true) before the engine is created installs the SDK
+// layer's engine factory, so createAgoraRtcEngine() returns scripted engines; setEnabled(false)
+// restores the real backend, the default.
 //
 // Call log: every SDK call a scripted engine or one of its sub-interfaces receives is recorded
 // as one text "name(arg1, arg2, ...)", in call order:

@@ -1,6 +1,6 @@
-#include "app/MuSettings.h"
+#include "base/MuSettings.h"
 
-#include "app/PlainIniFormat.h"
+#include "base/PlainIniFormat.h"
 
 #include <QCryptographicHash>
 

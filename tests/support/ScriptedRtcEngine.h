@@ -17,7 +17,7 @@ public:
     ~ScriptedRtcEngine() override;
 
     IRtcEngineEventHandler* eventHandler() const { return m_handler; }
-    void recordRelease(bool sync);
+    void aboutToRelease(bool sync) override;
 
     int initialize(const RtcEngineContext& context) override;
     int setLogFile(const char* filePath) override;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rtc/sdk/ScriptedRtcBackend.h"
+#include "support/ScriptedRtcBackend.h"
 
 #include <QList>
 #include <QMutex>
@@ -32,7 +32,7 @@ struct ScriptedRtcState
     }
 
     QMutex mutex;
-    int enabled = -1; // -1: not decided yet, read from the environment on first use
+    bool enabled = false;
     QStringList calls;
     QList<Failure> failures;
     QList<ScriptedRtcBackend::Device> devices = ScriptedRtcBackend::defaultDevices();

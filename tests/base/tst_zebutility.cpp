@@ -1,4 +1,4 @@
-#include "app/zebUtility.h"
+#include "base/zebUtility.h"
 
 #include "support/TestEnv.h"
 

@@ -1,6 +1,6 @@
-#include "app/MuSettings.h"
-#include "app/PlainIniFormat.h"
-#include "app/ScrambleText.h"
+#include "base/MuSettings.h"
+#include "base/PlainIniFormat.h"
+#include "base/ScrambleText.h"
 
 #include "support/TestEnv.h"
 

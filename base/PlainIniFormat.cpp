@@ -1,4 +1,4 @@
-#include "app/PlainIniFormat.h"
+#include "base/PlainIniFormat.h"
 
 #include <QDebug>
 #include <QIODevice>

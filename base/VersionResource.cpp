@@ -1,4 +1,4 @@
-#include "app/VersionResource.h"
+#include "base/VersionResource.h"
 
 #include <QtGlobal>
 
