@@ -289,6 +289,10 @@ private slots:
         QTest::newRow("unterminated quote") << QByteArray("[General]\nuserid=\"7\n") << "7";
         QTest::newRow("escape at end") << QByteArray("[General]\nuserid=7\\\n") << "7";
         QTest::newRow("unknown escape dropped") << QByteArray("[General]\nuserid=7\\q\n") << "7";
+        QTest::newRow("key in %U escapes") << QByteArray("[General]\n%U0075serid=7\n") << "7";
+        QTest::newRow("key escape cut short") << QByteArray("[General]\nuserid%=7\nuserid=8\n") << "8";
+        QTest::newRow("general in capitals") << QByteArray("[GENERAL]\nuserid=7\n") << "7";
+        QTest::newRow("escaped quote inside quotes") << QByteArray("[General]\nuserid=\"7\\\"\"\n") << "7\"";
         QTest::newRow("text wrapped as Qt does") << QByteArray("[General]\nuserid=@String(7)\n") << "7";
         QTest::newRow("wrapped text unclosed") << QByteArray("[General]\nuserid=@String(7\n") << "";
         QTest::newRow("Latin-1 bytes") << QByteArray("[General]\nuserid=\xe9\n") << QString(QChar(0xe9));
