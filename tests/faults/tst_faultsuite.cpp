@@ -126,9 +126,15 @@ private slots:
 
     void cleanupTestCase()
     {
-        std::printf("fault scenarios: %d run, %d failed (%s RTC layer)\n", m_scenarios, m_failures,
-                    realPeers() ? "real" : "scripted");
+        const QByteArray summary = QStringLiteral("fault scenarios: %1 run, %2 failed (%3 RTC layer)\n")
+                                       .arg(m_scenarios)
+                                       .arg(m_failures)
+                                       .arg(realPeers() ? "real" : "scripted")
+                                       .toUtf8();
+        std::fputs(summary.constData(), stdout);
         std::fflush(stdout);
+        // Also beside the build, where the test command prints it from.
+        writeFile(QStringLiteral(TAVIO_BINARY_DIR "/faults-summary.txt"), summary);
     }
 
     // ---- Files, with the real program: started, then ended by SIGTERM.
