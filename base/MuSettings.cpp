@@ -4,25 +4,10 @@
 
 #include <QCryptographicHash>
 
-MuSettings* MuSettings::s_instance = nullptr;
-
 MuSettings::MuSettings()
     : m_mainIni(QStringLiteral("MuVozedIvazerida.ini"), PlainIniFormat::format()),
       m_tempIni(QStringLiteral("MuVozedIvazeridaTemp.ini"), PlainIniFormat::format())
 {
-}
-
-MuSettings* MuSettings::instance()
-{
-    if (!s_instance)
-        s_instance = new MuSettings();
-    return s_instance;
-}
-
-void MuSettings::destroy()
-{
-    delete s_instance;
-    s_instance = nullptr;
 }
 
 void MuSettings::loadLogin(QString& userId, QString& password)

@@ -6,8 +6,6 @@
 #include <QString>
 #include <QVariantMap>
 
-#include <functional>
-
 namespace agora {
 namespace rtc {
 class IRtcEngine;
@@ -43,11 +41,6 @@ public:
     // Where the SDK log of an engine constructed on that day goes (relative to the current
     // directory): "./log/Agora/DuvevEzivIzave-yyyyMMdd.log".
     static QString sdkLogFilePath(const QDate& date);
-
-    // Test hook: the clock gives the construction date of the SDK log name. Empty restores the
-    // real one.
-    using Clock = std::function<QDateTime()>;
-    static void setClock(Clock clock);
 
 private:
     agora::rtc::IRtcEngine* m_engine = nullptr;

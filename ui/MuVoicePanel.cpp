@@ -2,6 +2,7 @@
 
 #include "base/MuSettings.h"
 #include "base/OutsideText.h"
+#include "base/VClock.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "service/MuServer.h"
 #include "ui/AddChild.h"
@@ -13,7 +14,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
@@ -71,19 +71,6 @@ const char* const panelStyleSheet =
     "#pushButton_mute { border-radius: 24px; background-color: rgb(0, 114, 255); "
     "font: 75 14px \"PingFang-SC-Medium\"; color: rgb(255, 255, 255); }";
 
-QDateTime realWallClock()
-{
-    return QDateTime::currentDateTime();
-}
-
-qint64 realSteadyClockMs()
-{
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return clock.elapsed();
-}
-
 // Raises a flag for the lifetime of a scope; nested scopes keep it raised.
 class BusyScope
 {
@@ -99,8 +86,7 @@ private:
 
 } // namespace
 
-MuVoicePanel::MuVoicePanel(QWidget* parent)
-    : QWidget(parent), m_wallClock(realWallClock), m_steadyClockMs(realSteadyClockMs)
+MuVoicePanel::MuVoicePanel(QWidget* parent) : QWidget(parent)
 {
     buildForm();
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
@@ -197,12 +183,6 @@ void MuVoicePanel::buildForm()
 void MuVoicePanel::setLoginWindow(MuVozedIvazerida* w)
 {
     m_loginWindow = w;
-}
-
-void MuVoicePanel::setClocks(WallClock wallClock, SteadyClockMs steadyClockMs)
-{
-    m_wallClock = wallClock ? std::move(wallClock) : WallClock(realWallClock);
-    m_steadyClockMs = steadyClockMs ? std::move(steadyClockMs) : SteadyClockMs(realSteadyClockMs);
 }
 
 void MuVoicePanel::prepareSession()
@@ -519,7 +499,7 @@ void MuVoicePanel::sltHeartbeat()
     if (m_busyDepth > 0)
         return;
 
-    const QString second = m_wallClock().toString(QStringLiteral("yyyyMMddHHmmss"));
+    const QString second = VClock::now().toString(QStringLiteral("yyyyMMddHHmmss"));
     if (second == m_lastHeartbeatSecond)
         return;
     m_lastHeartbeatSecond = second;
@@ -545,7 +525,7 @@ void MuVoicePanel::sltHeartbeat()
         return; // the panel was left while the service answered
 
     if (networkFailed) {
-        const qint64 nowMs = m_steadyClockMs();
+        const qint64 nowMs = VClock::monotonicMs();
         if (m_networkFailSince < 0)
             m_networkFailSince = nowMs;
         if (nowMs - m_networkFailSince >= networkFailLimitMs) {

@@ -2,7 +2,6 @@
 
 #include "ui/PanelState.h"
 
-#include <QDateTime>
 #include <QSharedPointer>
 #include <QString>
 #include <QWidget>
@@ -36,13 +35,6 @@ public:
     void prepareSession();
     // Starts the 2000 ms heartbeat; only leaving the panel stops it.
     void startHeartbeat();
-
-    // Clocks of the heartbeat. wallClock gives the local date-time whose second limits the
-    // heartbeat to one check per second; steadyClockMs is a monotonic millisecond count that
-    // measures how long the network has been failing. An empty function restores the real one.
-    using WallClock = std::function<QDateTime()>;
-    using SteadyClockMs = std::function<qint64()>;
-    void setClocks(WallClock wallClock, SteadyClockMs steadyClockMs);
 
     int pushState() const { return m_pushState; }
     bool isMuted() const { return m_muted; }
@@ -107,8 +99,6 @@ private:
     // Steady-clock millisecond at which the current run of network failures began; -1 when none.
     qint64 m_networkFailSince = -1;
     QString m_streamUrl;
-    WallClock m_wallClock;
-    SteadyClockMs m_steadyClockMs;
     // Depth of push, mute and heartbeat work in progress (service calls wait in a nested loop).
     int m_busyDepth = 0;
     // Set while leaving the panel, so a second close during its service call does nothing.

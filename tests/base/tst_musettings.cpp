@@ -11,7 +11,7 @@ namespace {
 // A fresh store reading the INI files of the current directory (another run of the program).
 MuSettings* freshStore()
 {
-    MuSettings::destroy();
+    MuSettings::destroyInstance();
     return MuSettings::instance();
 }
 
@@ -55,7 +55,7 @@ private slots:
 
     void cleanup()
     {
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         m_dir.reset();
     }
 
@@ -125,7 +125,7 @@ private slots:
         login("u1");
         QCOMPARE(volumeOfTheUser(), expected);
         MuSettings::instance()->saveVolume(30);
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         QSettings ini("MuVozedIvazeridaTemp.ini", QSettings::IniFormat);
         QCOMPARE(ini.value("u0/volume").toInt(), 55);
         QCOMPARE(ini.value("u1/volume").toInt(), 30);
@@ -236,11 +236,11 @@ private slots:
         MuSettings::instance()->loadLogin(userId, password);
         QCOMPARE(userId, QString("10001"));
         QCOMPARE(password, QString());
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         QCOMPARE(fileBytes("MuVozedIvazerida.ini"), file); // reading alone changes nothing
         MuSettings::instance()->loadLogin(userId, password);
         MuSettings::instance()->saveLogin("10002", "cGFzcw==", QString()); // a later save replaces it
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         QCOMPARE(fileBytes("MuVozedIvazerida.ini"),
                  QByteArray("[General]\npassword=\"cGFzcw==\"\nuserid=10002\n"));
     }
@@ -268,7 +268,7 @@ private slots:
         store->saveLogin("10002", "p", QString());
         QCOMPARE(store->loadVolume(volume), 42);
         store->saveVolume(43);
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         QCOMPARE(fileBytes("MuVozedIvazeridaTemp.ini"),
                  "[10001]\nvolume=" + value + "\n\n[10002]\nvolume=43\n");
     }

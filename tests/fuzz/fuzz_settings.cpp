@@ -29,14 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         __builtin_trap();
     store->saveLogin(userId, scrambleText(plain, false), QString());
     store->saveVolume(volume);
-    MuSettings::destroy();
+    MuSettings::destroyInstance();
 
     QString userIdAgain;
     QString passwordAgain;
     int volumeAgain = -1;
     MuSettings::instance()->loadLogin(userIdAgain, passwordAgain);
     MuSettings::instance()->loadVolume(volumeAgain);
-    MuSettings::destroy();
+    MuSettings::destroyInstance();
     if (userIdAgain != userId ||
         scrambleText(passwordAgain, true) != (userId.isEmpty() ? QString() : plain) || volumeAgain != volume)
         __builtin_trap();

@@ -2,6 +2,7 @@
 #include "support/TestEnv.h"
 
 #include "base/MuSettings.h"
+#include "base/VClock.h"
 #include "service/MuServer.h"
 #include "support/ScriptedRtcBackend.h"
 #include "ui/MuMsgboxEx.h"
@@ -82,15 +83,18 @@ private slots:
         m_panel = m_login->voicePanel();
         m_wall = QDateTime(QDate(2026, 12, 6), QTime(20, 0, 0));
         m_steadyMs = 1000000;
-        m_panel->setClocks([this]() { return m_wall; }, [this]() { return m_steadyMs; });
+        VClock::setWallClock([this]() { return m_wall; });
+        VClock::setMonotonicClock([this]() { return m_steadyMs; });
     }
 
     void cleanup()
     {
         m_panel->messageBox()->hide();
         m_login.reset();
+        VClock::setWallClock({});
+        VClock::setMonotonicClock({});
         m_service.reset();
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         m_dir.reset();
     }
 

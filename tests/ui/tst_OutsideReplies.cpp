@@ -85,7 +85,7 @@ private slots:
     {
         m_window->voicePanel()->messageBox()->hide();
         m_window.reset();
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         m_server.reset();
         m_dir.reset();
     }
