@@ -43,8 +43,8 @@ AppLifetime::StepObserver& observerSlot()
 QSharedPointer<CrashReporter> g_crashReporter;
 
 #ifndef Q_OS_WIN
-// SIGINT/SIGTERM end the event loop the ordinary way, so the shutdown order still runs and
-// the settings are written (a terminal's Ctrl-C or a desktop session ending the program).
+// SIGINT/SIGTERM/SIGHUP end the event loop the ordinary way, so the shutdown order still runs and
+// the settings are written (a terminal's Ctrl-C or closing, a desktop session ending the program).
 int g_signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int)
@@ -68,7 +68,9 @@ void closeWindowsAsUserWould()
     }
 }
 
-void installTerminationHandlers(QApplication& app)
+} // namespace
+
+void AppLifetime::installTerminationHandlers(QApplication& app)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
@@ -87,17 +89,17 @@ void installTerminationHandlers(QApplication& app)
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
-// After the application object is gone: default actions again and the pair closed, so a later
-// run in the same process starts clean.
-void removeTerminationHandlers()
+void AppLifetime::removeTerminationHandlers()
 {
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
     for (int& fd : g_signalPipe) {
         if (fd >= 0)
             ::close(fd);
@@ -105,8 +107,6 @@ void removeTerminationHandlers()
     }
 }
 #endif
-
-} // namespace
 
 void AppLifetime::setStepObserver(StepObserver observer)
 {

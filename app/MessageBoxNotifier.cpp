@@ -11,5 +11,7 @@ void MessageBoxNotifier::tell(Style style, const QString& title, const QString& 
         showWarning(text);
         return;
     }
-    QMessageBox::information(nullptr, title, text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText); // what lower layers tell may quote outside text
+    box.exec();
 }

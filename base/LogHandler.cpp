@@ -21,6 +21,21 @@ QMutex& handlerLock()
 
 std::atomic<bool> g_echoToConsole{false};
 
+// Guarded by handlerLock(). The program goes on without a log, but says once where and why.
+bool g_failureReported = false;
+
+void reportFailureOnce(const QString& path, const QString& reason)
+{
+    if (g_failureReported)
+        return;
+    g_failureReported = true;
+    const QByteArray line = QStringLiteral("log: cannot write %1 (%2); going on without a log\n")
+                                .arg(QDir::current().absoluteFilePath(path), reason)
+                                .toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
 } // namespace
 
 void LogHandler::install(bool keepDebug, bool echoToConsole)
@@ -74,8 +89,10 @@ void LogHandler::handle(QtMsgType type, const QString& text, bool includeDebug)
         entry = QStringLiteral("%1 %2 \n%6").arg(now.toString(QStringLiteral("hh:mm:ss")), level, text);
 
         QDir current(QStringLiteral("./"));
-        if (!current.exists(QStringLiteral("log")) && !current.mkdir(QStringLiteral("log")))
+        if (!current.exists(QStringLiteral("log")) && !current.mkdir(QStringLiteral("log"))) {
+            reportFailureOnce(QStringLiteral("log"), QStringLiteral("cannot create the folder"));
             return;
+        }
 
         // The date is taken per message, so the file changes at local midnight.
         QFile file(fileNameFor(now));
@@ -83,7 +100,11 @@ void LogHandler::handle(QtMsgType type, const QString& text, bool includeDebug)
             QTextStream stream(&file);
             stream << entry << "\r\n";
             stream.flush();
+            if (stream.status() != QTextStream::Ok || file.error() != QFileDevice::NoError)
+                reportFailureOnce(file.fileName(), file.errorString());
             file.close();
+        } else {
+            reportFailureOnce(file.fileName(), file.errorString());
         }
     }
 

@@ -1,10 +1,12 @@
 #include "base/MuSettings.h"
 
+#include "base/PlainIniFormat.h"
+
 #include <QCryptographicHash>
 
 MuSettings::MuSettings()
-    : m_mainIni(QStringLiteral("MuVozedIvazerida.ini"), QSettings::IniFormat),
-      m_tempIni(QStringLiteral("MuVozedIvazeridaTemp.ini"), QSettings::IniFormat)
+    : m_mainIni(QStringLiteral("MuVozedIvazerida.ini"), PlainIniFormat::format()),
+      m_tempIni(QStringLiteral("MuVozedIvazeridaTemp.ini"), PlainIniFormat::format())
 {
 }
 

@@ -48,7 +48,7 @@ private:
     QString m_accountUserId;
     QString m_rtcUid;
     QString m_channelName;
-    QSettings m_mainIni;
+    QSettings m_mainIni; // both in the plain-text INI format: no stored value is ever deserialised
     QSettings m_tempIni;
     QElapsedTimer m_clock;
 };

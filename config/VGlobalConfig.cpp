@@ -1,5 +1,6 @@
 #include "config/VGlobalConfig.h"
 
+#include "base/OutsideText.h"
 #include "base/VersionResource.h"
 
 #include <QCoreApplication>
@@ -26,6 +27,27 @@ void takeString(const QJsonObject& object, const char* key, QString& out)
         out = value.toString();
 }
 
+const char* jsonTypeName(const QJsonValue& value)
+{
+    switch (value.type()) {
+    case QJsonValue::Null:
+        return "null";
+    case QJsonValue::Bool:
+        return "bool";
+    case QJsonValue::Double:
+        return "number";
+    case QJsonValue::String:
+        return "string";
+    case QJsonValue::Array:
+        return "array";
+    case QJsonValue::Object:
+        return "object";
+    case QJsonValue::Undefined:
+        break;
+    }
+    return "undefined";
+}
+
 } // namespace
 
 VGlobalConfig::VGlobalConfig()
@@ -47,8 +69,14 @@ bool VGlobalConfig::load(const QString& path)
         return false;
     }
     const QJsonObject object = doc.object();
-    for (auto it = object.constBegin(); it != object.constEnd(); ++it)
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        // Only texts count; anything else is stored empty, which must not go unnoticed (a
+        // "ServerType" written as a number silently selects no signing key).
+        if (!it.value().isString())
+            qWarning().noquote() << "VGlobalConfig::load value is not a string:"
+                                 << OutsideText::forLog(it.key(), 200) << jsonTypeName(it.value()) << path;
         m_values.insert(it.key(), it.value().toString());
+    }
     return true;
 }
 
@@ -57,7 +85,7 @@ void VGlobalConfig::applySdkInitReply(const QByteArray& reply)
     const int first = reply.indexOf('{');
     const int last = reply.lastIndexOf('}');
     const QByteArray cut = (first >= 0 && last >= first) ? reply.mid(first, last - first + 1) : QByteArray();
-    qInfo().noquote() << "SDKInit数据" << QString::fromUtf8(cut);
+    qInfo().noquote() << "SDKInit数据" << OutsideText::forLog(cut);
     if (cut.isEmpty())
         return;
 
@@ -98,7 +126,7 @@ void VGlobalConfig::applySdkInitReply(const QByteArray& reply)
         if (!v.isString())
             continue;
         QString text = v.toString();
-        qInfo() << address.member << text;
+        qInfo() << address.member << OutsideText::capped(text);
         if (address.trailingSlash && !text.endsWith(QLatin1Char('/')))
             text.append(QLatin1Char('/'));
         m_values.insert(QLatin1String(address.key), text);

@@ -112,7 +112,8 @@ void LocalServer::setupRoutes()
     m_server.Get("/admin", page);
 
     m_server.Get("/sdkinit", [this](const httplib::Request&, httplib::Response& res) {
-        sendJson(res, m_state.sdkInitReply());
+        if (!sendFault(QStringLiteral("sdkinit"), res))
+            sendJson(res, m_state.sdkInitReply());
     });
 
     auto push = [this](const httplib::Request& req, httplib::Response& res) { handlePush(req, res); };
@@ -150,7 +151,14 @@ void LocalServer::setupRoutes()
                                               param(req, "msg")));
     });
     m_server.Post("/admin/fault", [this](const httplib::Request& req, httplib::Response& res) {
-        sendJson(res, m_state.adminSetFault(param(req, "mode"), param(req, "delayMs").toInt()));
+        ServiceState::Fault fault;
+        fault.mode = param(req, "mode");
+        fault.delayMs = param(req, "delayMs").toInt();
+        fault.operation = param(req, "operation");
+        if (!param(req, "status").isEmpty())
+            fault.status = param(req, "status").toInt();
+        fault.body = param(req, "body").toUtf8();
+        sendJson(res, m_state.adminSetFault(fault));
     });
     m_server.Post("/admin/account", [this](const httplib::Request& req, httplib::Response& res) {
         sendJson(res, m_state.adminAddAccount(param(req, "userId"), param(req, "password")));
@@ -195,20 +203,33 @@ void LocalServer::handlePush(const httplib::Request& req, httplib::Response& res
     call.insert(QStringLiteral("contentType"), QString::fromStdString(req.get_header_value("Content-Type")));
     m_state.recordCall(call);
 
+    if (!sendFault(operation, res))
+        sendJson(res, m_state.pushOperation(operation, items));
+}
+
+bool LocalServer::sendFault(const QString& operation, httplib::Response& res)
+{
     const ServiceState::Fault fault = m_state.fault();
+    if (!fault.appliesTo(operation))
+        return false;
     // Slept in slices so that stopping does not wait for a long injected delay.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault.delayMs);
     while (std::chrono::steady_clock::now() < until && m_server.is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (fault.mode == QLatin1String("error500")) {
         sendJson(res, ServiceState::envelope(500, QStringLiteral("injected failure")), 500);
-        return;
+        return true;
     }
     if (fault.mode == QLatin1String("garbage")) {
         res.set_content("<html>this is not the service you are looking for", "text/html");
-        return;
+        return true;
     }
-    sendJson(res, m_state.pushOperation(operation, items));
+    if (fault.mode == QLatin1String("reply")) {
+        res.status = fault.status;
+        res.set_content(fault.body.toStdString(), kJsonType);
+        return true;
+    }
+    return false; // slow: the answer itself is the usual one
 }
 
 void LocalServer::handleClickEvent(const httplib::Request& req, httplib::Response& res)

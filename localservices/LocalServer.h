@@ -25,6 +25,8 @@ public:
 private:
     void setupRoutes();
     void handlePush(const httplib::Request& req, httplib::Response& res);
+    // Answers with the injected fault when one applies to the operation; false: answer normally.
+    bool sendFault(const QString& operation, httplib::Response& res);
     void handleClickEvent(const httplib::Request& req, httplib::Response& res);
 
     ServiceState& m_state;

@@ -361,22 +361,35 @@ QJsonObject ServiceState::adminEndSession(const QString& userId, int code, const
     return ok(userJson(userId, *user));
 }
 
-QJsonObject ServiceState::adminSetFault(const QString& mode, int delayMs)
+QJsonObject ServiceState::adminSetFault(const Fault& fault)
 {
-    static const QStringList modes = {QStringLiteral("none"), QStringLiteral("slow"),
-                                      QStringLiteral("error500"), QStringLiteral("garbage")};
-    if (!modes.contains(mode))
+    static const QStringList modes = {QStringLiteral("none"), QStringLiteral("slow"), QStringLiteral("error500"),
+                                      QStringLiteral("garbage"), QStringLiteral("reply")};
+    if (!modes.contains(fault.mode))
         return envelope(kCodeBadValue,
                         QStringLiteral("mode must be one of %1").arg(modes.join(QLatin1String(", "))));
-    if (delayMs < 0 || delayMs > 600000)
+    if (fault.delayMs < 0 || fault.delayMs > 600000)
         return envelope(kCodeBadValue, QStringLiteral("delayMs must be 0..600000"));
+    if (fault.mode == QLatin1String("reply") && (fault.status < 100 || fault.status > 599))
+        return envelope(kCodeBadValue, QStringLiteral("status must be 100..599"));
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_fault.mode = mode;
-    m_fault.delayMs = mode == QLatin1String("slow") ? delayMs : 0;
+    m_fault = fault;
+    if (fault.mode != QLatin1String("slow"))
+        m_fault.delayMs = 0;
+    return ok(faultJson());
+}
+
+QJsonObject ServiceState::faultJson() const
+{
     QJsonObject data;
     data.insert(QStringLiteral("mode"), m_fault.mode);
     data.insert(QStringLiteral("delayMs"), m_fault.delayMs);
-    return ok(data);
+    data.insert(QStringLiteral("operation"), m_fault.operation);
+    if (m_fault.mode == QLatin1String("reply")) {
+        data.insert(QStringLiteral("status"), m_fault.status);
+        data.insert(QStringLiteral("bodyBytes"), m_fault.body.size());
+    }
+    return data;
 }
 
 QJsonObject ServiceState::adminAddAccount(const QString& userId, const QString& password)
@@ -425,10 +438,7 @@ QJsonObject ServiceState::adminState() const
         users.append(userJson(it.key(), it.value()));
     QJsonObject data;
     data.insert(QStringLiteral("users"), users);
-    QJsonObject fault;
-    fault.insert(QStringLiteral("mode"), m_fault.mode);
-    fault.insert(QStringLiteral("delayMs"), m_fault.delayMs);
-    data.insert(QStringLiteral("fault"), fault);
+    data.insert(QStringLiteral("fault"), faultJson());
     data.insert(QStringLiteral("clickEvents"), m_clickEvents.size());
     return ok(data);
 }

@@ -27,8 +27,17 @@ public:
     // What a push-stream request should suffer before (or instead of) its answer.
     struct Fault
     {
-        QString mode = QStringLiteral("none"); // none, slow, error500, garbage
+        QString mode = QStringLiteral("none"); // none, slow, error500, garbage, reply
         int delayMs = 0;
+        QString operation; // only this operation ("sdkinit" for the configuration); empty: every push-stream one
+        int status = 200;  // mode reply: this HTTP status and body
+        QByteArray body;
+
+        bool appliesTo(const QString& name) const
+        {
+            return mode != QLatin1String("none") &&
+                   (operation.isEmpty() ? name != QLatin1String("sdkinit") : operation == name);
+        }
     };
 
     explicit ServiceState(const Options& options);
@@ -55,7 +64,7 @@ public:
     QJsonObject adminSetMic(const QString& userId, bool onMic);
     QJsonObject adminSetBan(const QString& userId, bool banned);
     QJsonObject adminEndSession(const QString& userId, int code, const QString& msg);
-    QJsonObject adminSetFault(const QString& mode, int delayMs);
+    QJsonObject adminSetFault(const Fault& fault);
     QJsonObject adminAddAccount(const QString& userId, const QString& password);
     QJsonObject adminReset();
     QJsonObject adminState() const;
@@ -88,6 +97,7 @@ private:
     User* findUser(const QString& userId);
     bool saveAccounts() const;
     static QJsonObject userJson(const QString& userId, const User& user);
+    QJsonObject faultJson() const; // under the lock
 
     mutable std::mutex m_mutex;
     Options m_options;

@@ -1,6 +1,7 @@
 #include "rtc/AgoraRtcEngine.h"
 
 #include "base/MuSettings.h"
+#include "base/OutsideText.h"
 #include "base/UserNotifier.h"
 #include "base/VClock.h"
 #include "config/VGlobalConfig.h"
@@ -125,7 +126,7 @@ int AgoraRtcEngine::addPublishStreamUrl(const QString& url)
         qInfo() << "AgoraRtcEngine::addPublishStreamUrl isEmpty";
         return -1;
     }
-    qInfo() << "AgoraRtcEngine::addPublishStreamUrl" << url;
+    qInfo() << "AgoraRtcEngine::addPublishStreamUrl" << OutsideText::capped(url);
     return m_engine->addPublishStreamUrl(url.toUtf8().constData(), false);
 }
 
@@ -135,7 +136,7 @@ int AgoraRtcEngine::removePublishStreamUrl(const QString& url)
         qInfo() << "AgoraRtcEngine::removePublishStreamUrl isEmpty";
         return -1;
     }
-    qInfo() << "AgoraRtcEngine::removePublishStreamUrl" << url;
+    qInfo() << "AgoraRtcEngine::removePublishStreamUrl" << OutsideText::capped(url);
     return m_engine->removePublishStreamUrl(url.toUtf8().constData());
 }
 

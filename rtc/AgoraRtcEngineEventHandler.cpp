@@ -1,5 +1,6 @@
 #include "rtc/AgoraRtcEngineEventHandler.h"
 
+#include "base/OutsideText.h"
 #include "base/VClock.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
@@ -16,7 +17,7 @@ namespace {
 // Zero-terminated SDK text as Latin-1; null gives an empty text.
 QString sdkText(const char* text)
 {
-    return text ? QString::fromLatin1(text) : QString();
+    return text ? OutsideText::capped(QString::fromLatin1(text)) : QString();
 }
 
 // Bounded variant for buffers that need not carry a terminating zero.
@@ -26,7 +27,7 @@ QString sdkText(const char* text, size_t maxLength)
         return QString();
     const void* zero = std::memchr(text, 0, maxLength);
     const size_t length = zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : maxLength;
-    return QString::fromLatin1(text, static_cast<int>(qMin<size_t>(length, INT_MAX)));
+    return OutsideText::capped(QString::fromLatin1(text, static_cast<int>(qMin<size_t>(length, INT_MAX))));
 }
 
 // Text the SDK hands over as UTF-8 (device ids, addresses), for the signals.

@@ -6,6 +6,8 @@ set -euo pipefail
 PACKAGES=(
   # build
   g++ cmake make pkg-config clang-format ccache
+  # fuzzing (libFuzzer with ASan/UBSan)
+  clang-14 libclang-rt-14-dev
   qtbase5-dev qtbase5-dev-tools libqt5websockets5-dev libqt5svg5-dev
   libprotobuf-dev libprotoc-dev protobuf-compiler
   libcpp-httplib-dev libssl-dev

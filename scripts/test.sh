@@ -19,6 +19,19 @@ export TAVIO_REQUIRE_PEERS=1
 # Most tests wait for peers and the network rather than for the processor, so four run at a
 # time even on two cores.
 status=0
-ctest --test-dir build --output-on-failure -j4 || status=1
-ctest --test-dir build-asan --output-on-failure -j4 -LE "${TAVIO_ASAN_EXCLUDE_LABELS:-^$}" || status=1
+# The standing fault suite (label "faults") runs beside the unit tests; ctest's label summary
+# shows its time apart from theirs, and it leaves the number of its scenarios beside the build.
+for tree in build build-asan; do
+    rm -f "$tree/faults-summary.txt"
+    if [ "$tree" = build ]; then
+        ctest --test-dir "$tree" --output-on-failure -j4 || status=1
+    else
+        ctest --test-dir "$tree" --output-on-failure -j4 -LE "${TAVIO_ASAN_EXCLUDE_LABELS:-^$}" || status=1
+    fi
+    [ -e "$tree/faults-summary.txt" ] && awk -v tree="$tree" '{ run += $3; failed += $5 }
+        END { print tree ": fault scenarios: " run " run, " failed " failed" }' "$tree/faults-summary.txt"
+done
+
+# The fuzz targets over their seed and regression inputs, a short fixed number of runs each.
+bash scripts/fuzz.sh || status=1
 exit $status

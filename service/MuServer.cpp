@@ -65,18 +65,7 @@ QByteArray MuServer::request(const QString& path, const QMap<QString, QString>& 
     return VHttpComm::instance()->syncPost(QUrl(address, QUrl::TolerantMode), QByteArray(), networkFailed);
 }
 
-namespace {
-
-// The envelope fields, each read only when it has the expected JSON type.
-struct Envelope
-{
-    bool isObject = false;
-    int code = -1;
-    QString msg;
-    QJsonObject data;
-};
-
-Envelope readEnvelope(const QByteArray& body)
+MuServer::Envelope MuServer::readEnvelope(const QByteArray& body)
 {
     Envelope env;
     const QJsonDocument doc = QJsonDocument::fromJson(body);
@@ -96,11 +85,15 @@ Envelope readEnvelope(const QByteArray& body)
     return env;
 }
 
-QString dataString(const Envelope& env, const char* key)
+QString MuServer::dataString(const Envelope& env, const char* key)
 {
     const QJsonValue v = env.data.value(QLatin1String(key));
     return v.isString() ? v.toString() : QString();
 }
+
+namespace {
+
+using Envelope = MuServer::Envelope;
 
 void startValues(int& code, QString& msg, bool& networkFailed)
 {

@@ -3,6 +3,7 @@
 #include "base/VSingleton.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -35,6 +36,18 @@ public:
     // The query text "k=v&...&sign=<md5 of the same text followed by the key>", keys in map order,
     // nothing percent-encoded.
     static QString signQuery(const QMap<QString, QString>& params, const QString& key);
+
+    // The envelope of one reply, each field read only when it has the expected JSON type.
+    struct Envelope
+    {
+        bool isObject = false;
+        int code = -1;
+        QString msg;
+        QJsonObject data;
+    };
+    static Envelope readEnvelope(const QByteArray& body);
+    // The payload text under key in "data"; empty unless it is a JSON string.
+    static QString dataString(const Envelope& env, const char* key);
 
     bool login(const QString& phoneNumber, const QString& password, QString& userId, int& code, QString& msg,
                bool& networkFailed);

@@ -1,5 +1,6 @@
 #include "ui/MuMsgbox.h"
 
+#include "base/OutsideText.h"
 #include "ui/AddChild.h"
 #include "ui/ModalPopup.h"
 
@@ -15,6 +16,7 @@ MuMsgbox::MuMsgbox(QWidget* parent) : QWidget(parent)
 
     m_label = addChild<QLabel>(this, "label_msgbox", 0, 0, 122, 37);
     m_label->setAlignment(Qt::AlignCenter);
+    m_label->setTextFormat(Qt::PlainText); // service texts must never render as markup
     m_label->setText(QStringLiteral("用户ID不正确"));
 
     setStyleSheet(QStringLiteral("#label_msgbox {\n"
@@ -29,7 +31,7 @@ MuMsgbox::MuMsgbox(QWidget* parent) : QWidget(parent)
 
 void MuMsgbox::showMsg(const QString& text)
 {
-    m_label->setText(text);
+    m_label->setText(OutsideText::forDisplay(text));
 
     ModalPopup::centreOnParent(this);
     show();

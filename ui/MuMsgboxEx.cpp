@@ -1,5 +1,6 @@
 #include "ui/MuMsgboxEx.h"
 
+#include "base/OutsideText.h"
 #include "ui/AddChild.h"
 #include "ui/ModalPopup.h"
 #include "ui/VMonLayer.h"
@@ -23,9 +24,11 @@ MuMsgboxEx::MuMsgboxEx(QWidget* parent) : QDialog(parent)
 
     m_line1 = addChild<QLabel>(this, "label_line1", 0, 60, 268, 14);
     m_line1->setAlignment(Qt::AlignCenter);
+    m_line1->setTextFormat(Qt::PlainText); // service texts must never render as markup
 
     m_line2 = addChild<QLabel>(this, "label_line2", 0, 75, 268, 14);
     m_line2->setAlignment(Qt::AlignCenter);
+    m_line2->setTextFormat(Qt::PlainText);
 
     setStyleSheet(QStringLiteral(
         "#widget_bg { border-radius: 12px; background-color: rgb(255, 255, 255); }\n"
@@ -63,9 +66,9 @@ void MuMsgboxEx::showLines(const QString& line1, int line1Y, const QString& line
         m_overlay->show();
         m_overlay->raise();
     }
-    m_line1->setText(line1);
+    m_line1->setText(OutsideText::forDisplay(line1));
     m_line1->move(0, line1Y);
-    m_line2->setText(line2);
+    m_line2->setText(OutsideText::forDisplay(line2));
     m_line2->move(0, 75);
     ModalPopup::centreOnParent(this);
     open();

@@ -1,6 +1,7 @@
 #include "ui/MuVoicePanel.h"
 
 #include "base/MuSettings.h"
+#include "base/OutsideText.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "ui/AddChild.h"
 #include "ui/MuMsgboxEx.h"
@@ -218,9 +219,11 @@ void MuVoicePanel::fillDevices(bool keepChoice)
         const QVariantList names = nameValue.toList();
         const QVariantList guids = guidValue.toList();
         for (int i = 0; i < length && i < names.size() && i < guids.size(); ++i) {
-            const QString name = names.at(i).toString();
+            // Device names come from the sound server: shown as plain one-line text.
+            const QString name = OutsideText::forDisplay(names.at(i).toString());
             const QString id = guids.at(i).toString();
-            qInfo() << "getRecordingDeviceList" << length << i << name << id;
+            qInfo() << "getRecordingDeviceList" << length << i << OutsideText::capped(name)
+                    << OutsideText::capped(id);
             m_deviceBox->addItem(name, guids.at(i));
             m_deviceBox->setItemData(i, name, deviceNameRole);
             // The system's default device is the natural pick; the last one named so wins.

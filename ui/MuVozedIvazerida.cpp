@@ -1,6 +1,7 @@
 #include "ui/MuVozedIvazerida.h"
 
 #include "base/MuSettings.h"
+#include "base/OutsideText.h"
 #include "base/ScrambleText.h"
 #include "base/zebUtility.h"
 #include "config/VGlobalConfig.h"
@@ -194,12 +195,16 @@ void MuVozedIvazerida::sltLogin()
     QString msg;
     bool networkFailed = false;
     const bool ok = MuServer::instance()->login(userId, password, accountUserId, code, msg, networkFailed);
-    qInfo() << "MuVozedIvazerida::sltLogin" << ok << userId << accountUserId << code << msg << networkFailed;
+    qInfo() << "MuVozedIvazerida::sltLogin" << ok << userId << OutsideText::capped(accountUserId) << code
+            << OutsideText::capped(msg) << networkFailed;
 
     if (!ok) {
+        // The service's msg explains a refusal only when it came with a refusal code: beside the
+        // success code (no usable data) or no code at all it may well read "success".
+        const bool refused = code != -1 && code != 1;
         if (networkFailed)
             toast->showMsg(QStringLiteral("网络异常"));
-        else if (!msg.isEmpty())
+        else if (refused && !msg.isEmpty())
             toast->showMsg(msg);
         else
             toast->showMsg(QStringLiteral("用户ID密码不正确"));

@@ -1,6 +1,7 @@
 #include "workflow/MuPushWorkflow.h"
 
 #include "base/MuSettings.h"
+#include "base/OutsideText.h"
 #include "base/VClock.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "rtc/sdk/RtcTypes.h"
@@ -133,7 +134,8 @@ void MuPushWorkflow::enterRoom()
     QString msg;
     bool networkFailed = false;
     const bool ok = MuServer::instance()->checkEnterRoom(accountUserId, roomId, code, msg, networkFailed);
-    qInfo() << "MuVoicePanel::enterRoom" << ok << accountUserId << roomId << code << msg << networkFailed;
+    qInfo() << "MuVoicePanel::enterRoom" << ok << accountUserId << OutsideText::capped(roomId) << code
+            << OutsideText::capped(msg) << networkFailed;
     if (m_engine != session || m_pushState != PanelStateEnterRoom)
         return; // the session was left while the service answered
 
@@ -169,8 +171,8 @@ void MuPushWorkflow::pushStream()
     bool networkFailed = false;
     const bool ok = MuServer::instance()->changeLiveStatus(accountUserId, channelName, true, streamUrl, code,
                                                            msg, networkFailed);
-    qInfo() << "MuVoicePanel::pushStream" << ok << accountUserId << channelName << streamUrl << code << msg
-            << networkFailed;
+    qInfo() << "MuVoicePanel::pushStream" << ok << accountUserId << OutsideText::capped(channelName)
+            << OutsideText::capped(streamUrl) << code << OutsideText::capped(msg) << networkFailed;
     if (m_engine != session) {
         // The session was left while the service answered; a start that went through must not
         // leave the user marked live.
@@ -181,7 +183,7 @@ void MuPushWorkflow::pushStream()
 
     if (ok) {
         const int r = session->joinChannel(QString(), channelName, rtcUid);
-        qInfo() << "joinChannel" << r << channelName << rtcUid;
+        qInfo() << "joinChannel" << r << OutsideText::capped(channelName) << rtcUid;
         if (r != 0) {
             tellNotLive(accountUserId, channelName, "MuVoicePanel::pushStream joinChannel fail stopStream");
             message(QStringLiteral("推流失败"), false);
@@ -192,7 +194,9 @@ void MuPushWorkflow::pushStream()
         setMuteLook(m_muted, false);
         return;
     }
-    if (networkFailed) {
+    // No service code read (an HTTP error status, a body that is no envelope) is a transport
+    // failure as well, not a statement about the microphone.
+    if (networkFailed || code == -1) {
         message(QStringLiteral("网络异常"), false);
     } else if (code == codePushRefused) {
         message(msg, false);
@@ -209,7 +213,7 @@ void MuPushWorkflow::addPushUrl(const QString& url)
     m_streamUrl = url;
     if (!url.isEmpty() && m_engine) {
         const int r = m_engine->addPublishStreamUrl(url);
-        qInfo() << "addPublishStreamUrl" << r << url;
+        qInfo() << "addPublishStreamUrl" << r << OutsideText::capped(url);
         // The relay never started: nothing will leave the PC, and the status line says so.
         m_relayFailed = r != 0;
     } else {
@@ -222,7 +226,7 @@ void MuPushWorkflow::removePushUrl()
 {
     if (!m_streamUrl.isEmpty() && m_engine) {
         const int r = m_engine->removePublishStreamUrl(m_streamUrl);
-        qInfo() << "removePublishStreamUrl" << r << m_streamUrl;
+        qInfo() << "removePublishStreamUrl" << r << OutsideText::capped(m_streamUrl);
     }
 }
 
@@ -275,7 +279,8 @@ bool MuPushWorkflow::tellNotLive(const QString& accountUserId, const QString& ch
     bool networkFailed = false;
     const bool ok = MuServer::instance()->changeLiveStatus(accountUserId, channelName, false, ignoredUrl,
                                                            code, msg, networkFailed);
-    qInfo() << logTag << ok << accountUserId << channelName << code << msg << networkFailed;
+    qInfo() << logTag << ok << accountUserId << OutsideText::capped(channelName) << code
+            << OutsideText::capped(msg) << networkFailed;
     if (networkFailedOut)
         *networkFailedOut = networkFailed;
     return ok;
@@ -310,8 +315,9 @@ void MuPushWorkflow::heartbeat()
         ok = MuServer::instance()->checkLiveStatus(accountUserId, channelName, closeMic, code, msg,
                                                    networkFailed);
     }
-    qInfo() << "MuVoicePanel::sltHeartbeat" << ok << accountUserId << channelName << closeMic << code << msg
-            << networkFailed << MuSettings::instance()->elapsedMs();
+    qInfo() << "MuVoicePanel::sltHeartbeat" << ok << accountUserId << OutsideText::capped(channelName)
+            << closeMic << code << OutsideText::capped(msg) << networkFailed
+            << MuSettings::instance()->elapsedMs();
     if (m_engine != session)
         return; // the session was left while the service answered
 
@@ -379,7 +385,7 @@ void MuPushWorkflow::handleHeartbeatFailure(int code, const QString& msg)
             m_micBanned = true;
         return;
     }
-    qInfo() << "checkLiveStatus unhandle error" << code << msg;
+    qInfo() << "checkLiveStatus unhandle error" << code << OutsideText::capped(msg);
 }
 
 void MuPushWorkflow::muteButton()
@@ -410,7 +416,8 @@ void MuPushWorkflow::toggleMute()
     QString msg;
     bool networkFailed = false;
     const bool ok = MuServer::instance()->mute(accountUserId, m_muted, code, msg, networkFailed);
-    qInfo() << "MuVoicePanel::sltMute" << ok << accountUserId << m_muted << code << msg << networkFailed;
+    qInfo() << "MuVoicePanel::sltMute" << ok << accountUserId << m_muted << code << OutsideText::capped(msg)
+            << networkFailed;
     if (!ok && networkFailed && m_engine == session)
         message(QStringLiteral("网络异常"), false);
 }

@@ -1,5 +1,6 @@
 #include "net/http/VHttpComm.h"
 
+#include "base/OutsideText.h"
 #include "base/VClock.h"
 #include "config/VGlobalConfig.h"
 #include "net/http/ReplyTimeout.h"
@@ -143,8 +144,8 @@ QPromise<QByteArray> VHttpComm::post(const QUrl& url, const QByteArray& body, in
                               const QPromiseReject<QByteArray>& rejectWith) {
                                if (finished->error() == QNetworkReply::NoError) {
                                    const QByteArray answer = finished->readAll();
-                                   qInfo().noquote()
-                                       << "HTTP-Response" << finished << maskedBytes(answer.left(300));
+                                   qInfo().noquote() << "HTTP-Response" << finished
+                                                     << OutsideText::forLog(maskedBytes(answer), 300);
                                    resolveWith(answer);
                                } else {
                                    qInfo().noquote()
@@ -198,7 +199,7 @@ QByteArray VHttpComm::syncPost(const QUrl& url, const QByteArray& body, bool& ne
         qDebug() << "HTTP-Post Sync Reply Status" << status;
         if (status == 200) {
             answer = reply->readAll();
-            qDebug().noquote() << "HTTP-Post Sync Reply:" << maskForLog(QString::fromUtf8(answer));
+            qDebug().noquote() << "HTTP-Post Sync Reply:" << OutsideText::forLog(maskedBytes(answer));
         }
     } else {
         qDebug() << "HTTP-Post Sync Reply Status" << status;

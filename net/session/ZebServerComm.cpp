@@ -1,5 +1,6 @@
 #include "net/session/ZebServerComm.h"
 
+#include "base/OutsideText.h"
 #include "net/session/ProtoIdRegistry.h"
 #include "net/session/VWsComm.h"
 #include "net/session/WsEnvelope.h"
@@ -81,7 +82,7 @@ void ZebServerComm::Recv(int nHttpStatus, const QByteArray& bArrRecv, const Reso
     }
     if (nHttpStatus != VWsComm::statusDelivered) {
         const QString text = QStringLiteral("网络错误:%1").arg(nHttpStatus, 0, 10, QLatin1Char(' '));
-        qInfo() << text << bArrRecv.size() << bArrRecv;
+        qInfo() << text << bArrRecv.size() << bArrRecv.left(OutsideText::logCapBytes);
         resolver(ZebServerResponse{transportFailure, VProtoMsgPtr(), text});
         return;
     }
@@ -122,8 +123,8 @@ void ZebServerComm::Recv(int nHttpStatus, const QByteArray& bArrRecv, const Reso
         QString description;
         msg->getString(QStringLiteral("errorCode"), errorCode, QString());
         msg->getString(QStringLiteral("description"), description, QString());
-        qInfo() << "ErrorResult uuid : " << header.uuid << " errorCode : " << errorCode
-                << " description : " << description;
+        qInfo() << "ErrorResult uuid : " << header.uuid << " errorCode : " << OutsideText::capped(errorCode)
+                << " description : " << OutsideText::capped(description);
         text = description;
     }
     resolver(ZebServerResponse{header.state, msg, text});

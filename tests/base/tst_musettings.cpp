@@ -1,4 +1,5 @@
 #include "base/MuSettings.h"
+#include "base/PlainIniFormat.h"
 #include "base/ScrambleText.h"
 
 #include "support/TestEnv.h"
@@ -24,6 +25,22 @@ int volumeOfTheUser()
     int volume = -1;
     return MuSettings::instance()->loadVolume(volume) == volume ? volume : -2; // both outputs agree
 }
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+// The crafted value that made Qt allocate a list of 2^31 elements.
+const QByteArray kHugeList = "@Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)";
 
 } // namespace
 
@@ -148,6 +165,149 @@ private slots:
         if (!plain.isEmpty() || scrambled.isEmpty())
             QCOMPARE(::scrambleText(plain, false), scrambled);
         QCOMPARE(::scrambleText(scrambled, true), plain);
+    }
+
+    // The files are in the plain-text INI format: byte for byte what Qt's INI format writes for
+    // every text and number we store, and no stored value ever deserialised.
+    // Written by Qt's INI format and by ours: the same bytes; each reads the other's file back.
+    void sameBytesAsQtIni_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("value");
+        QTest::newRow("digits") << "userid" << QVariant("10001");
+        QTest::newRow("scrambled password with padding") << "password" << QVariant("QEQ+QU8y/w==");
+        QTest::newRow("empty") << "password" << QVariant("");
+        QTest::newRow("leading @") << "userid" << QVariant("@Variant(x)");
+        QTest::newRow("leading @@") << "userid" << QVariant("@@a");
+        QTest::newRow("@ inside") << "userid" << QVariant("a@b");
+        QTest::newRow("leading and trailing space") << "userid" << QVariant(" a b ");
+        QTest::newRow("quotes and backslash") << "userid" << QVariant("a\"b\\c'd");
+        QTest::newRow("separators") << "userid" << QVariant("a;b,c=d");
+        QTest::newRow("non-ASCII then hex digits") << "userid" << QVariant(QString::fromUtf8("é中1aF g"));
+        QTest::newRow("controls") << "userid" << QVariant(QString("a\tb\nc\u0001d\u007fe"));
+        QTest::newRow("NUL then digit") << "userid" << QVariant(QString("a") + QChar(0) + "1");
+        QTest::newRow("volume 0") << "10001/volume" << QVariant(0);
+        QTest::newRow("volume 100") << "10001/volume" << QVariant(100);
+        QTest::newRow("volume -1") << "10001/volume" << QVariant(-1);
+        QTest::newRow("group with odd characters") << "a b%é中/volume" << QVariant(7);
+        QTest::newRow("group named general") << "general/volume" << QVariant(7);
+        QTest::newRow("empty group") << "volume" << QVariant(50);
+    }
+
+    void sameBytesAsQtIni()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, value);
+        {
+            QSettings qt("qt.ini", QSettings::IniFormat);
+            QSettings plain("plain.ini", PlainIniFormat::format());
+            for (QSettings* s : {&qt, &plain}) {
+                s->setValue("zz/volume", 1); // a second section after it
+                s->setValue(key, value);
+            }
+        }
+        QCOMPARE(fileBytes("plain.ini"), fileBytes("qt.ini"));
+        QCOMPARE(QSettings("qt.ini", PlainIniFormat::format()).value(key).toString(), value.toString());
+        QCOMPARE(QSettings("plain.ini", QSettings::IniFormat).value(key).toString(), value.toString());
+    }
+
+    // A hostile value reads as damaged: the store's fallback applies, the other values stay.
+    void damagedLoginValue_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::newRow("huge list") << kHugeList;
+        QTest::newRow("escaped @") << QByteArray("\\x40Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)");
+        QTest::newRow("octal @") << QByteArray("\\100Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)");
+        QTest::newRow("quoted") << QByteArray("\"@Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)\"");
+        QTest::newRow("byte array") << QByteArray("@ByteArray(abc)");
+        QTest::newRow("date time") << QByteArray("@DateTime(\\0\\0\\0\\x10\\0)");
+        QTest::newRow("invalid") << QByteArray("@Invalid()");
+        QTest::newRow("size") << QByteArray("@Size(1 2)");
+        QTest::newRow("lone @") << QByteArray("@");
+    }
+
+    void damagedLoginValue()
+    {
+        QFETCH(QByteArray, value);
+        const QByteArray file = "[General]\npassword=" + value + "\nuserid=10001\n";
+        writeFile("MuVozedIvazerida.ini", file);
+        QString userId;
+        QString password = "stale";
+        MuSettings::instance()->loadLogin(userId, password);
+        QCOMPARE(userId, QString("10001"));
+        QCOMPARE(password, QString());
+        MuSettings::destroyInstance();
+        QCOMPARE(fileBytes("MuVozedIvazerida.ini"), file); // reading alone changes nothing
+        MuSettings::instance()->loadLogin(userId, password);
+        MuSettings::instance()->saveLogin("10002", "cGFzcw==", QString()); // a later save replaces it
+        MuSettings::destroyInstance();
+        QCOMPARE(fileBytes("MuVozedIvazerida.ini"),
+                 QByteArray("[General]\npassword=\"cGFzcw==\"\nuserid=10002\n"));
+    }
+
+    // In the volume file the damaged user falls back to 100; other users keep theirs, and the
+    // damaged line survives another user's save byte for byte.
+    void damagedVolume_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::newRow("huge list") << kHugeList;
+        QTest::newRow("escaped") << QByteArray("\\x40Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)");
+        QTest::newRow("not a number") << QByteArray("abc");
+        QTest::newRow("list") << QByteArray("1,2");
+        QTest::newRow("list with comment") << QByteArray("\"1\",2 ; c");
+    }
+
+    void damagedVolume()
+    {
+        QFETCH(QByteArray, value);
+        writeFile("MuVozedIvazeridaTemp.ini", "[10001]\nvolume=" + value + "\n\n[10002]\nvolume=42\n");
+        MuSettings* store = MuSettings::instance();
+        store->saveLogin("10001", "p", QString());
+        int volume = -1;
+        QCOMPARE(store->loadVolume(volume), 100);
+        store->saveLogin("10002", "p", QString());
+        QCOMPARE(store->loadVolume(volume), 42);
+        store->saveVolume(43);
+        MuSettings::destroyInstance();
+        QCOMPARE(fileBytes("MuVozedIvazeridaTemp.ini"),
+                 "[10001]\nvolume=" + value + "\n\n[10002]\nvolume=43\n");
+    }
+
+    // What else a hand-edited or foreign file may hold.
+    void readsQtIniVariants_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("userId");
+        QTest::newRow("CRLF and BOM") << QByteArray("\xef\xbb\xbf[General]\r\nuserid=7\r\n") << "7";
+        QTest::newRow("comments and blank lines")
+            << QByteArray("; c\n\n[General]\n# c\nuserid = 7 ; c\n") << "7";
+        QTest::newRow("no section") << QByteArray("userid=7\n") << "7";
+        QTest::newRow("other section only") << QByteArray("[x]\nuserid=7\n") << "";
+        QTest::newRow("escaped key") << QByteArray("[General]\nuser%69d=7\n") << "7";
+        QTest::newRow("line without =") << QByteArray("[General]\nuserid\nuserid=7\n") << "7";
+        QTest::newRow("binary junk") << (QByteArray(1, '\0') + "\xff[\n=\n[General]\nuserid=7\n") << "7";
+        QTest::newRow("unterminated quote") << QByteArray("[General]\nuserid=\"7\n") << "7";
+        QTest::newRow("escape at end") << QByteArray("[General]\nuserid=7\\\n") << "7";
+        QTest::newRow("unknown escape dropped") << QByteArray("[General]\nuserid=7\\q\n") << "7";
+        QTest::newRow("key in %U escapes") << QByteArray("[General]\n%U0075serid=7\n") << "7";
+        QTest::newRow("key escape cut short") << QByteArray("[General]\nuserid%=7\nuserid=8\n") << "8";
+        QTest::newRow("general in capitals") << QByteArray("[GENERAL]\nuserid=7\n") << "7";
+        QTest::newRow("escaped quote inside quotes") << QByteArray("[General]\nuserid=\"7\\\"\"\n") << "7\"";
+        QTest::newRow("text wrapped as Qt does") << QByteArray("[General]\nuserid=@String(7)\n") << "7";
+        QTest::newRow("wrapped text unclosed") << QByteArray("[General]\nuserid=@String(7\n") << "";
+        QTest::newRow("Latin-1 bytes") << QByteArray("[General]\nuserid=\xe9\n") << QString(QChar(0xe9));
+    }
+
+    void readsQtIniVariants()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, userId);
+        writeFile("MuVozedIvazerida.ini", file);
+        QString readId;
+        QString password;
+        MuSettings::instance()->loadLogin(readId, password);
+        QCOMPARE(readId, userId);
+        QCOMPARE(readId, QSettings("MuVozedIvazerida.ini", QSettings::IniFormat).value("userid").toString());
     }
 };
 

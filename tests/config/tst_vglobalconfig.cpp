@@ -1,5 +1,6 @@
 #include "config/VGlobalConfig.h"
 
+#include "support/LogCapture.h"
 #include "support/TestEnv.h"
 
 #include <QJsonDocument>
@@ -63,6 +64,37 @@ private slots:
         QCOMPARE(config->value("vaDetailLog"), QStringLiteral("true"));
         for (const char* notText : {"pcmDump", "dumpTest", "nested"}) // a JSON literal is not the text "true"
             QVERIFY2(config->value(notText).isNull(), notText);
+    }
+
+    // Every member that is not a text is named in a warning with the type found; texts are not.
+    void nonTextMemberIsWarned_data()
+    {
+        QTest::addColumn<QByteArray>("member");
+        QTest::addColumn<QString>("warning"); // empty: no warning
+        QTest::newRow("number") << QByteArray("\"ServerType\":1000") << "ServerType number";
+        QTest::newRow("bool") << QByteArray("\"pcmDump\":true") << "pcmDump bool";
+        QTest::newRow("null") << QByteArray("\"sdkinit\":null") << "sdkinit null";
+        QTest::newRow("object") << QByteArray("\"ServerType\":{}") << "ServerType object";
+        QTest::newRow("array") << QByteArray("\"ServerType\":[\"1000\"]") << "ServerType array";
+        QTest::newRow("text") << QByteArray("\"ServerType\":\"1000\"") << QString();
+        QTest::newRow("empty text") << QByteArray("\"ServerType\":\"\"") << QString();
+    }
+
+    void nonTextMemberIsWarned()
+    {
+        QFETCH(QByteArray, member);
+        QFETCH(QString, warning);
+        TestEnv::ScopedWorkDir dir;
+        QFile file("cfg.json");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("{\"other\":\"x\"," + member + "}");
+        file.close();
+        LogCapture log;
+        QVERIFY(config->load("cfg.json"));
+        const QStringList warnings = log.lines().filter("is not a string");
+        QCOMPARE(warnings.size(), warning.isEmpty() ? 0 : 1);
+        if (!warning.isEmpty())
+            QVERIFY2(warnings.first().contains(warning), qPrintable(warnings.first()));
     }
 
     void replyWrappedInOtherTextIsApplied()

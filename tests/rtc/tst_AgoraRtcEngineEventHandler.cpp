@@ -166,6 +166,34 @@ private Q_SLOTS:
                  "onConnectionLost"}));
     }
 
+    // Texts handed in by the SDK are cut for the log at 2 KB, with their length; a buffer one byte
+    // shorter than the cap stays whole.
+    void longTextsAreCapped_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("below the cap") << 2047 << false;
+        QTest::newRow("at the cap") << 2048 << false;
+        QTest::newRow("above the cap") << 2049 << true;
+        QTest::newRow("a megabyte") << (1 << 20) << true;
+    }
+
+    void longTextsAreCapped()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, cut);
+        const std::string text(size_t(length), 'e');
+        AgoraRtcEngineEventHandler handler(nullptr);
+        handler.onError(-1, text.c_str());
+        handler.onStreamMessage(1, 2, text.data(), size_t(length));
+        const QStringList lines = LogCapture::lines();
+        QCOMPARE(lines.size(), 2);
+        for (const QString& line : lines) {
+            QCOMPARE(line.contains(QStringLiteral("…(%1 bytes)").arg(length)), cut);
+            QVERIFY(line.size() < 2048 + 64);
+        }
+    }
+
     void volumeIndicationText()
     {
         AudioVolumeInfo speakers[2];

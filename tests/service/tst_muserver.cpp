@@ -136,6 +136,11 @@ void TestMuServer::envelopeRules_data()
     row("mute", R"({"code":"1","msg":"m"})", "fail code=-1 msg=m");
     row("mute", R"({"code":2001,"msg":5})", "fail code=2001");
     row("mute", R"({"code":1.5})", "fail code=-1");
+    row("mute", R"({"code":1.0})", "ok code=-1");
+    row("mute", R"({"code":1e10,"msg":"m"})", "fail code=-1 msg=m");
+    row("mute", R"({"code":null,"msg":"m"})", "fail code=-1 msg=m");
+    row("mute", R"({"code":-1,"msg":"m"})", "fail code=-1 msg=m");
+    row("checkEnterRoom", R"({"code":1,"msg":"success"})", "fail code=1 msg=success");
     row("login", R"({"code":1,"msg":"m","data":{"userId":12345}})", "fail code=1 msg=m");
     row("login", R"({"code":1,"data":{"userId":""}})", "fail code=1");
     row("login", R"({"code":1,"data":"u1"})", "fail code=1");

@@ -79,6 +79,7 @@ private slots:
         QTest::newRow("push: 3194") << 2 << push << envelope(3194, "房间已关闭推流") << 2 << "房间已关闭推流" << "";
         QTest::newRow("push: refused") << 2 << push << envelope(3000, "x") << 2 << "无法推流" << "原因：APP不在麦上、已被禁麦";
         QTest::newRow("push: service down") << 2 << push << down() << 2 << "网络异常" << "";
+        QTest::newRow("push: no envelope") << 2 << push << QByteArray("<html>") << 2 << "网络异常" << "";
         QTest::newRow("push: 3190") << 2 << push << envelope(3190, "登录过期") << 0 << "登录过期" << "";
         QTest::newRow("beat: 3192 pushing") << 3 << heartbeat << envelope(3192, said) << 1 << said << stopped;
         QTest::newRow("beat: 3192 room confirmed") << 2 << heartbeat << envelope(3192, said) << 1 << said << stopped;

@@ -1,0 +1,16 @@
+// The configuration service's reply ("sdkinit"), as the login window hands it over.
+#include "FuzzSupport.h"
+
+#include "config/VGlobalConfig.h"
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    FuzzSupport::setUp(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    VGlobalConfig::instance()->applySdkInitReply(FuzzSupport::bytes(data, size));
+    return 0;
+}
