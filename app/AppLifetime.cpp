@@ -182,14 +182,15 @@ int AppLifetime::run(int& argc, char** argv)
     releaseProtoSchemas();
     step("release schemas");
     VHttpComm::instance();
-    VHttpComm::release();
+    VHttpComm::destroyInstance();
     step("release http");
-    VWsComm::instance()->destroyInstance();
+    VWsComm::instance();
+    VWsComm::destroyInstance();
     step("release websocket");
     VSingleton<MuServer>::instance();
     VSingleton<MuServer>::destroyInstance();
     step("release push-stream client");
-    MuSettings::destroy();
+    MuSettings::destroyInstance();
     step("release settings");
     delete loginWindow;
     step("release login window");

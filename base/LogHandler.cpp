@@ -1,5 +1,7 @@
 #include "base/LogHandler.h"
 
+#include "base/VClock.h"
+
 #include <QDir>
 #include <QFile>
 #include <QMutex>
@@ -19,13 +21,6 @@ QMutex& handlerLock()
 
 std::atomic<bool> g_echoToConsole{false};
 
-// Guarded by handlerLock().
-LogHandler::Clock& clockSlot()
-{
-    static LogHandler::Clock clock;
-    return clock;
-}
-
 } // namespace
 
 void LogHandler::install(bool keepDebug, bool echoToConsole)
@@ -42,12 +37,6 @@ void LogHandler::handlerWithDebug(QtMsgType type, const QMessageLogContext&, con
 void LogHandler::handlerWithoutDebug(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
     handle(type, text, false);
-}
-
-void LogHandler::setClock(Clock clock)
-{
-    QMutexLocker locker(&handlerLock());
-    clockSlot() = std::move(clock);
 }
 
 QString LogHandler::fileNameFor(const QDateTime& when)
@@ -81,7 +70,7 @@ void LogHandler::handle(QtMsgType type, const QString& text, bool includeDebug)
             break;
         }
 
-        const QDateTime now = clockSlot() ? clockSlot()() : QDateTime::currentDateTime();
+        const QDateTime now = VClock::now();
         entry = QStringLiteral("%1 %2 \n%6").arg(now.toString(QStringLiteral("hh:mm:ss")), level, text);
 
         QDir current(QStringLiteral("./"));

@@ -4,24 +4,17 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <functional>
-
 // Process-wide Qt message handler: appends every message to "log/valog_<date>.txt" in the
 // current directory, one file per local calendar day.
 class LogHandler
 {
 public:
-    using Clock = std::function<QDateTime()>;
-
     // Installs the debug-including or the debug-dropping entry point.
     static void install(bool keepDebug, bool echoToConsole);
 
     // The two entry points with Qt's handler signature.
     static void handlerWithDebug(QtMsgType type, const QMessageLogContext& context, const QString& text);
     static void handlerWithoutDebug(QtMsgType type, const QMessageLogContext& context, const QString& text);
-
-    // Tests replace the wall clock to cross midnight; an empty clock restores the real one.
-    static void setClock(Clock clock);
 
     // The file the handler writes to at the given moment (relative to the current directory).
     static QString fileNameFor(const QDateTime& when);

@@ -2,25 +2,10 @@
 
 #include <QCryptographicHash>
 
-MuSettings* MuSettings::s_instance = nullptr;
-
 MuSettings::MuSettings()
     : m_mainIni(QStringLiteral("MuVozedIvazerida.ini"), QSettings::IniFormat),
       m_tempIni(QStringLiteral("MuVozedIvazeridaTemp.ini"), QSettings::IniFormat)
 {
-}
-
-MuSettings* MuSettings::instance()
-{
-    if (!s_instance)
-        s_instance = new MuSettings();
-    return s_instance;
-}
-
-void MuSettings::destroy()
-{
-    delete s_instance;
-    s_instance = nullptr;
 }
 
 void MuSettings::loadLogin(QString& userId, QString& password)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/VSingleton.h"
+
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QString>
@@ -7,12 +9,13 @@
 // What the assistant remembers between runs (two INI files in the current directory) and
 // shares between its windows during a run: login data, per-user volume, room identity,
 // the start-up clock and the RTC App ID.
-class MuSettings
+class MuSettings : public VSingleton<MuSettings>
 {
+    friend class VSingleton<MuSettings>;
+
 public:
-    static MuSettings* instance();
-    // Deletes the store; its INI objects write pending changes as they are destroyed.
-    static void destroy();
+    // destroyInstance deletes the store; its INI objects write pending changes as they are
+    // destroyed.
 
     const char* appIdText() const { return m_appId; }
 
@@ -48,6 +51,4 @@ private:
     QSettings m_mainIni;
     QSettings m_tempIni;
     QElapsedTimer m_clock;
-
-    static MuSettings* s_instance;
 };

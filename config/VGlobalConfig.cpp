@@ -33,12 +33,6 @@ VGlobalConfig::VGlobalConfig()
     QDir().mkpath(QStringLiteral("res/logo/"));
 }
 
-VGlobalConfig* VGlobalConfig::instance()
-{
-    static VGlobalConfig config; // thread-safe first construction, destroyed at exit
-    return &config;
-}
-
 bool VGlobalConfig::load(const QString& path)
 {
     QFile file(path);

@@ -1,18 +1,19 @@
 #pragma once
 
+#include "base/VSingleton.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
 
 // The process-wide text-to-text configuration: "Config/GlobalConfig.json", the device
 // identifier computed at start-up and the server addresses of the "sdkinit" reply.
-class VGlobalConfig : public QObject
+class VGlobalConfig : public QObject, public VSingleton<VGlobalConfig>
 {
     Q_OBJECT
+    friend class VSingleton<VGlobalConfig>;
 
 public:
-    static VGlobalConfig* instance();
-
     bool load(const QString& path);
     QString value(const QString& key) const { return m_values.value(key); }
     void setValue(const QString& key, const QString& value) { m_values.insert(key, value); }

@@ -2,6 +2,7 @@
 
 #include "base/MuSettings.h"
 #include "base/UserNotifier.h"
+#include "base/VClock.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngineEventHandler.h"
 #include "rtc/sdk/IRtcEngine.h"
@@ -12,12 +13,6 @@
 using namespace agora::rtc;
 
 namespace {
-
-AgoraRtcEngine::Clock& clockSlot()
-{
-    static AgoraRtcEngine::Clock clock;
-    return clock;
-}
 
 // The engine-parameter texts sent before every join, in this order.
 const char* const kJoinParameters[] = {
@@ -56,7 +51,7 @@ AgoraRtcEngine::AgoraRtcEngine(QObject* parent) : QObject(parent)
                                QStringLiteral("sdk初始化失败"));
     }
 
-    const QDate today = clockSlot() ? clockSlot()().date() : QDate::currentDate();
+    const QDate today = VClock::now().date();
     QDir().mkpath(QStringLiteral("./log/Agora"));
     m_engine->setLogFile(sdkLogFilePath(today).toUtf8().constData());
 
@@ -81,11 +76,6 @@ QString AgoraRtcEngine::sdkLogFilePath(const QDate& date)
 {
     return QStringLiteral("./log/Agora/DuvevEzivIzave-") + date.toString(QStringLiteral("yyyyMMdd")) +
            QStringLiteral(".log");
-}
-
-void AgoraRtcEngine::setClock(Clock clock)
-{
-    clockSlot() = std::move(clock);
 }
 
 int AgoraRtcEngine::joinChannel(const QString& token, const QString& channelName, const QString& userId)

@@ -6,8 +6,6 @@
 #include <QString>
 #include <QVariantMap>
 
-#include <functional>
-
 namespace agora {
 namespace rtc {
 class IRtcEngine;
@@ -44,11 +42,6 @@ public:
     // Where the SDK log of an engine constructed on that day goes (relative to the current
     // directory): "./log/Agora/DuvevEzivIzave-yyyyMMdd.log".
     static QString sdkLogFilePath(const QDate& date);
-
-    // Test hook: the clock gives the construction date of the SDK log name. Empty restores the
-    // real one.
-    using Clock = std::function<QDateTime()>;
-    static void setClock(Clock clock);
 
 signals:
     // SDK events that matter to the push, forwarded from the SDK's thread to this object's

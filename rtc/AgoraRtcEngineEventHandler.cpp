@@ -1,11 +1,10 @@
 #include "rtc/AgoraRtcEngineEventHandler.h"
 
+#include "base/VClock.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
 
 #include <QDebug>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QStringList>
 
 #include <cstring>
@@ -13,24 +12,6 @@
 using namespace agora::rtc;
 
 namespace {
-
-QMutex& clockMutex()
-{
-    static QMutex mutex;
-    return mutex;
-}
-
-AgoraRtcEngineEventHandler::Clock& clockSlot()
-{
-    static AgoraRtcEngineEventHandler::Clock clock;
-    return clock;
-}
-
-QDateTime now()
-{
-    QMutexLocker lock(&clockMutex());
-    return clockSlot() ? clockSlot()() : QDateTime::currentDateTime();
-}
 
 // Zero-terminated SDK text as Latin-1; null gives an empty text.
 QString sdkText(const char* text)
@@ -81,12 +62,6 @@ template <typename Emit> void AgoraRtcEngineEventHandler::forward(Emit emitter)
             owner, [owner, emitter] { emitter(owner); }, Qt::QueuedConnection);
 }
 
-void AgoraRtcEngineEventHandler::setClock(Clock clock)
-{
-    QMutexLocker lock(&clockMutex());
-    clockSlot() = std::move(clock);
-}
-
 QString AgoraRtcEngineEventHandler::volumeText(const AudioVolumeInfo* speakers, unsigned int speakerNumber)
 {
     QStringList parts;
@@ -103,7 +78,7 @@ bool AgoraRtcEngineEventHandler::passesMinuteThrottle(QString& lastMinute)
 {
     if (m_detailLog)
         return true;
-    const QString minute = now().toString(QStringLiteral("yyyyMMddHHmm"));
+    const QString minute = VClock::now().toString(QStringLiteral("yyyyMMddHHmm"));
     if (minute == lastMinute)
         return false;
     lastMinute = minute;

@@ -5,8 +5,6 @@
 #include <QDateTime>
 #include <QString>
 
-#include <functional>
-
 class AgoraRtcEngine;
 
 // Turns every SDK callback into one line of the application log. The three periodic statistics
@@ -16,13 +14,8 @@ class AgoraRtcEngine;
 class AgoraRtcEngineEventHandler : public agora::rtc::IRtcEngineEventHandler
 {
 public:
-    using Clock = std::function<QDateTime()>;
-
     explicit AgoraRtcEngineEventHandler(AgoraRtcEngine* owner);
     ~AgoraRtcEngineEventHandler() override;
-
-    // Tests replace the wall clock of the minute throttle; an empty clock restores the real one.
-    static void setClock(Clock clock);
 
     // "uid,volume,vad" per speaker joined with "|".
     static QString volumeText(const agora::rtc::AudioVolumeInfo* speakers, unsigned int speakerNumber);

@@ -16,7 +16,9 @@ peers_start
 trap peers_stop EXIT
 export TAVIO_REQUIRE_PEERS=1
 
+# Most tests wait for peers and the network rather than for the processor, so four run at a
+# time even on two cores.
 status=0
-ctest --test-dir build --output-on-failure -j2 || status=1
-ctest --test-dir build-asan --output-on-failure -j2 -LE "${TAVIO_ASAN_EXCLUDE_LABELS:-^$}" || status=1
+ctest --test-dir build --output-on-failure -j4 || status=1
+ctest --test-dir build-asan --output-on-failure -j4 -LE "${TAVIO_ASAN_EXCLUDE_LABELS:-^$}" || status=1
 exit $status

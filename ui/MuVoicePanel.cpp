@@ -1,6 +1,7 @@
 #include "ui/MuVoicePanel.h"
 
 #include "base/MuSettings.h"
+#include "base/VClock.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "ui/AddChild.h"
 #include "ui/MuMsgboxEx.h"

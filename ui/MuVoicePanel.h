@@ -3,7 +3,6 @@
 #include "workflow/MuPushWorkflow.h"
 #include "workflow/PanelState.h"
 
-#include <QDateTime>
 #include <QSharedPointer>
 #include <QString>
 #include <QWidget>

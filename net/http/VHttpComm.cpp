@@ -1,5 +1,6 @@
 #include "net/http/VHttpComm.h"
 
+#include "base/VClock.h"
 #include "config/VGlobalConfig.h"
 #include "net/http/ReplyTimeout.h"
 
@@ -9,9 +10,9 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSharedPointer>
-#include <QTimer>
 #include <QUrlQuery>
 
 namespace {
@@ -49,23 +50,6 @@ QByteArray maskedBytes(const QByteArray& bytes)
 }
 
 } // namespace
-
-VHttpComm* VHttpComm::s_instance = nullptr;
-
-VHttpComm* VHttpComm::instance()
-{
-    if (!s_instance)
-        s_instance = new VHttpComm();
-    return s_instance;
-}
-
-void VHttpComm::release()
-{
-    // Completions that arrive while the manager goes down must already see the transport as gone.
-    VHttpComm* doomed = s_instance;
-    s_instance = nullptr;
-    delete doomed;
-}
 
 VHttpComm::VHttpComm() : QObject(nullptr)
 {
@@ -108,7 +92,8 @@ void VHttpComm::settleOnFinish(QNetworkReply* reply, const QPromiseResolve<QByte
     // its promise pending.
     QObject::connect(reply, &QObject::destroyed, [reject, gone]() { reject(gone); });
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, resolve, reject, complete, gone]() {
-        if (!s_instance) {
+        // Completions that arrive while the manager goes down see the transport as gone.
+        if (!isAlive()) {
             reject(gone);
             return;
         }
@@ -194,14 +179,17 @@ QByteArray VHttpComm::syncPost(const QUrl& url, const QByteArray& body, bool& ne
         if (QSharedPointer<QEventLoop> running = weakLoop.toStrongRef())
             running->quit();
     });
-    QTimer abortTimer;
-    abortTimer.setSingleShot(true);
-    abortTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5 % early
-    connect(&abortTimer, &QTimer::timeout, reply, &QNetworkReply::abort);
-    abortTimer.start(kSyncAbortMs);
-    if (!reply->isFinished())
-        loop->exec();
-    abortTimer.stop();
+    {
+        // The abort timer lives as long as this scope.
+        QObject abortTimer;
+        QPointer<QNetworkReply> watched(reply);
+        VClock::callAfter(kSyncAbortMs, &abortTimer, [watched]() {
+            if (watched)
+                watched->abort();
+        });
+        if (!reply->isFinished())
+            loop->exec();
+    }
     disconnect(quitOnFinish);
 
     QByteArray answer;
@@ -259,7 +247,7 @@ qint64 VHttpComm::registerCallback(QNetworkReply* reply, QObject* receiver, cons
     m_withId.insert(reply, withId ? 1 : 0);
     auto* watchdog = new ReplyTimeout(reply);
     if (reply->isRunning())
-        QTimer::singleShot(m_replyTimeoutMs, Qt::PreciseTimer, watchdog, &ReplyTimeout::onTimeout);
+        VClock::callAfter(m_replyTimeoutMs, watchdog, [watchdog]() { watchdog->onTimeout(); });
     return static_cast<qint64>(reinterpret_cast<quintptr>(reply));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/VSingleton.h"
 #include "net/http/QPromise.h"
 
 #include <QByteArray>
@@ -19,9 +20,10 @@ class QNetworkRequest;
 // The program's single HTTP transport: one QNetworkAccessManager without proxy and three styles of
 // request over it (promise, blocking, callback). Every request carries "User-Agent: ZebDesktop".
 // Lives on the GUI thread; created on first use, deleted by release() at shutdown.
-class VHttpComm : public QObject
+class VHttpComm : public QObject, public VSingleton<VHttpComm>
 {
     Q_OBJECT
+    friend class VSingleton<VHttpComm>;
 
 public:
     // Content-Type of post(): 0 octet-stream, 2 JSON, anything else none of ours (form encoding).
@@ -31,9 +33,6 @@ public:
         Form = 1,
         Json = 2
     };
-
-    static VHttpComm* instance();
-    static void release();
 
     QNetworkAccessManager* networkManager() { return &m_manager; }
     int replyTimeoutMs() const { return m_replyTimeoutMs; }
@@ -95,6 +94,4 @@ private:
     QHash<QNetworkReply*, QString> m_slotNames;
     QHash<QNetworkReply*, qint64> m_withId;
     int m_replyTimeoutMs = 15000;
-
-    static VHttpComm* s_instance;
 };

@@ -1,13 +1,13 @@
 #include "net/session/SessionElapsedTimer.h"
 
-#include "net/session/SessionClock.h"
+#include "base/VClock.h"
 
 void SessionElapsedTimer::start()
 {
-    m_startMs = SessionClock::monotonicMs();
+    m_startMs = VClock::monotonicMs();
 }
 
 qint64 SessionElapsedTimer::elapsed() const
 {
-    return isValid() ? SessionClock::monotonicMs() - m_startMs : -1;
+    return isValid() ? VClock::monotonicMs() - m_startMs : -1;
 }

@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-// QElapsedTimer's subset the channel needs, read from SessionClock::monotonicMs so that
+// QElapsedTimer's subset the channel needs, read from VClock::monotonicMs so that
 // tests control it.
 class SessionElapsedTimer
 {

@@ -1,9 +1,9 @@
 #include "net/session/VWsComm.h"
 
 #include "base/UserNotifier.h"
+#include "base/VClock.h"
 #include "net/http/VHttpComm.h"
 #include "net/session/ProtoIdRegistry.h"
-#include "net/session/SessionClock.h"
 #include "net/session/ZebServerComm.h"
 
 #include <QDebug>
@@ -26,15 +26,6 @@ quint64 pointerNumber(const QObject* object)
 }
 
 } // namespace
-
-VWsComm* VWsComm::s_instance = nullptr;
-
-VWsComm* VWsComm::instance()
-{
-    if (!s_instance)
-        s_instance = new (std::nothrow) VWsComm();
-    return s_instance;
-}
 
 VWsComm::VWsComm() : QObject(nullptr), m_socket(QString(), QWebSocketProtocol::Version13, nullptr)
 {
@@ -63,22 +54,14 @@ VWsComm::VWsComm() : QObject(nullptr), m_socket(QString(), QWebSocketProtocol::V
     ProtoIdRegistry::table();
 }
 
+// Stops the tick and closes the socket with code 1000 (destroyInstance of the singleton).
 VWsComm::~VWsComm()
-{
-    if (s_instance == this)
-        s_instance = nullptr;
-}
-
-void VWsComm::destroyInstance()
 {
     m_destroyed = true;
     m_queueTimer.stop();
     m_socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
     // Hand the close frame to the system before the socket goes with this object.
     m_socket.flush();
-    if (s_instance == this)
-        s_instance = nullptr;
-    delete this;
 }
 
 void VWsComm::setUrl(const QString& url)
@@ -88,7 +71,7 @@ void VWsComm::setUrl(const QString& url)
 
 QString VWsComm::stamp()
 {
-    return SessionClock::now().toString(QLatin1String(timeFormat));
+    return VClock::now().toString(QLatin1String(timeFormat));
 }
 
 int VWsComm::queuedCount()
@@ -119,7 +102,7 @@ qint64 VWsComm::request(quint16 uuid, const QByteArray& frame, QObject* receiver
         m_queueTimer.start(queueTickMs);
 
     WsPendingRequest pending;
-    pending.created = SessionClock::now();
+    pending.created = VClock::now();
     pending.uuid = uuid;
     pending.frame = frame;
     pending.receiver = receiver;
@@ -128,7 +111,7 @@ qint64 VWsComm::request(quint16 uuid, const QByteArray& frame, QObject* receiver
     pending.withUid = withUid;
 
     QMutexLocker locker(&m_queueMutex);
-    const QDateTime now = SessionClock::now();
+    const QDateTime now = VClock::now();
     if (reconnect && m_lastReconnectRequest.isValid() &&
         m_lastReconnectRequest.secsTo(now) <= reconnectRequestMinSecs) {
         qInfo() << "VWsComm::request reconnect ignore frequent" << uuid
@@ -297,7 +280,7 @@ void VWsComm::recordConfigInfo(quint64 uuid, QObject* receiver, const QString& r
     m_replySlots[uuid] = replySlot;
     m_receivers[uuid] = receiver;
     m_withUids[uuid] = withUid ? 1 : 0;
-    m_sendTimes[uuid] = SessionClock::now();
+    m_sendTimes[uuid] = VClock::now();
 }
 
 void VWsComm::invokeReply(QObject* receiver, const QString& replySlot, int status, const QByteArray& message,
@@ -410,7 +393,7 @@ void VWsComm::releaseResponse()
 
 void VWsComm::releaseTimeout()
 {
-    const QDateTime now = SessionClock::now();
+    const QDateTime now = VClock::now();
     for (auto it = m_sendTimes.begin(); it != m_sendTimes.end();) {
         const quint64 uuid = it.key();
         const QDateTime sent = it.value();

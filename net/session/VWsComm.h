@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/VSingleton.h"
 #include "net/session/SessionElapsedTimer.h"
 #include "net/session/VProtoMsg.h"
 #include "net/session/WsEnvelope.h"
@@ -28,9 +29,10 @@ class QSslPreSharedKeyAuthenticator;
 //     slot(int status, QByteArray message[, qulonglong uuid])
 // with status 200 and the whole message (envelope included), or -200 and an empty array when
 // the request failed. Messages with uuid 0 are broadcasts, emitted as sigRecvBroadCast.
-class VWsComm : public QObject
+class VWsComm : public QObject, public VSingleton<VWsComm>
 {
     Q_OBJECT
+    friend class VSingleton<VWsComm>;
 
 public:
     static constexpr int queueTickMs = 100;
@@ -42,10 +44,6 @@ public:
     static constexpr int sslErrorsTolerated = 3;
     static constexpr int statusDelivered = 200;
     static constexpr int statusFailed = -200;
-
-    static VWsComm* instance();
-    // Stops the tick, closes the socket with code 1000 and deletes the singleton.
-    void destroyInstance();
 
     void setUrl(const QString& url);
     QString url() const { return m_url; }
@@ -123,6 +121,4 @@ private:
     QString m_peerAddress;
     QString m_peerName;
     quint16 m_peerPort = 0;
-
-    static VWsComm* s_instance;
 };

@@ -13,12 +13,6 @@ const int transportFailure = -200;
 
 } // namespace
 
-ZebServerComm* ZebServerComm::instance()
-{
-    static ZebServerComm router;
-    return &router;
-}
-
 ZebServerComm::ZebServerComm() : QObject(nullptr)
 {
     qRegisterMetaType<ZebServerResponse>("ZebServerResponse");

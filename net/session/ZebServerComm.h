@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/VSingleton.h"
 #include "net/http/QPromise.h"
 #include "net/session/VProtoMsg.h"
 #include "net/session/ZebServerResponse.h"
@@ -17,16 +18,15 @@
 // reply slot and is settled when that slot is called. Transport failures fulfil the promise
 // with code -200; a request the channel refuses, or a message name without a protoId, rejects
 // it with ZebPromiseError(-200). Answers that cannot be decoded leave it pending.
-class ZebServerComm : public QObject
+class ZebServerComm : public QObject, public VSingleton<ZebServerComm>
 {
     Q_OBJECT
+    friend class VSingleton<ZebServerComm>;
 
 public:
     using Resolver = std::function<void(const ZebServerResponse&)>;
 
     static constexpr int heartbeatIntervalMs = 60000;
-
-    static ZebServerComm* instance();
 
     QPromise<ZebServerResponse> Send(const QString& messageName, VProtoMsg& message, bool reconnect = false,
                                      bool toFront = false);

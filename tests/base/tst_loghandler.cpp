@@ -1,4 +1,5 @@
 #include "base/LogHandler.h"
+#include "base/VClock.h"
 
 #include "support/TestEnv.h"
 
@@ -8,7 +9,7 @@ namespace {
 
 void setTime(const QDate& day, const QTime& time)
 {
-    LogHandler::setClock([=] { return QDateTime(day, time); });
+    VClock::setWallClock([=] { return QDateTime(day, time); });
 }
 
 QString noonFile()
@@ -37,7 +38,7 @@ private slots:
     void cleanup()
     {
         qInstallMessageHandler(m_testHandler);
-        LogHandler::setClock({});
+        VClock::setWallClock({});
         m_dir.reset();
     }
 

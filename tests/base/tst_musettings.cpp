@@ -10,7 +10,7 @@ namespace {
 // A fresh store reading the INI files of the current directory (another run of the program).
 MuSettings* freshStore()
 {
-    MuSettings::destroy();
+    MuSettings::destroyInstance();
     return MuSettings::instance();
 }
 
@@ -38,7 +38,7 @@ private slots:
 
     void cleanup()
     {
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         m_dir.reset();
     }
 
@@ -108,7 +108,7 @@ private slots:
         login("u1");
         QCOMPARE(volumeOfTheUser(), expected);
         MuSettings::instance()->saveVolume(30);
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         QSettings ini("MuVozedIvazeridaTemp.ini", QSettings::IniFormat);
         QCOMPARE(ini.value("u0/volume").toInt(), 55);
         QCOMPARE(ini.value("u1/volume").toInt(), 30);

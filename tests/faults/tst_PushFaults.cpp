@@ -92,7 +92,7 @@ private slots:
         m_messages.reset();
         m_workflow.reset();
         m_service.reset();
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         m_dir.reset();
         // Whatever happened, the shared server is up again for the tests after this one.
         if (!portAccepts(rtmpPort()))

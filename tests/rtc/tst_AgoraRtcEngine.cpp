@@ -2,6 +2,7 @@
 // before the SDK is reached, codes passed through, the device map and the log lines.
 #include "base/MuSettings.h"
 #include "base/UserNotifier.h"
+#include "base/VClock.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "rtc/sdk/IRtcEngine.h"
@@ -73,7 +74,7 @@ private Q_SLOTS:
         ScriptedRtcBackend::reset();
         VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), QString());
         m_now = QDateTime(QDate(2026, 3, 9), QTime(23, 59, 58));
-        AgoraRtcEngine::setClock([this] { return m_now; });
+        VClock::setWallClock([this] { return m_now; });
         m_notifier.boxes.clear();
         UserNotifier::install(&m_notifier);
         LogCapture::clear();
@@ -81,7 +82,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        AgoraRtcEngine::setClock({});
+        VClock::setWallClock({});
         UserNotifier::install(nullptr);
         QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 0);
         m_work.reset();

@@ -1,8 +1,9 @@
 // The SDK callbacks as log lines: texts, field order, and the minute throttle of the three
 // statistics callbacks under an injected clock.
-#include "support/LogCapture.h"
+#include "base/VClock.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngineEventHandler.h"
+#include "support/LogCapture.h"
 
 #include <QtTest>
 
@@ -31,11 +32,11 @@ private Q_SLOTS:
     {
         VGlobalConfig::instance()->setValue(QStringLiteral("vaDetailLog"), QString());
         setTime(10, 15, 30);
-        AgoraRtcEngineEventHandler::setClock([this] { return m_now; });
+        VClock::setWallClock([this] { return m_now; });
         LogCapture::clear();
     }
 
-    void cleanup() { AgoraRtcEngineEventHandler::setClock({}); }
+    void cleanup() { VClock::setWallClock({}); }
 
     void statisticsAreThrottledPerCallbackAndMinute()
     {

@@ -46,7 +46,7 @@ private slots:
     void cleanup()
     {
         MuServer::destroyInstance();
-        VHttpComm::release();
+        VHttpComm::destroyInstance();
     }
     void signKeyAdoptsOnlyKnownServerTypes();
     void signQueryMatchesIndependentDigests();

@@ -2,6 +2,7 @@
 #include "support/TestEnv.h"
 
 #include "base/MuSettings.h"
+#include "base/VClock.h"
 #include "rtc/sdk/IRtcEngineEventHandler.h"
 #include "service/MuServer.h"
 #include "support/ScriptedRtcBackend.h"
@@ -47,8 +48,10 @@ private slots:
     {
         m_panel->messageBox()->hide();
         m_login.reset();
+        VClock::setWallClock({});
+        VClock::setMonotonicClock({});
         m_service.reset();
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         m_dir.reset();
     }
 

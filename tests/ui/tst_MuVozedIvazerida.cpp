@@ -9,6 +9,7 @@
 
 #include "base/MuSettings.h"
 #include "config/VGlobalConfig.h"
+#include "support/ManualClock.h"
 #include "support/ScriptedRtcBackend.h"
 #include "ui/MuMsgbox.h"
 #include "ui/MuMsgboxEx.h"
@@ -62,7 +63,7 @@ private slots:
     void cleanup()
     {
         m_window.reset();
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         m_workDir.reset();
         m_server.reset();
     }
@@ -133,7 +134,7 @@ private slots:
         QTest::mouseClick(panel->messageBox()->findChild<QPushButton*>("pushButton_ok"), Qt::LeftButton);
         QVERIFY(m_window->isVisible());
         m_window.reset();
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         QSettings ini(QStringLiteral("MuVozedIvazerida.ini"), QSettings::IniFormat);
         QCOMPARE(ini.value(QStringLiteral("userid")).toString(), QStringLiteral("10001"));
         QCOMPARE(MuVozedIvazerida::scrambleText(ini.value(QStringLiteral("password")).toString(), true),
@@ -209,7 +210,7 @@ private slots:
             VGlobalConfig::instance()->setValue(QStringLiteral("sdkinit"), closed + "sdkinit");
         answer(sdkInit.isEmpty() ? sdkInitReply(login == kDown ? closed : m_server->url()) : sdkInit, login);
         MuSettings::instance()->saveLogin(QStringLiteral("777"), QStringLiteral("b2xk"), QString());
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         const QString iniBefore = TestEnv::readText(QStringLiteral("MuVozedIvazerida.ini"));
 
         attemptLogin(QStringLiteral("10001"), QStringLiteral("123456"));
@@ -221,7 +222,7 @@ private slots:
         QVERIFY(m_window->isVisible());
         QVERIFY(!m_window->voicePanel()->isVisible());
         m_window.reset();
-        MuSettings::destroy(); // writes whatever the store holds
+        MuSettings::destroyInstance(); // writes whatever the store holds
         QCOMPARE(TestEnv::readText(QStringLiteral("MuVozedIvazerida.ini")), iniBefore);
     }
 
@@ -230,11 +231,17 @@ private slots:
     void slowServiceAndNoSecondAttempt()
     {
         m_server->neverAnswer();
+        ManualClock clock;
+        QObject scope; // the steps below die with this test
         bool busySeen = false;
-        QTimer::singleShot(500, this, [this, &busySeen]() {
+        QTimer::singleShot(50, &scope, [this, &busySeen, &clock, &scope]() {
             busySeen = !loginButton()->isEnabled() && loginButton()->text() == QStringLiteral("登录中...");
             QTest::keyClick(edit("lineEdit_password"), Qt::Key_Return);
             QTest::mouseClick(loginButton(), Qt::LeftButton);
+            QVERIFY(m_server->waitForRequests(1));
+            // The request gives up at its 10 s, not before.
+            clock.advance(9999);
+            QTimer::singleShot(50, &scope, [&clock]() { clock.advance(1); });
         });
         attemptLogin(QStringLiteral("10001"), QStringLiteral("123456"));
         QVERIFY(busySeen);
@@ -248,10 +255,10 @@ private slots:
     {
         m_server->setResponder([this](const TestHttpServer::Request& request) {
             if (isSdkInit(request))
-                return Answer{200, sdkInitReply(m_server->url()), false, 1000};
+                return Answer{200, sdkInitReply(m_server->url()), false, 400};
             return Answer{200, "{\"code\":1,\"data\":{\"userId\":\"5\"}}", false, 0};
         });
-        QTimer::singleShot(200, m_window.get(), [this]() { m_window->close(); });
+        QTimer::singleShot(100, m_window.get(), [this]() { m_window->close(); });
         attemptLogin(QStringLiteral("10001"), QStringLiteral("123456"));
         QVERIFY(!m_window->isVisible());
         QVERIFY(!m_window->voicePanel()->isVisible());
@@ -266,7 +273,7 @@ private slots:
         QTest::mouseClick(m_window->findChild<QPushButton*>("pushButton_close"), Qt::LeftButton);
         QVERIFY(!m_window->isVisible());
         m_window.reset();
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         QSettings ini(QStringLiteral("MuVozedIvazerida.ini"), QSettings::IniFormat);
         QCOMPARE(ini.value(QStringLiteral("userid")).toString(), QStringLiteral("20002"));
         QVERIFY(ini.value(QStringLiteral("password")).toString() != QStringLiteral("秘密 pass"));

@@ -53,7 +53,7 @@ private slots:
         m_messages.reset();
         m_workflow.reset();
         m_service.reset();
-        MuSettings::destroy();
+        MuSettings::destroyInstance();
         m_dir.reset();
     }
 

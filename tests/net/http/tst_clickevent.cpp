@@ -38,7 +38,7 @@ class TestClickEvent : public QObject
 
 private slots:
     void init() { setConfig("deviceId", QStringLiteral("dev42")); }
-    void cleanup() { VHttpComm::release(); }
+    void cleanup() { VHttpComm::destroyInstance(); }
     void bodyIsSortedMergedAndEncoded();
     void postedFormEncodedToTheLogServerPath();
     void recordedByTheLocalLogService();

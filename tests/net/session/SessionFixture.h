@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/VClock.h"
 #include "net/session/ProtoIdRegistry.h"
 #include "net/session/ProtoSchemas.h"
-#include "net/session/SessionClock.h"
 #include "net/session/VProtoMsg.h"
 #include "net/session/WsEnvelope.h"
 #include "support/LogCapture.h"
@@ -34,8 +34,8 @@ public:
 
     void tearDown()
     {
-        SessionClock::setWallClock({});
-        SessionClock::setMonotonicClock({});
+        VClock::setWallClock({});
+        VClock::setMonotonicClock({});
         releaseProtoSchemas();
         m_dir.reset();
     }
@@ -44,8 +44,8 @@ public:
     {
         wall = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 8));
         monotonic = 5000000;
-        SessionClock::setWallClock([this]() { return wall; });
-        SessionClock::setMonotonicClock([this]() { return monotonic; });
+        VClock::setWallClock([this]() { return wall; });
+        VClock::setMonotonicClock([this]() { return monotonic; });
     }
 
     QString workDir() const { return m_dir->path(); }

@@ -47,7 +47,7 @@ private slots:
     }
     void cleanup()
     {
-        VWsComm::instance()->destroyInstance();
+        VWsComm::destroyInstance();
         m_peer.reset();
         // Answers still travelling to continuations must go before the schemas do.
         QCoreApplication::sendPostedEvents();
@@ -183,7 +183,7 @@ private slots:
         QTRY_COMPARE(m_calls.size(), 3);
         QCOMPARE(m_calls.at(2), QStringLiteral("-200 - 0"));
         // Shutting down closes normally.
-        m_channel->destroyInstance();
+        VWsComm::destroyInstance();
         QTRY_COMPARE(m_peer->lastCloseCode, 1000);
     }
 

@@ -1,1 +1,0 @@
-set_tests_properties(${TEST_TARGET} PROPERTIES LABELS "rtc")
