@@ -231,8 +231,10 @@ void AgoraRtcEngineEventHandler::onRemoteAudioStateChanged(unsigned int uid, int
 void AgoraRtcEngineEventHandler::onAudioVolumeIndication(const AudioVolumeInfo* speakers,
                                                          unsigned int speakerNumber, int totalVolume)
 {
-    qInfo() << "onAudioVolumeIndication" << volumeText(speakers, speakerNumber) << speakerNumber
-            << totalVolume;
+    // The device test reports the level twenty times a second: a line a minute is enough.
+    if (passesMinuteThrottle(m_lastVolumeIndicationMinute))
+        qInfo() << "onAudioVolumeIndication" << volumeText(speakers, speakerNumber) << speakerNumber
+                << totalVolume;
     forward([totalVolume](AgoraRtcEngine* owner) { emit owner->sigCaptureLevel(totalVolume); });
 }
 

@@ -8,7 +8,8 @@
 class AgoraRtcEngine;
 
 // Turns every SDK callback into one line of the application log. The three periodic statistics
-// callbacks are thinned to one line per wall-clock minute each, unless "vaDetailLog" is "true".
+// callbacks and the level indication are thinned to one line per wall-clock minute each, unless
+// "vaDetailLog" is "true".
 // The callbacks that matter to the push (relay state and reconnects, capture state, recording
 // devices, acknowledged traffic, level) are also forwarded to the owner as queued signals.
 class AgoraRtcEngineEventHandler : public agora::rtc::IRtcEngineEventHandler
@@ -108,5 +109,6 @@ private:
     QString m_lastRtcStatsMinute;
     QString m_lastNetworkQualityMinute;
     QString m_lastLocalAudioStatsMinute;
+    QString m_lastVolumeIndicationMinute;
     bool m_detailLog = false;
 };
