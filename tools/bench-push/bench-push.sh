@@ -22,13 +22,7 @@ work="$root/out/bench-push"
 rm -rf "$work"
 mkdir -p "$work"
 
-peers_start_for_run
-trap assistant_stop_all EXIT
-assistant_start_services "$work"
-assistant_prepare_workdir "$work"
-unset WAYLAND_DISPLAY
-assistant_start_display
-assistant_launch "$work"
+assistant_start_headless "$work"
 
 push_x=190 # the push button; with the mute button shown its centre moves right
 push_y=416
