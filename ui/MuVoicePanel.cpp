@@ -1,7 +1,6 @@
 #include "ui/MuVoicePanel.h"
 
 #include "base/MuSettings.h"
-#include "base/VClock.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "ui/AddChild.h"
 #include "ui/MuLevelMeter.h"
@@ -187,11 +186,6 @@ void MuVoicePanel::buildForm()
 void MuVoicePanel::setLoginWindow(MuVozedIvazerida* w)
 {
     m_loginWindow = w;
-}
-
-void MuVoicePanel::setClocks(MuPushWorkflow::WallClock wallClock, MuPushWorkflow::SteadyClockMs steadyClockMs)
-{
-    m_workflow->setClocks(std::move(wallClock), std::move(steadyClockMs));
 }
 
 void MuVoicePanel::prepareSession()

@@ -45,9 +45,6 @@ public:
     // Starts the 2000 ms heartbeat; only leaving the panel stops it.
     void startHeartbeat();
 
-    // The workflow's clocks (MuPushWorkflow::setClocks).
-    void setClocks(MuPushWorkflow::WallClock wallClock, MuPushWorkflow::SteadyClockMs steadyClockMs);
-
     MuPushWorkflow* workflow() const { return m_workflow; }
     int pushState() const { return m_workflow->pushState(); }
     bool isMuted() const { return m_workflow->isMuted(); }

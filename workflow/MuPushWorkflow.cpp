@@ -1,11 +1,11 @@
 #include "workflow/MuPushWorkflow.h"
 
 #include "base/MuSettings.h"
+#include "base/VClock.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "rtc/sdk/RtcTypes.h"
 #include "service/MuServer.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QtDebug>
 
@@ -21,19 +21,6 @@ constexpr int codeReloginOther = 3191;
 constexpr int codeLeftRoom = 3192;
 constexpr int codeLeftMic = 3193;
 constexpr int codePushRefused = 3194;
-
-QDateTime realWallClock()
-{
-    return QDateTime::currentDateTime();
-}
-
-qint64 realSteadyClockMs()
-{
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return clock.elapsed();
-}
 
 // Raises a flag for the lifetime of a scope; nested scopes keep it raised.
 class BusyScope
@@ -58,8 +45,7 @@ QString clockText(qint64 seconds)
 
 } // namespace
 
-MuPushWorkflow::MuPushWorkflow(QObject* parent)
-    : QObject(parent), m_wallClock(realWallClock), m_steadyClockMs(realSteadyClockMs)
+MuPushWorkflow::MuPushWorkflow(QObject* parent) : QObject(parent)
 {
     m_statusTimer = new QTimer(this);
     m_statusTimer->setInterval(statusTickMs);
@@ -67,12 +53,6 @@ MuPushWorkflow::MuPushWorkflow(QObject* parent)
 }
 
 MuPushWorkflow::~MuPushWorkflow() = default;
-
-void MuPushWorkflow::setClocks(WallClock wallClock, SteadyClockMs steadyClockMs)
-{
-    m_wallClock = wallClock ? std::move(wallClock) : WallClock(realWallClock);
-    m_steadyClockMs = steadyClockMs ? std::move(steadyClockMs) : SteadyClockMs(realSteadyClockMs);
-}
 
 void MuPushWorkflow::startSession()
 {
@@ -311,7 +291,7 @@ void MuPushWorkflow::heartbeat()
     if (m_busyDepth > 0 || m_exiting)
         return;
 
-    const QString second = m_wallClock().toString(QStringLiteral("yyyyMMddHHmmss"));
+    const QString second = VClock::now().toString(QStringLiteral("yyyyMMddHHmmss"));
     if (second == m_lastHeartbeatSecond)
         return;
     m_lastHeartbeatSecond = second;
@@ -336,7 +316,7 @@ void MuPushWorkflow::heartbeat()
         return; // the session was left while the service answered
 
     if (networkFailed) {
-        const qint64 nowMs = m_steadyClockMs();
+        const qint64 nowMs = VClock::monotonicMs();
         if (m_networkFailSince < 0)
             m_networkFailSince = nowMs;
         if (nowMs - m_networkFailSince >= networkFailLimitMs) {
@@ -504,7 +484,7 @@ void MuPushWorkflow::_logout()
 
 void MuPushWorkflow::resetPushHealth()
 {
-    m_pushStartMs = m_steadyClockMs();
+    m_pushStartMs = VClock::monotonicMs();
     m_relayRunning = false;
     m_relayFailed = false;
     m_reconnectAttempt = 0;
@@ -549,7 +529,7 @@ void MuPushWorkflow::onRelayReconnecting(const QString& url, int attempt, int de
         return;
     m_relayRunning = false;
     m_reconnectAttempt = attempt;
-    m_reconnectDueMs = m_steadyClockMs() + delayMs;
+    m_reconnectDueMs = VClock::monotonicMs() + delayMs;
     refreshStatusLine();
 }
 
@@ -570,7 +550,7 @@ QString MuPushWorkflow::statusLine() const
 {
     if (m_pushState != PanelStatePushing)
         return QString();
-    const qint64 nowMs = m_steadyClockMs();
+    const qint64 nowMs = VClock::monotonicMs();
     if (m_reconnectAttempt > 0) {
         const qint64 leftMs = m_reconnectDueMs - nowMs;
         if (leftMs > 1000)

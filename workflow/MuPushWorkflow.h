@@ -2,13 +2,10 @@
 
 #include "workflow/PanelState.h"
 
-#include <QDateTime>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
 #include <QVariantMap>
-
-#include <functional>
 
 class AgoraRtcEngine;
 class QTimer;
@@ -18,22 +15,16 @@ class QTimer;
 // sixty seconds of network failure, and leaving. It owns the RTC engine of the session and
 // makes every push-stream service call; it tells its window what to show through signals.
 // It also follows the engine's events while pushing, so what it reports is what really
-// happens (the relay reconnecting, the recording device gone).
+// happens (the relay reconnecting, the recording device gone). Time comes from VClock: the
+// wall clock's second limits the heartbeat to one check per second; the monotonic clock
+// measures the network failure run, the push time and the reconnect countdown.
 class MuPushWorkflow : public QObject
 {
     Q_OBJECT
 
 public:
-    // Clocks. wallClock gives the local date-time whose second limits the heartbeat to one check
-    // per second; steadyClockMs is a monotonic millisecond count (network failure run, push
-    // time, reconnect countdown). An empty function restores the real one.
-    using WallClock = std::function<QDateTime()>;
-    using SteadyClockMs = std::function<qint64()>;
-
     explicit MuPushWorkflow(QObject* parent = nullptr);
     ~MuPushWorkflow() override;
-
-    void setClocks(WallClock wallClock, SteadyClockMs steadyClockMs);
 
     // A fresh session after a successful login: state 1, a new RTC engine.
     void startSession();
@@ -112,8 +103,6 @@ private:
     // Steady-clock millisecond at which the current run of network failures began; -1 when none.
     qint64 m_networkFailSince = -1;
     QString m_streamUrl;
-    WallClock m_wallClock;
-    SteadyClockMs m_steadyClockMs;
     // Depth of push, mute and heartbeat work in progress (service calls wait in a nested loop).
     int m_busyDepth = 0;
     // Set while leaving, so a second exit during its service call does nothing.

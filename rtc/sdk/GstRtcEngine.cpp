@@ -2,13 +2,13 @@
 
 #include "rtc/sdk/GstRtcEngine.h"
 
+#include "base/VClock.h"
 #include "rtc/sdk/DeviceListCollection.h"
 #include "rtc/sdk/GstAudioDevices.h"
 #include "rtc/sdk/GstCapture.h"
 #include "rtc/sdk/GstDeviceWatch.h"
 #include "rtc/sdk/GstPcmRecorder.h"
 #include "rtc/sdk/GstRelay.h"
-#include "rtc/sdk/SdkClock.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -398,7 +398,7 @@ int GstRtcEngine::addPublishStreamUrl(const char* url, bool transcodingEnabled)
         }
         RelayEntry entry;
         entry.relay = relay;
-        entry.lastAckMs = SdkClock::nowMs();
+        entry.lastAckMs = VClock::monotonicMs();
         m_relays.insert(address, entry);
         updateFeedTargets();
         if (m_pollTimer == 0)
@@ -915,7 +915,7 @@ void GstRtcEngine::stopRelay(const QString& url, bool report)
     if (entry.relay && entry.state == RelayState::Running) {
         // Last look at the acknowledgements, then let the stream drain (a connecting relay has
         // nothing to drain and must not hold the caller up).
-        checkAcknowledgements(url, entry, SdkClock::nowMs(), false);
+        checkAcknowledgements(url, entry, VClock::monotonicMs(), false);
     }
     const uint64_t acked = entry.ackedBytes;
     const bool running = entry.relay && entry.state == RelayState::Running;
@@ -963,7 +963,7 @@ void GstRtcEngine::failRelay(const QString& url, RelayEntry& entry, const QStrin
 {
     retireConnection(entry, 0);
     entry.state = RelayState::Waiting;
-    const int attempt = entry.reconnect.fail(SdkClock::nowMs());
+    const int attempt = entry.reconnect.fail(VClock::monotonicMs());
     const int delayMs = RelayReconnectSchedule::delayMs(attempt);
     log(QStringLiteral("relay to %1 failed (code %2): %3; next attempt (%4) in %5 ms")
             .arg(url)
@@ -995,7 +995,7 @@ void GstRtcEngine::startAttempt(const QString& url, RelayEntry& entry)
     }
     entry.relay = relay;
     entry.state = RelayState::Connecting;
-    entry.lastAckMs = SdkClock::nowMs();
+    entry.lastAckMs = VClock::monotonicMs();
     updateFeedTargets();
 }
 
@@ -1027,7 +1027,7 @@ void GstRtcEngine::checkAcknowledgements(const QString& url, RelayEntry& entry, 
 
 void GstRtcEngine::pollRelays()
 {
-    const qint64 nowMs = SdkClock::nowMs();
+    const qint64 nowMs = VClock::monotonicMs();
     for (auto it = m_relays.begin(); it != m_relays.end(); ++it) {
         RelayEntry& entry = it.value();
         const QString& url = it.key();

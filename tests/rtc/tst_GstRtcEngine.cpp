@@ -1,10 +1,10 @@
 // The real media backend against real peers: PulseAudio (null sink playing a 1 kHz tone) and
 // nginx with the RTMP module recording every stream.
+#include "base/VClock.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "rtc/sdk/GstPipeline.h"
 #include "rtc/sdk/IRtcEngine.h"
-#include "rtc/sdk/SdkClock.h"
 #include "support/ScriptedRtcBackend.h"
 #include "support/TestEnv.h"
 
@@ -555,9 +555,9 @@ private Q_SLOTS:
 
     void refusedConnectionIsRetriedOnTheBackoffSchedule()
     {
-        // The schedule runs on the SDK clock, which the test moves.
+        // The schedule runs on the monotonic clock, which the test moves (read on the SDK thread).
         std::atomic<qint64> nowMs{1000000};
-        SdkClock::setSource([&nowMs] { return nowMs.load(); });
+        VClock::setMonotonicClock([&nowMs] { return nowMs.load(); });
         EngineFixture f;
         QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), 0);
         quint16 freePort = 0;
@@ -601,7 +601,7 @@ private Q_SLOTS:
         QTest::qWait(500);
         QCOMPARE(reconnects().size(), seen); // nothing after the end
         f.release();
-        SdkClock::setSource({});
+        VClock::setMonotonicClock({});
     }
 
     void droppedConnectionReconnectsToTheSameAddress()

@@ -4,7 +4,6 @@
 #include "net/http/TestHttpServer.h"
 #include "service/MuServer.h"
 
-#include <QDateTime>
 #include <QMap>
 #include <QUrl>
 #include <QUrlQuery>
@@ -61,26 +60,6 @@ struct Service
     QMap<QString, QList<QByteArray>> once;
     QMap<QString, QList<QUrlQuery>> queries;
     int delayMs = 0;
-};
-
-// The workflow's two clocks as the tests move them: a heartbeat step moves both.
-struct Clocks
-{
-    QDateTime wall = QDateTime(QDate(2026, 12, 6), QTime(20, 0, 0));
-    qint64 steadyMs = 1000000;
-    void advance(qint64 ms)
-    {
-        wall = wall.addMSecs(ms);
-        steadyMs += ms;
-    }
-    std::function<QDateTime()> wallClock()
-    {
-        return [this] { return wall; };
-    }
-    std::function<qint64()> steadyClock()
-    {
-        return [this] { return steadyMs; };
-    }
 };
 
 // The demo user as the login window leaves it.

@@ -1,8 +1,8 @@
+#include "support/ManualClock.h"
 #include "support/PushServiceDouble.h"
 #include "support/TestEnv.h"
 
 #include "base/MuSettings.h"
-#include "base/VClock.h"
 #include "rtc/sdk/IRtcEngineEventHandler.h"
 #include "service/MuServer.h"
 #include "support/ScriptedRtcBackend.h"
@@ -42,16 +42,14 @@ private slots:
         serviceUp(true);
         m_login.reset(new MuVozedIvazerida);
         m_panel = m_login->voicePanel();
-        m_clocks = Clocks();
-        m_panel->setClocks(m_clocks.wallClock(), m_clocks.steadyClock());
+        m_clock.reset(new ManualClock(QDateTime(QDate(2026, 12, 6), QTime(20, 0, 0)), 1000000));
     }
 
     void cleanup()
     {
         m_panel->messageBox()->hide();
         m_login.reset();
-        VClock::setWallClock({});
-        VClock::setMonotonicClock({});
+        m_clock.reset();
         m_service.reset();
         MuSettings::destroyInstance();
         m_dir.reset();
@@ -454,7 +452,7 @@ private:
     }
     void beat(qint64 advanceMs = 2000)
     {
-        m_clocks.advance(advanceMs);
+        m_clock->advance(advanceMs);
         m_panel->sltHeartbeat();
     }
 
@@ -462,7 +460,7 @@ private:
     std::unique_ptr<Service> m_service;
     std::unique_ptr<MuVozedIvazerida> m_login;
     MuVoicePanel* m_panel = nullptr;
-    Clocks m_clocks;
+    std::unique_ptr<ManualClock> m_clock;
 };
 
 QTEST_MAIN(tst_MuVoicePanel)

@@ -1,5 +1,6 @@
 // The push workflow without any widget: the service's answers by state, and what the engine's
 // events make of the status line, with the workflow's clocks under the test's control.
+#include "support/ManualClock.h"
 #include "support/PushServiceDouble.h"
 #include "support/ScriptedRtcBackend.h"
 #include "support/TestEnv.h"
@@ -43,8 +44,7 @@ private slots:
         m_service.reset(new Service);
         m_service->setUp(true);
         m_workflow.reset(new MuPushWorkflow);
-        m_clocks = Clocks();
-        m_workflow->setClocks(m_clocks.wallClock(), m_clocks.steadyClock());
+        m_clock.reset(new ManualClock(QDateTime(QDate(2026, 12, 6), QTime(20, 0, 0)), 1000000));
         m_messages.reset(new QSignalSpy(m_workflow.get(), &MuPushWorkflow::sigMessage));
     }
 
@@ -53,6 +53,7 @@ private slots:
         m_messages.reset();
         m_workflow.reset();
         m_service.reset();
+        m_clock.reset();
         MuSettings::destroyInstance();
         m_dir.reset();
     }
@@ -159,7 +160,7 @@ private slots:
         agora::rtc::RtcStats stats;
         stats.txKBitRate = 131;
         raise([stats](IRtcEngineEventHandler* h) { h->onRtcStats(stats); });
-        m_clocks.steadyMs += 3723 * 1000;
+        m_clock->advance(3723 * 1000);
         QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("已推流 01:02:03 · 131 kbps"));
 
         // The server goes: a countdown to the next attempt while it is more than a second away.
@@ -171,9 +172,9 @@ private slots:
         QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("推流中断，正在重连（第 1 次）…"));
         raise([url](IRtcEngineEventHandler* h) { h->onRtmpStreamingReconnecting(url, 3, 4000); });
         QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("推流中断，4 秒后重连（第 3 次）…"));
-        m_clocks.steadyMs += 2500;
+        m_clock->advance(2500);
         QCOMPARE(m_workflow->statusLine(), QStringLiteral("推流中断，2 秒后重连（第 3 次）…"));
-        m_clocks.steadyMs += 600;
+        m_clock->advance(600);
         QCOMPARE(m_workflow->statusLine(), QStringLiteral("推流中断，正在重连（第 3 次）…"));
         // Another address's news is not this push's.
         raise([](IRtcEngineEventHandler* h) {
@@ -263,7 +264,7 @@ private:
     }
     void beat(qint64 advanceMs = 2000)
     {
-        m_clocks.advance(advanceMs);
+        m_clock->advance(advanceMs);
         m_workflow->heartbeat();
     }
 
@@ -271,7 +272,7 @@ private:
     std::unique_ptr<Service> m_service;
     std::unique_ptr<MuPushWorkflow> m_workflow;
     std::unique_ptr<QSignalSpy> m_messages;
-    Clocks m_clocks;
+    std::unique_ptr<ManualClock> m_clock;
 };
 
 QTEST_MAIN(tst_MuPushWorkflow)
