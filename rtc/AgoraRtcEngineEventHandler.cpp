@@ -235,6 +235,14 @@ void AgoraRtcEngineEventHandler::onAudioVolumeIndication(const AudioVolumeInfo* 
     if (passesMinuteThrottle(m_lastVolumeIndicationMinute))
         qInfo() << "onAudioVolumeIndication" << volumeText(speakers, speakerNumber) << speakerNumber
                 << totalVolume;
+    if (totalVolume == m_lastLevel) {
+        ++m_levelRepeats;
+        if (m_levelRepeats > kSteadyLevelReports && m_levelRepeats % kSteadyLevelReports != 0)
+            return;
+    } else {
+        m_lastLevel = totalVolume;
+        m_levelRepeats = 0;
+    }
     forward([totalVolume](AgoraRtcEngine* owner) { emit owner->sigCaptureLevel(totalVolume); });
 }
 

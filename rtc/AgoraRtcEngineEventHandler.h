@@ -15,6 +15,11 @@ class AgoraRtcEngine;
 class AgoraRtcEngineEventHandler : public agora::rtc::IRtcEngineEventHandler
 {
 public:
+    // A level that keeps coming unchanged is forwarded this many times in a row (a meter has
+    // fallen back to it by then), then only every this many reports: a silent or steady
+    // capture does not wake the GUI thread twenty times a second.
+    static constexpr int kSteadyLevelReports = 20;
+
     explicit AgoraRtcEngineEventHandler(AgoraRtcEngine* owner);
     ~AgoraRtcEngineEventHandler() override;
 
@@ -110,5 +115,8 @@ private:
     QString m_lastNetworkQualityMinute;
     QString m_lastLocalAudioStatsMinute;
     QString m_lastVolumeIndicationMinute;
+    // The level last forwarded and how often in a row it came.
+    int m_lastLevel = -1;
+    int m_levelRepeats = 0;
     bool m_detailLog = false;
 };
