@@ -219,3 +219,25 @@ int AgoraRtcEngine::setRecordingDevice(const QString& deviceId)
     manager->release();
     return result;
 }
+
+int AgoraRtcEngine::startRecordingDeviceTest(int indicationIntervalMs)
+{
+    IAudioDeviceManager* manager =
+        queryInterface<IAudioDeviceManager>(m_engine, kInterfaceAudioDeviceManager);
+    if (!manager)
+        return -1;
+    const int result = manager->startRecordingDeviceTest(indicationIntervalMs);
+    manager->release();
+    return result;
+}
+
+int AgoraRtcEngine::stopRecordingDeviceTest()
+{
+    IAudioDeviceManager* manager =
+        queryInterface<IAudioDeviceManager>(m_engine, kInterfaceAudioDeviceManager);
+    if (!manager)
+        return -1;
+    const int result = manager->stopRecordingDeviceTest();
+    manager->release();
+    return result;
+}

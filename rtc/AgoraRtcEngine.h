@@ -38,6 +38,10 @@ public:
     // {"name": [names], "guid": [ids], "length": count}; empty when there is no device.
     QVariantMap recordingDevices();
     int setRecordingDevice(const QString& deviceId);
+    // Captures the chosen device without sending or recording anything; its level arrives as
+    // sigCaptureLevel every indicationIntervalMs. Joining takes the running capture over.
+    int startRecordingDeviceTest(int indicationIntervalMs);
+    int stopRecordingDeviceTest();
 
     // Where the SDK log of an engine constructed on that day goes (relative to the current
     // directory): "./log/Agora/DuvevEzivIzave-yyyyMMdd.log".

@@ -232,8 +232,18 @@ void AgoraRtcEngineEventHandler::onRemoteAudioStateChanged(unsigned int uid, int
 void AgoraRtcEngineEventHandler::onAudioVolumeIndication(const AudioVolumeInfo* speakers,
                                                          unsigned int speakerNumber, int totalVolume)
 {
-    qInfo() << "onAudioVolumeIndication" << volumeText(speakers, speakerNumber) << speakerNumber
-            << totalVolume;
+    // The device test reports the level twenty times a second: a line a minute is enough.
+    if (passesMinuteThrottle(m_lastVolumeIndicationMinute))
+        qInfo() << "onAudioVolumeIndication" << volumeText(speakers, speakerNumber) << speakerNumber
+                << totalVolume;
+    if (totalVolume == m_lastLevel) {
+        ++m_levelRepeats;
+        if (m_levelRepeats > kSteadyLevelReports && m_levelRepeats % kSteadyLevelReports != 0)
+            return;
+    } else {
+        m_lastLevel = totalVolume;
+        m_levelRepeats = 0;
+    }
     forward([totalVolume](AgoraRtcEngine* owner) { emit owner->sigCaptureLevel(totalVolume); });
 }
 

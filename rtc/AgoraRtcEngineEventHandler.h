@@ -8,12 +8,18 @@
 class AgoraRtcEngine;
 
 // Turns every SDK callback into one line of the application log. The three periodic statistics
-// callbacks are thinned to one line per wall-clock minute each, unless "vaDetailLog" is "true".
+// callbacks and the level indication are thinned to one line per wall-clock minute each, unless
+// "vaDetailLog" is "true".
 // The callbacks that matter to the push (relay state and reconnects, capture state, recording
 // devices, acknowledged traffic, level) are also forwarded to the owner as queued signals.
 class AgoraRtcEngineEventHandler : public agora::rtc::IRtcEngineEventHandler
 {
 public:
+    // A level that keeps coming unchanged is forwarded this many times in a row (a meter has
+    // fallen back to it by then), then only every this many reports: a silent or steady
+    // capture does not wake the GUI thread twenty times a second.
+    static constexpr int kSteadyLevelReports = 20;
+
     explicit AgoraRtcEngineEventHandler(AgoraRtcEngine* owner);
     ~AgoraRtcEngineEventHandler() override;
 
@@ -108,5 +114,9 @@ private:
     QString m_lastRtcStatsMinute;
     QString m_lastNetworkQualityMinute;
     QString m_lastLocalAudioStatsMinute;
+    QString m_lastVolumeIndicationMinute;
+    // The level last forwarded and how often in a row it came.
+    int m_lastLevel = -1;
+    int m_levelRepeats = 0;
     bool m_detailLog = false;
 };

@@ -87,6 +87,20 @@ assistant_launch() {
     echo "$ASSISTANT_PID" > "$TAVIO_PEERS_DIR/assistant.pid"
 }
 
+# assistant_start_headless WORKDIR: everything for driving the program without a desktop: the
+# peers, the local services, the working folder, a private X display and the program itself;
+# stops all of it when the calling script exits.
+assistant_start_headless() {
+    local work="$1"
+    peers_start_for_run
+    trap assistant_stop_all EXIT
+    assistant_start_services "$work"
+    assistant_prepare_workdir "$work"
+    unset WAYLAND_DISPLAY
+    assistant_start_display
+    assistant_launch "$work"
+}
+
 # Ends the assistant first, giving it time to write its settings, then every peer.
 assistant_stop_all() {
     local i

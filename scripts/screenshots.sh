@@ -16,13 +16,7 @@ mkdir -p "$work"
 docs="$root/docs"
 mkdir -p "$docs"
 
-peers_start_for_run
-trap assistant_stop_all EXIT
-assistant_start_services "$work"
-assistant_prepare_workdir "$work"
-unset WAYLAND_DISPLAY
-assistant_start_display
-assistant_launch "$work"
+assistant_start_headless "$work"
 
 login="$(assistant_wait_window 332)"
 sleep 1

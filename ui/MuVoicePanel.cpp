@@ -4,6 +4,7 @@
 #include "base/OutsideText.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "ui/AddChild.h"
+#include "ui/MuLevelMeter.h"
 #include "ui/MuMsgboxEx.h"
 #include "ui/MuVozedIvazerida.h"
 #include "ui/VMonLayer.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEvent>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
@@ -154,6 +156,10 @@ void MuVoicePanel::buildForm()
     m_volumeSlider->setOrientation(Qt::Horizontal);
     m_volumeSlider->setRange(0, 100);
 
+    // The captured level right under the slider, as long as its groove; it moves nothing the
+    // form places.
+    m_levelMeter = addChild<MuLevelMeter>(this, "widget_levelmeter", 40, 312, 266, 4);
+
     m_labelVolumeNumber = addChild<QLabel>(this, "label_volumenumber", 314, 289, 26, 14);
     m_labelVolumeNumber->setText(QStringLiteral("0"));
     m_labelVolumeNumber->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -186,6 +192,11 @@ void MuVoicePanel::setLoginWindow(MuVozedIvazerida* w)
 void MuVoicePanel::prepareSession()
 {
     m_workflow->startSession();
+    m_levelMeter->clear();
+    if (AgoraRtcEngine* engine = m_workflow->rtcEngine()) {
+        connect(engine, &AgoraRtcEngine::sigCaptureLevel, this, &MuVoicePanel::showLevel);
+        connect(engine, &QObject::destroyed, m_levelMeter, &MuLevelMeter::clear);
+    }
 
     m_fillingDevices = true;
     m_deviceBox->clear();
@@ -195,6 +206,54 @@ void MuVoicePanel::prepareSession()
     fillDevices(false);
 
     readVolumeFromFile();
+    // Device and volume are set: now the test may open the device (once).
+    updateDeviceTest();
+}
+
+void MuVoicePanel::updateDeviceTest()
+{
+    AgoraRtcEngine* engine = m_workflow->rtcEngine();
+    const bool wanted = engine && isVisible() && !isMinimized();
+    if (m_testEngine && (!wanted || m_testEngine != engine)) {
+        const int r = m_testEngine->stopRecordingDeviceTest();
+        qInfo() << "stopRecordingDeviceTest" << r;
+        m_testEngine.clear();
+    }
+    if (!wanted) {
+        m_levelMeter->clear();
+        return;
+    }
+    if (!m_testEngine) {
+        // Fails without a device; the test stays on and starts when one is chosen.
+        const int r = engine->startRecordingDeviceTest(levelIntervalMs);
+        qInfo() << "startRecordingDeviceTest" << r << levelIntervalMs;
+        m_testEngine = engine;
+    }
+}
+
+void MuVoicePanel::showLevel(int level)
+{
+    m_levelMeter->setSuppressed(m_workflow->isMuted() || m_workflow->isMicBanned());
+    m_levelMeter->setLevel(level);
+}
+
+void MuVoicePanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    updateDeviceTest();
+}
+
+void MuVoicePanel::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    updateDeviceTest();
+}
+
+void MuVoicePanel::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        updateDeviceTest();
 }
 
 void MuVoicePanel::fillDevices(bool keepChoice)

@@ -3,6 +3,7 @@
 #include "workflow/MuPushWorkflow.h"
 #include "workflow/PanelState.h"
 
+#include <QPointer>
 #include <QSharedPointer>
 #include <QString>
 #include <QWidget>
@@ -10,6 +11,7 @@
 #include <functional>
 
 class AgoraRtcEngine;
+class MuLevelMeter;
 class MuMsgboxEx;
 class MuVozedIvazerida;
 class QLabel;
@@ -22,12 +24,17 @@ class vGiftComboBox;
 // The window the user works in after logging in: recording device, capture volume, the one
 // push button that walks from entering the room to pushing and back, mute, and the heartbeat
 // that follows the live status on the push-stream service. The workflow behind the buttons is
-// MuPushWorkflow's; the panel renders what it reports and forwards the clicks.
+// MuPushWorkflow's; the panel renders what it reports and forwards the clicks. While it is on
+// screen it runs the engine's recording device test, so the level meter under the volume shows
+// the chosen device before and during the push, and joining finds the capture running.
 class MuVoicePanel : public QWidget
 {
     Q_OBJECT
 
 public:
+    // How often the meter gets a level while the panel is shown.
+    static constexpr int levelIntervalMs = 50;
+
     explicit MuVoicePanel(QWidget* parent = nullptr);
     ~MuVoicePanel() override;
 
@@ -44,6 +51,9 @@ public:
     bool isMicBanned() const { return m_workflow->isMicBanned(); }
     AgoraRtcEngine* rtcEngine() const { return m_workflow->rtcEngine(); }
     MuMsgboxEx* messageBox() const { return m_msgbox.data(); }
+    MuLevelMeter* levelMeter() const { return m_levelMeter; }
+    // True while the panel runs the recording device test of its engine.
+    bool isDeviceTestRunning() const { return !m_testEngine.isNull(); }
 
 public slots:
     void sltClosePanel();
@@ -56,6 +66,9 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildForm();
@@ -69,6 +82,10 @@ private:
     // Fills the drop-down from the engine's list; keepChoice keeps the chosen device selected
     // (marked when it is gone) instead of choosing again.
     void fillDevices(bool keepChoice);
+    // The device test runs exactly while the panel is on screen (shown, not minimised) with an
+    // engine.
+    void updateDeviceTest();
+    void showLevel(int level);
 
     MuVozedIvazerida* m_loginWindow = nullptr;
     MuPushWorkflow* m_workflow = nullptr;
@@ -90,4 +107,7 @@ private:
     QPushButton* m_muteButton = nullptr;
     vGiftComboBox* m_deviceBox = nullptr;
     QSlider* m_volumeSlider = nullptr;
+    MuLevelMeter* m_levelMeter = nullptr;
+    // The engine whose device test the panel started; null when none runs.
+    QPointer<AgoraRtcEngine> m_testEngine;
 };

@@ -16,7 +16,6 @@ namespace {
 // 40 ms reads keep the per-buffer cost low; 400 ms of device buffer rides out scheduling hiccups.
 constexpr gint64 kLatencyTimeUs = 40000;
 constexpr gint64 kBufferTimeUs = 400000;
-constexpr qint64 kStartWaitMs = 1000;
 
 int peakOf(GstBuffer* buffer)
 {
@@ -50,7 +49,7 @@ GstCapture::~GstCapture()
     stop();
 }
 
-bool GstCapture::start(const QString& deviceId, double volume, bool muted, QString& error)
+bool GstCapture::start(const QString& deviceId, double volume, bool muted, int waitPlayingMs, QString& error)
 {
     stop();
     m_deviceId = deviceId;
@@ -87,12 +86,12 @@ bool GstCapture::start(const QString& deviceId, double volume, bool muted, QStri
     }
     GstElement* pipeline = m_pipeline.get();
     // A source that cannot open its device fails soon after it starts to play. Wait for that
-    // (briefly: until it plays, fails, or kStartWaitMs pass) so that the caller gets the failure
-    // as a result, not as a later callback, without holding it up for a slow first buffer.
+    // (briefly: until it plays, fails, or waitPlayingMs pass) so that the caller gets the
+    // failure as a result, not as a later callback, without holding it up for a slow first buffer.
     GstBus* startBus = gst_element_get_bus(pipeline);
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < kStartWaitMs) {
+    while (waited.elapsed() < waitPlayingMs) {
         GstMessage* message = gst_bus_timed_pop_filtered(startBus, 20 * GST_MSECOND, GST_MESSAGE_ERROR);
         if (message) {
             error = gstErrorText(message);

@@ -26,8 +26,10 @@ public:
     // A failure after a successful start (device gone, server gone), on the SDK thread, once.
     std::function<void(const QString& error)> onError;
 
-    // An empty device id captures the sound server's default source. On the SDK thread.
-    bool start(const QString& deviceId, double volume, bool muted, QString& error);
+    // An empty device id captures the sound server's default source. On the SDK thread. Waits
+    // up to waitPlayingMs for the capture to play, so that a device that cannot be opened is a
+    // false result rather than a later onError; with 0 it returns at once.
+    bool start(const QString& deviceId, double volume, bool muted, int waitPlayingMs, QString& error);
     void stop();
     bool isRunning() const { return m_running.load(); }
     QString deviceId() const { return m_deviceId; }

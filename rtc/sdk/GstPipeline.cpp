@@ -34,6 +34,15 @@ QString pendingErrorText(GstElement* element, const QString& fallback)
     return text;
 }
 
+namespace {
+std::atomic<int> g_openPipelines{0};
+} // namespace
+
+int GstPipeline::openCount()
+{
+    return g_openPipelines.load();
+}
+
 GstPipeline::GstPipeline(SdkEventLoop& loop) : m_loop(loop) {}
 
 GstPipeline::~GstPipeline()
@@ -55,6 +64,7 @@ bool GstPipeline::build(const QString& description, QString& error)
         return false;
     }
     m_pipeline = pipeline;
+    ++g_openPipelines;
     return true;
 }
 
@@ -88,6 +98,7 @@ void GstPipeline::close()
     gst_element_set_state(m_pipeline, GST_STATE_NULL);
     gst_object_unref(m_pipeline);
     m_pipeline = nullptr;
+    --g_openPipelines;
 }
 
 void GstPipeline::handleMessage(GstMessage* message)

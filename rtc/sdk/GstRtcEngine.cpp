@@ -54,6 +54,11 @@ public:
         return new DeviceListCollection(m_engine->recordingDeviceList());
     }
     int setRecordingDevice(const char* deviceId) override { return m_engine->setRecordingDevice(deviceId); }
+    int startRecordingDeviceTest(int indicationIntervalMs) override
+    {
+        return m_engine->startRecordingDeviceTest(indicationIntervalMs);
+    }
+    int stopRecordingDeviceTest() override { return m_engine->stopRecordingDeviceTest(); }
     void release() override { delete this; }
 
 private:
@@ -102,8 +107,8 @@ GstRtcEngine::~GstRtcEngine()
         const QStringList urls = m_relays.keys();
         for (const QString& url : urls)
             stopRelay(url, false);
-        stopCapture();
-        stopSilence();
+        m_joined = m_deviceTest = false;
+        releaseCapture();
         stopDebugRecording();
         m_deviceWatch.reset();
         m_loop.removeTimer(m_statsTimer);
@@ -292,9 +297,15 @@ int GstRtcEngine::joinChannel(const char* token, const char* channelId, const ch
             return static_cast<int>(kErrRefused);
         }
         m_joinClock.start();
-        const int captured = startCapture();
-        if (captured != kOk)
-            return captured;
+        if (m_capture) {
+            // The device test's capture goes on: no second open of the device, no wait.
+            m_firstFrameSeen = false;
+            log(QStringLiteral("joining with the running capture of %1").arg(m_capture->deviceId()));
+        } else {
+            const int captured = startCapture(kCaptureStartWaitMs);
+            if (captured != kOk)
+                return captured;
+        }
         m_joined = true;
         m_channel = channel;
         m_uid = uid;
@@ -326,12 +337,19 @@ int GstRtcEngine::leaveChannel()
             stopRelay(url, true);
         const RtcStats stats =
             currentStats(static_cast<unsigned int>(qMax<qint64>(1, m_statsClock.elapsed())));
-        stopCapture();
-        stopSilence();
         m_loop.removeTimer(m_statsTimer);
         m_loop.removeTimer(m_pollTimer);
         m_statsTimer = m_pollTimer = 0;
         m_joined = false;
+        stopSilence();
+        // The local mute belongs to the stay in the channel (the caller shows unmuted after
+        // leaving): the device test hears the device again.
+        m_muted = false;
+        if (m_capture)
+            m_capture->setMuted(false);
+        // A running device test keeps the capture.
+        if (!m_deviceTest)
+            releaseCapture();
         log(QStringLiteral("left channel %1 after %2 s, %3 bytes acknowledged by the server")
                 .arg(m_channel)
                 .arg(stats.duration)
@@ -556,11 +574,49 @@ int GstRtcEngine::setRecordingDevice(const char* deviceId)
         }
         m_deviceId = id;
         log(QStringLiteral("recording device %1").arg(id));
-        if (!m_joined)
+        if (!captureWanted())
             return static_cast<int>(kOk);
-        // Live: re-link the capture; the channel and the relays stay.
+        // Re-link the capture; the channel and the relays stay.
         stopCapture();
-        return startCapture();
+        return startCapture(m_joined ? kCaptureStartWaitMs : 0);
+    });
+}
+
+int GstRtcEngine::startRecordingDeviceTest(int indicationIntervalMs)
+{
+    return callInitialized("startRecordingDeviceTest", [this, indicationIntervalMs] {
+        if (indicationIntervalMs < kMinLevelIntervalMs || indicationIntervalMs > kMaxLevelIntervalMs) {
+            log(QStringLiteral("startRecordingDeviceTest refused: interval %1 ms").arg(indicationIntervalMs));
+            return static_cast<int>(kErrInvalidArgument);
+        }
+        const bool wasOn = m_deviceTest;
+        m_deviceTest = true;
+        if (m_levelIntervalMs != indicationIntervalMs) {
+            m_loop.removeTimer(m_levelTimer);
+            m_levelTimer = 0;
+            m_levelIntervalMs = indicationIntervalMs;
+        }
+        updateLevelTimer();
+        if (!wasOn)
+            log(QStringLiteral("recording device test on, level every %1 ms").arg(indicationIntervalMs));
+        if (m_capture || m_captureLost)
+            return static_cast<int>(kOk);
+        // Without a device the test stays on and starts when one is chosen.
+        return startCapture(0);
+    });
+}
+
+int GstRtcEngine::stopRecordingDeviceTest()
+{
+    return callInitialized("stopRecordingDeviceTest", [this] {
+        if (!m_deviceTest)
+            return static_cast<int>(kOk);
+        m_deviceTest = false;
+        updateLevelTimer();
+        if (!m_joined)
+            releaseCapture();
+        log(QStringLiteral("recording device test off"));
+        return static_cast<int>(kOk);
     });
 }
 
@@ -569,7 +625,7 @@ QList<GstAudioDevices::Device> GstRtcEngine::listDevices() const
     return GstAudioDevices::list(m_deviceWatch ? m_deviceWatch->monitor() : nullptr);
 }
 
-int GstRtcEngine::startCapture()
+int GstRtcEngine::startCapture(int waitPlayingMs)
 {
     QString deviceId = m_deviceId;
     const QList<GstAudioDevices::Device> devices = listDevices();
@@ -596,7 +652,7 @@ int GstRtcEngine::startCapture()
     };
     QString error;
     m_firstFrameSeen = false;
-    if (!capture->start(deviceId, m_volume / 100.0, m_muted, error)) {
+    if (!capture->start(deviceId, m_volume / 100.0, m_muted, waitPlayingMs, error)) {
         log(QStringLiteral("capture of %1 does not start: %2").arg(deviceId, error));
         notify([](IRtcEngineEventHandler* handler) {
             handler->onLocalAudioStateChanged(kLocalAudioFailed, kLocalAudioErrorRecordingFailure);
@@ -605,7 +661,7 @@ int GstRtcEngine::startCapture()
     }
     m_capture = std::move(capture);
     if (m_captureLost) {
-        stopSilence();
+        clearCaptureLost();
         log(QStringLiteral("capture of %1 is back").arg(deviceId));
     }
     m_captureFramesSeen = 0;
@@ -657,12 +713,58 @@ void GstRtcEngine::stopCapture()
     });
 }
 
+void GstRtcEngine::releaseCapture()
+{
+    stopCapture();
+    clearCaptureLost();
+    updateLevelTimer();
+}
+
+void GstRtcEngine::clearCaptureLost()
+{
+    m_captureLost = false;
+    stopSilence();
+    m_loop.removeTimer(m_deviceRetryTimer);
+    m_deviceRetryTimer = 0;
+}
+
+void GstRtcEngine::updateLevelTimer()
+{
+    const bool wanted = m_deviceTest && m_levelIntervalMs > 0;
+    if (wanted && m_levelTimer == 0) {
+        m_levelTimer =
+            m_loop.addTimer(static_cast<unsigned int>(m_levelIntervalMs), [this] { reportLevel(); });
+    } else if (!wanted && m_levelTimer != 0) {
+        m_loop.removeTimer(m_levelTimer);
+        m_levelTimer = 0;
+    }
+}
+
+AudioVolumeInfo GstRtcEngine::takeLocalLevel()
+{
+    const int peak = m_capture ? m_capture->takePeak() : 0;
+    AudioVolumeInfo speaker;
+    speaker.uid = 0; // the local user
+    speaker.volume = static_cast<unsigned int>(std::lround(peak * 255.0 / 32768.0));
+    speaker.vad = speaker.volume >= 8 ? 1 : 0;
+    return speaker;
+}
+
+void GstRtcEngine::reportLevel()
+{
+    const AudioVolumeInfo speaker = takeLocalLevel();
+    notify([speaker](IRtcEngineEventHandler* handler) {
+        handler->onAudioVolumeIndication(&speaker, 1, static_cast<int>(speaker.volume));
+    });
+}
+
 void GstRtcEngine::onCaptureBuffer(GstBuffer* buffer)
 {
     // GStreamer's streaming thread: hand the buffer on, nothing else.
     if (!m_firstFrameSeen.exchange(true)) {
         notify([this](IRtcEngineEventHandler* handler) {
-            handler->onFirstLocalAudioFrame(static_cast<int>(m_joinClock.elapsed()));
+            if (m_joined) // not for the device test alone
+                handler->onFirstLocalAudioFrame(static_cast<int>(m_joinClock.elapsed()));
         });
     }
     feed(buffer);
@@ -681,21 +783,16 @@ void GstRtcEngine::feed(GstBuffer* buffer)
 
 void GstRtcEngine::startSilence()
 {
-    m_captureLost = true;
     m_silenceFrames = 0;
     m_silenceClock.start();
     if (m_silenceTimer == 0)
         m_silenceTimer = m_loop.addTimer(kSilenceTickMs, [this] { pushSilence(); });
-    if (m_deviceRetryTimer == 0)
-        m_deviceRetryTimer = m_loop.addTimer(kDeviceRetryMs, [this] { tryRestoreCapture(); });
 }
 
 void GstRtcEngine::stopSilence()
 {
-    m_captureLost = false;
     m_loop.removeTimer(m_silenceTimer);
-    m_loop.removeTimer(m_deviceRetryTimer);
-    m_silenceTimer = m_deviceRetryTimer = 0;
+    m_silenceTimer = 0;
 }
 
 void GstRtcEngine::pushSilence()
@@ -715,14 +812,14 @@ void GstRtcEngine::pushSilence()
 
 void GstRtcEngine::tryRestoreCapture()
 {
-    if (!m_joined || !m_captureLost || m_capture)
+    if (!captureWanted() || !m_captureLost || m_capture)
         return;
     const QString wanted = m_deviceId.isEmpty() ? m_lostDeviceId : m_deviceId;
     bool present = false;
     for (const GstAudioDevices::Device& device : listDevices())
         present = present || device.id == wanted || (m_deviceId.isEmpty() && device.isDefault);
     if (present)
-        startCapture();
+        startCapture(0); // a failure comes back through onCaptureError
 }
 
 void GstRtcEngine::onDeviceChange(const QString& id, bool present)
@@ -752,9 +849,14 @@ void GstRtcEngine::onCaptureError(const QString& error)
         handler->onLocalAudioStateChanged(kLocalAudioFailed, kLocalAudioErrorRecordingFailure);
         handler->onError(kSdkErrorAudioCaptureFailed, "audio capture failed");
     });
+    if (!captureWanted())
+        return;
+    // Wait for the device to come back; the push goes on with silence meanwhile.
+    m_lostDeviceId = deviceId;
+    m_captureLost = true;
+    if (m_deviceRetryTimer == 0)
+        m_deviceRetryTimer = m_loop.addTimer(kDeviceRetryMs, [this] { tryRestoreCapture(); });
     if (m_joined) {
-        // The push goes on with silence until the device is back.
-        m_lostDeviceId = deviceId;
         startSilence();
         log(QStringLiteral("sending silence until %1 is back").arg(deviceId));
     }
@@ -1034,11 +1136,9 @@ void GstRtcEngine::reportStatistics()
     local.sentSampleRate = GstFedPipeline::kSampleRate;
     local.sentBitrate = stats.txAudioKBitRate;
 
-    const int peak = m_capture ? m_capture->takePeak() : 0;
-    AudioVolumeInfo speaker;
-    speaker.uid = 0; // the local user
-    speaker.volume = static_cast<unsigned int>(std::lround(peak * 255.0 / 32768.0));
-    speaker.vad = speaker.volume >= 8 ? 1 : 0;
+    // The device test reports the level on its own, more often.
+    const bool withLevel = m_levelTimer == 0;
+    const AudioVolumeInfo speaker = withLevel ? takeLocalLevel() : AudioVolumeInfo();
     const int totalVolume = static_cast<int>(speaker.volume);
 
     int txQuality = 0; // unknown: nothing is sent
@@ -1055,10 +1155,11 @@ void GstRtcEngine::reportStatistics()
     if (!m_capture)
         txQuality = anyFailed ? 6 : 0;
 
-    notify([stats, local, speaker, totalVolume, txQuality](IRtcEngineEventHandler* handler) {
+    notify([stats, local, withLevel, speaker, totalVolume, txQuality](IRtcEngineEventHandler* handler) {
         handler->onRtcStats(stats);
         handler->onLocalAudioStats(local);
-        handler->onAudioVolumeIndication(&speaker, 1, totalVolume);
+        if (withLevel)
+            handler->onAudioVolumeIndication(&speaker, 1, totalVolume);
         handler->onNetworkQuality(0, txQuality, 0);
     });
 }

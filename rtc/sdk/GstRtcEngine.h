@@ -50,6 +50,12 @@ public:
     // a couple of seconds to deliver anything.
     static constexpr unsigned int kCaptureFirstBufferMs = 6000;
     static constexpr unsigned int kCaptureCheckMs = 500;
+    // Joining waits this long for a capture it has to start to play (not when the device test
+    // already runs one).
+    static constexpr int kCaptureStartWaitMs = 1000;
+    // Accepted level intervals of the recording device test.
+    static constexpr int kMinLevelIntervalMs = 10;
+    static constexpr int kMaxLevelIntervalMs = 1000;
     // A running relay whose server owes more than two acknowledgement windows and has
     // acknowledged nothing for this long has lost its server (a server that stops reading
     // sends no error: the connection just stops moving).
@@ -84,6 +90,8 @@ public:
     int setParameters(const char* parameters);
     QList<QPair<QString, QString>> recordingDeviceList();
     int setRecordingDevice(const char* deviceId);
+    int startRecordingDeviceTest(int indicationIntervalMs);
+    int stopRecordingDeviceTest();
 
 private:
     enum class RelayState
@@ -117,8 +125,17 @@ private:
     int callInitialized(const char* operation, const std::function<int()>& body);
 
     QList<GstAudioDevices::Device> listDevices() const;
-    int startCapture();
+    // The capture runs while joined or testing the device.
+    bool captureWanted() const { return m_joined || m_deviceTest; }
+    int startCapture(int waitPlayingMs);
     void stopCapture();
+    // Nothing wants the capture any more: it stops, and so does waiting for a lost device.
+    void releaseCapture();
+    void clearCaptureLost();
+    void updateLevelTimer();
+    // The captured peak since the last look, as the level of the local user (uid 0).
+    AudioVolumeInfo takeLocalLevel();
+    void reportLevel();
     void onCaptureBuffer(GstBuffer* buffer);
     void onCaptureError(const QString& error);
     void feed(GstBuffer* buffer);
@@ -165,6 +182,9 @@ private:
     QMap<QString, QJsonValue> m_parameters;
 
     QString m_deviceId; // chosen device; empty: the system default
+    bool m_deviceTest = false;
+    int m_levelIntervalMs = 0;
+    unsigned int m_levelTimer = 0;
     int m_volume = 100;
     bool m_muted = false;
 
@@ -175,7 +195,8 @@ private:
     std::unique_ptr<GstCapture> m_capture;
     std::atomic<bool> m_firstFrameSeen{false};
     std::unique_ptr<GstDeviceWatch> m_deviceWatch;
-    // The capture device is gone while joined: silence is sent instead.
+    // The capture device is gone while the capture is wanted; while joined, silence is sent
+    // instead.
     bool m_captureLost = false;
     QString m_lostDeviceId;
     unsigned int m_silenceTimer = 0;

@@ -33,6 +33,7 @@ public:
     virtual int muteLocalAudioStream(bool mute) = 0;
     virtual int enableWebSdkInteroperability(bool enabled) = 0;
     virtual int joinChannel(const char* token, const char* channelId, const char* info, unsigned int uid) = 0;
+    // Also ends the local mute (muteLocalAudioStream) of the stay.
     virtual int leaveChannel() = 0;
     virtual int addPublishStreamUrl(const char* url, bool transcodingEnabled) = 0;
     virtual int removePublishStreamUrl(const char* url) = 0;

@@ -458,6 +458,26 @@ private Q_SLOTS:
         QTest::qWait(50);
         QCOMPARE(seen.size(), 7);
     }
+
+    // A steady level reaches the GUI twenty more times, then once per twenty reports; any
+    // change goes through at once.
+    void steadyLevelsAreThinned()
+    {
+        using namespace agora::rtc;
+        auto e = engine();
+        QList<int> levels;
+        connect(e.get(), &AgoraRtcEngine::sigCaptureLevel, this, [&](int level) { levels << level; });
+        ScriptedRtcBackend::withEventHandler([](IRtcEngineEventHandler* handler) {
+            AudioVolumeInfo speaker;
+            for (int i = 0; i < 100; ++i)
+                handler->onAudioVolumeIndication(&speaker, 1, 50);
+            handler->onAudioVolumeIndication(&speaker, 1, 60);
+            handler->onAudioVolumeIndication(&speaker, 1, 50);
+        });
+        QCoreApplication::processEvents();
+        QCOMPARE(levels.size(), 21 + 3 + 2); // repeats 0..20, then 40, 60, 80; then both changes
+        QCOMPARE(levels.mid(24), QList<int>({60, 50}));
+    }
 };
 
 QTEST_MAIN(tst_AgoraRtcEngine)

@@ -51,8 +51,11 @@ private Q_SLOTS:
         handler.onNetworkQuality(1, 2, 3);
         handler.onLocalAudioStats(LocalAudioStats());
         handler.onLocalAudioStats(LocalAudioStats());
+        handler.onAudioVolumeIndication(nullptr, 0, 1);
+        handler.onAudioVolumeIndication(nullptr, 0, 2);
         QCOMPARE(LogCapture::linesStartingWith("onNetworkQuality").size(), 1);
         QCOMPARE(LogCapture::linesStartingWith("onLocalAudioStats").size(), 1);
+        QCOMPARE(LogCapture::linesStartingWith("onAudioVolumeIndication").size(), 1);
 
         setTime(10, 16, 0);
         handler.onRtcStats(stats);
@@ -201,7 +204,9 @@ private Q_SLOTS:
         speakers[1] = {2, 30, 1};
         AgoraRtcEngineEventHandler handler(nullptr);
         handler.onAudioVolumeIndication(speakers, 2, 50);
+        setTime(10, 16, 0);
         handler.onAudioVolumeIndication(nullptr, 0, 0);
+        setTime(10, 17, 0);
         handler.onAudioVolumeIndication(speakers, 0, 9);
         QCOMPARE(LogCapture::lines(),
                  QStringList({"onAudioVolumeIndication \"1,20,0|2,30,1\" 2 50",

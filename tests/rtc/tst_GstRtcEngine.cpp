@@ -3,6 +3,7 @@
 #include "base/VClock.h"
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
+#include "rtc/sdk/GstPipeline.h"
 #include "rtc/sdk/IRtcEngine.h"
 #include "support/ScriptedRtcBackend.h"
 #include "support/TestEnv.h"
@@ -14,6 +15,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -21,6 +23,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -227,9 +230,56 @@ struct EngineFixture
         manager->release();
         return result;
     }
+    int deviceTest(bool on)
+    {
+        void* inter = nullptr;
+        if (engine->queryInterface(kInterfaceAudioDeviceManager, &inter) != 0)
+            return -100;
+        auto* manager = static_cast<IAudioDeviceManager*>(inter);
+        const int result = on ? manager->startRecordingDeviceTest(50) : manager->stopRecordingDeviceTest();
+        manager->release();
+        return result;
+    }
+    int levelCount() const { return handler.events(QStringLiteral("onAudioVolumeIndication")).size(); }
+    // The levels reported during the next ms.
+    QList<int> levelsOver(int ms) const
+    {
+        const int mark = levelCount();
+        QTest::qWait(ms);
+        QList<int> levels;
+        for (const Event& e : handler.events(QStringLiteral("onAudioVolumeIndication")).mid(mark))
+            levels.append(e.b);
+        return levels;
+    }
+    bool waitForLevel(int timeoutMs) const
+    {
+        return handler.waitFor([](const Event& e) { return e.name == "onAudioVolumeIndication" && e.b > 0; },
+                               timeoutMs);
+    }
+    int localAudioStates(int state) const
+    {
+        int n = 0;
+        for (const Event& e : handler.events(QStringLiteral("onLocalAudioStateChanged")))
+            n += e.a == state ? 1 : 0;
+        return n;
+    }
 
     int initResult = -100;
 };
+
+int median(QList<int> values)
+{
+    if (values.isEmpty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+int maximum(const QList<int>& values)
+{
+    return values.isEmpty() ? -1 : *std::max_element(values.begin(), values.end());
+}
+
 
 // Decoded PCM of a recording: 48 kHz stereo S16LE.
 QByteArray decodeToPcm(const QString& path)
@@ -291,6 +341,27 @@ QString loadNullSink(const QString& sink)
            QStringLiteral("sink_name=") + sink},
           &module);
     return module;
+}
+
+// This process's capture streams on the sound server (their indices): a second open of the
+// device shows as a second stream or a new index.
+QStringList ourSourceOutputs()
+{
+    QString text;
+    if (!pactl({QStringLiteral("list"), QStringLiteral("source-outputs")}, &text))
+        return {QStringLiteral("pactl failed")};
+    QStringList found;
+    QString current;
+    const QString pidLine =
+        QStringLiteral("application.process.id = \"%1\"").arg(QCoreApplication::applicationPid());
+    for (const QString& raw : text.split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1String("Source Output #")))
+            current = line.mid(15);
+        else if (line == pidLine)
+            found.append(current);
+    }
+    return found;
 }
 
 // A TCP proxy in front of the RTMP server whose connections the test can cut.
@@ -620,6 +691,11 @@ private Q_SLOTS:
             EngineFixture f;
             QCOMPARE(f.initResult, 0);
             QVERIFY(f.devices().isEmpty());
+            const int pipelines = GstPipeline::openCount();
+            // The test stays on without a device; nothing is opened.
+            QVERIFY(f.deviceTest(true) < 0);
+            QCOMPARE(GstPipeline::openCount(), pipelines);
+            QCOMPARE(f.deviceTest(false), 0);
             QCOMPARE(f.engine->joinChannel("", "room", nullptr, 7), static_cast<int>(kErrNoDevice));
             QVERIFY(f.handler.waitFor(
                 [](const Event& e) {
@@ -800,6 +876,152 @@ private Q_SLOTS:
         const QStringList wavs = QDir(QFileInfo(logPath).path()).entryList({QStringLiteral("NoName-*.wav")});
         QCOMPARE(wavs.size(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recordingOf(name)).size() > 20000, 5000);
+    }
+
+    // The device test hears the known tone after volume and mute, about twenty times a second,
+    // and opens nothing but the capture: no audio leaves, nothing is recorded.
+    void deviceTestLevelFollowsVolumeAndMute()
+    {
+        const int pipelines = GstPipeline::openCount();
+        EngineFixture f;
+        QCOMPARE(f.selectDevice(TestEnv::peer("TAVIO_PULSE_SOURCE")), 0);
+        QCOMPARE(f.deviceTest(true), 0);
+        QVERIFY(f.waitForLevel(6000));
+        QCOMPARE(GstPipeline::openCount(), pipelines + 1);
+
+        const QList<int> full = f.levelsOver(1000);
+        QCOMPARE(f.engine->adjustRecordingSignalVolume(50), 0);
+        QTest::qWait(200);
+        const QList<int> half = f.levelsOver(1000);
+        QCOMPARE(f.engine->muteLocalAudioStream(true), 0);
+        QTest::qWait(200);
+        const QList<int> muted = f.levelsOver(600);
+        QCOMPARE(f.engine->muteLocalAudioStream(false), 0);
+        QCOMPARE(f.engine->adjustRecordingSignalVolume(0), 0);
+        QTest::qWait(200);
+        const QList<int> zero = f.levelsOver(600);
+        QCOMPARE(f.engine->adjustRecordingSignalVolume(100), 0);
+        QTest::qWait(200);
+        const QList<int> again = f.levelsOver(600);
+
+        const double apartDb = 20.0 * std::log10(double(median(full)) / qMax(1, median(half)));
+        const QString figures = QStringLiteral("100: %1 (%2 reports/s), 50: %3, %4 dB apart; muted max %5, "
+                                               "volume 0 max %6, 100 again %7")
+                                    .arg(median(full))
+                                    .arg(full.size())
+                                    .arg(median(half))
+                                    .arg(apartDb, 0, 'f', 1)
+                                    .arg(maximum(muted))
+                                    .arg(maximum(zero))
+                                    .arg(median(again));
+        qInfo("%s", qPrintable(figures));
+        QVERIFY2(median(full) > 60, qPrintable(figures));
+        QVERIFY2(std::fabs(apartDb - 6.0) < 1.5, qPrintable(figures));
+        QVERIFY2(maximum(muted) == 0 && maximum(zero) == 0, qPrintable(figures));
+        QVERIFY2(std::abs(median(again) - median(full)) <= median(full) / 8, qPrintable(figures));
+        QVERIFY2(full.size() >= 10 && full.size() <= 30, qPrintable(figures));
+
+        QCOMPARE(f.deviceTest(false), 0);
+        QCOMPARE(GstPipeline::openCount(), pipelines);
+        QVERIFY(f.levelsOver(300).size() <= 1); // one may have been on its way
+        QVERIFY(f.handler.events("onRtmpStreamingStateChanged").isEmpty());
+        QVERIFY(f.handler.events("onJoinChannelSuccess").isEmpty());
+    }
+
+    // Joining while the test runs takes its capture over: the same stream on the sound server,
+    // no wait for the device. Leaving hands it back to the test with the mute lifted.
+    void joiningTakesTheTestCaptureOver()
+    {
+        const int pipelines = GstPipeline::openCount();
+        EngineFixture f;
+        QCOMPARE(f.selectDevice(TestEnv::peer("TAVIO_PULSE_SOURCE")), 0);
+        QCOMPARE(f.deviceTest(true), 0);
+        QVERIFY(f.waitForLevel(6000));
+        const QStringList streams = ourSourceOutputs();
+        QCOMPARE(streams.size(), 1);
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(f.engine->joinChannel("", "room", nullptr, 9), 0);
+        const qint64 joinMs = clock.restart();
+        const QString url = streamUrl(uniqueName("takeover"));
+        QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
+        QVERIFY(f.handler.waitForRtmpState(url, kRtmpStateRunning, 5000));
+        qInfo("join %lld ms, publish to running %lld ms", joinMs, clock.elapsed());
+        QCOMPARE(ourSourceOutputs(), streams);
+        QCOMPARE(GstPipeline::openCount(), pipelines + 2); // capture and relay
+        QVERIFY(f.handler.waitFor([](const Event& e) { return e.name == "onFirstLocalAudioFrame"; }, 2000));
+        QVERIFY(median(f.levelsOver(500)) > 0);
+
+        QCOMPARE(f.engine->muteLocalAudioStream(true), 0);
+        QTest::qWait(200);
+        QCOMPARE(maximum(f.levelsOver(400)), 0);
+        QCOMPARE(f.engine->removePublishStreamUrl(url.toUtf8().constData()), 0);
+        QCOMPARE(f.engine->leaveChannel(), 0);
+        QCOMPARE(ourSourceOutputs(), streams);
+        QCOMPARE(GstPipeline::openCount(), pipelines + 1);
+        QTest::qWait(200);
+        QVERIFY(median(f.levelsOver(500)) > 0);
+
+        QCOMPARE(f.deviceTest(false), 0);
+        QCOMPARE(GstPipeline::openCount(), pipelines);
+        QTRY_VERIFY_WITH_TIMEOUT(ourSourceOutputs().isEmpty(), 3000);
+    }
+
+    // Twenty quick switches, then the tested device vanishes and comes back: one capture at a
+    // time, none left behind.
+    void deviceSwitchesAndLossDuringTheTestLeakNothing()
+    {
+        const QString sink = QStringLiteral("tavio_test_%1").arg(QCoreApplication::applicationPid());
+        const QString monitor = sink + QStringLiteral(".monitor");
+        QString module = loadNullSink(sink);
+        QVERIFY(!module.isEmpty());
+        const int pipelines = GstPipeline::openCount();
+        {
+            EngineFixture f;
+            QTRY_VERIFY_WITH_TIMEOUT(f.selectDevice(monitor) == 0, 5000);
+            QCOMPARE(f.deviceTest(true), 0);
+            const QString tone = TestEnv::peer("TAVIO_PULSE_SOURCE");
+            for (int i = 0; i < 20; ++i) {
+                QCOMPARE(f.selectDevice(i % 2 ? tone : monitor), 0);
+                QCOMPARE(GstPipeline::openCount(), pipelines + 1);
+            }
+            QVERIFY(f.waitForLevel(6000)); // the last one chosen plays the tone
+            QTRY_COMPARE_WITH_TIMEOUT(ourSourceOutputs().size(), 1, 3000);
+
+            const int switched = f.localAudioStates(kLocalAudioRecording);
+            QCOMPARE(f.selectDevice(monitor), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(f.localAudioStates(kLocalAudioRecording) > switched, 3000);
+            const int recording = f.localAudioStates(kLocalAudioRecording);
+            QVERIFY(pactl({QStringLiteral("unload-module"), module}));
+            QVERIFY(f.handler.waitFor(
+                [](const Event& e) {
+                    return e.name == "onLocalAudioStateChanged" && e.a == kLocalAudioFailed;
+                },
+                8000));
+            QCOMPARE(GstPipeline::openCount(), pipelines);
+            module = loadNullSink(sink);
+            QVERIFY(!module.isEmpty());
+            QTRY_VERIFY_WITH_TIMEOUT(f.localAudioStates(kLocalAudioRecording) > recording, 8000);
+            QCOMPARE(GstPipeline::openCount(), pipelines + 1);
+            QCOMPARE(f.deviceTest(false), 0);
+            QCOMPARE(GstPipeline::openCount(), pipelines);
+        }
+        QCOMPARE(GstPipeline::openCount(), pipelines);
+        pactl({QStringLiteral("unload-module"), module});
+    }
+
+    // The wrapper hands the test's level on as a queued signal.
+    void wrapperForwardsTheTestLevel()
+    {
+        TestEnv::ScopedWorkDir work;
+        AgoraRtcEngine engine;
+        QCOMPARE(engine.setRecordingDevice(TestEnv::peer("TAVIO_PULSE_SOURCE")), 0);
+        QSignalSpy levels(&engine, &AgoraRtcEngine::sigCaptureLevel);
+        QCOMPARE(engine.startRecordingDeviceTest(50), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!levels.isEmpty() && levels.last().first().toInt() > 0, 6000);
+        QCOMPARE(engine.stopRecordingDeviceTest(), 0);
+        QVERIFY(engine.startRecordingDeviceTest(5) < 0); // faster than the SDK offers
     }
 
 private:

@@ -81,6 +81,7 @@ void ScriptedRtcBackend::reset()
         state.devices = defaultDevices();
         state.recordingDevice.clear();
         state.joined = false;
+        state.deviceTest = false;
         state.localMuted = false;
         state.volume = 100;
         state.publishedUrls.clear();
@@ -135,6 +136,11 @@ void ScriptedRtcBackend::failCall(const QString& key, int code, int times)
 void ScriptedRtcBackend::clearFailures()
 {
     ScriptedRtcState::locked([](ScriptedRtcState& state) { state.failures.clear(); });
+}
+
+bool ScriptedRtcBackend::isDeviceTestRunning()
+{
+    return readState(&ScriptedRtcState::deviceTest);
 }
 
 QString ScriptedRtcBackend::recordingDevice()

@@ -27,7 +27,8 @@ class IRtcEngineEventHandler;
 //     enableWebSdkInteroperability(true), joinChannel(<token>, <channel>, null, <uid>),
 //     leaveChannel(), addPublishStreamUrl(<url>, false), removePublishStreamUrl(<url>),
 //     adjustRecordingSignalVolume(<volume>), enumerateRecordingDevices(), getCount(),
-//     getDevice(<index>), setRecordingDevice(<id>),
+//     getDevice(<index>), setRecordingDevice(<id>), startRecordingDeviceTest(<intervalMs>),
+//     stopRecordingDeviceTest(),
 //     IRtcEngineParameter::release(), IAudioDeviceCollection::release(),
 //     IAudioDeviceManager::release(), IRtcEngine::release(<sync>).
 //
@@ -76,6 +77,8 @@ public:
     // State kept by the scripted engines (shared by all of them).
     static QString recordingDevice(); // last id accepted by setRecordingDevice, empty at first
     static bool isJoined();
+    // Between a successful startRecordingDeviceTest and stopRecordingDeviceTest.
+    static bool isDeviceTestRunning();
     static bool isLocalAudioMuted();
     static int recordingVolume(); // 100 at first
     static QStringList publishedUrls();

@@ -87,6 +87,21 @@ public:
             return static_cast<int>(kErrRefused);
         });
     }
+    int startRecordingDeviceTest(int indicationIntervalMs) override
+    {
+        const int code = scripted::record(QStringLiteral("startRecordingDeviceTest"),
+                                          {QString::number(indicationIntervalMs)});
+        if (code == 0)
+            ScriptedRtcState::locked([](ScriptedRtcState& state) { state.deviceTest = true; });
+        return code;
+    }
+    int stopRecordingDeviceTest() override
+    {
+        const int code = scripted::record(QStringLiteral("stopRecordingDeviceTest"));
+        if (code == 0)
+            ScriptedRtcState::locked([](ScriptedRtcState& state) { state.deviceTest = false; });
+        return code;
+    }
     void release() override
     {
         scripted::record(QStringLiteral("IAudioDeviceManager::release"));
@@ -108,6 +123,7 @@ ScriptedRtcEngine::~ScriptedRtcEngine()
         state.engines.removeAll(this);
         if (state.engines.isEmpty()) {
             state.joined = false;
+            state.deviceTest = false;
             state.publishedUrls.clear();
         }
     });
@@ -217,6 +233,7 @@ int ScriptedRtcEngine::leaveChannel()
         return code;
     ScriptedRtcState::locked([](ScriptedRtcState& state) {
         state.joined = false;
+        state.localMuted = false; // as the real engine: the mute ends with the stay
         state.publishedUrls.clear();
     });
     return kOk;

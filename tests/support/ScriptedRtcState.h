@@ -38,6 +38,7 @@ struct ScriptedRtcState
     QList<ScriptedRtcBackend::Device> devices = ScriptedRtcBackend::defaultDevices();
     QString recordingDevice;
     bool joined = false;
+    bool deviceTest = false;
     bool localMuted = false;
     int volume = 100;
     QStringList publishedUrls;

@@ -6,6 +6,7 @@
 #include "rtc/sdk/IRtcEngineEventHandler.h"
 #include "service/MuServer.h"
 #include "support/ScriptedRtcBackend.h"
+#include "ui/MuLevelMeter.h"
 #include "ui/MuMsgboxEx.h"
 #include "ui/MuVoicePanel.h"
 #include "ui/MuVozedIvazerida.h"
@@ -13,6 +14,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QtTest>
 
@@ -90,7 +92,12 @@ private slots:
         for (int i = 0; i < names.size(); ++i)
             devices.append({names.at(i), QStringLiteral("id%1").arg(i)});
         ScriptedRtcBackend::setRecordingDevices(devices);
+        // Without a device the test cannot capture: the engine says so, the user sees no box.
+        if (names.isEmpty())
+            ScriptedRtcBackend::failCall(QStringLiteral("startRecordingDeviceTest"), agora::rtc::kErrNoDevice);
         startSession();
+        QVERIFY(m_panel->messageBox()->isHidden());
+        QCOMPARE(m_panel->levelMeter()->shownFraction(), 0.0);
         QCOMPARE(m_panel->findChild<QComboBox*>("comboBox_device")->currentIndex(), chosen);
         QCOMPARE(ScriptedRtcBackend::recordingDevice(),
                  chosen < 0 ? QString() : QStringLiteral("id%1").arg(chosen));
@@ -173,6 +180,77 @@ private slots:
                  QStringLiteral("连接成功，正在直播中..."));
         press("pushButton_push");
         QVERIFY(status->text().isEmpty());
+    }
+
+    // The device test runs exactly while the panel is on screen, opened once the chosen device
+    // and volume are set; the meter shows its level unless muted or banned, and goes flat when
+    // the panel leaves the screen or the session ends.
+    void deviceTestAndMeterFollowThePanel()
+    {
+        auto level = [](unsigned int volume) {
+            ScriptedRtcBackend::withEventHandler([volume](agora::rtc::IRtcEngineEventHandler* h) {
+                agora::rtc::AudioVolumeInfo speaker;
+                speaker.volume = volume;
+                h->onAudioVolumeIndication(&speaker, 1, static_cast<int>(volume));
+            });
+            QCoreApplication::processEvents();
+        };
+        auto tests = [] { return ScriptedRtcBackend::callCount(QStringLiteral("startRecordingDeviceTest")); };
+        MuLevelMeter* meter = m_panel->levelMeter();
+        QCOMPARE(meter->objectName(), QStringLiteral("widget_levelmeter"));
+        QCOMPARE(meter->geometry(), QRect(40, 312, 266, 4));
+
+        saveLogin();
+        m_panel->prepareSession();
+        QVERIFY(!ScriptedRtcBackend::isDeviceTestRunning()); // not on screen yet
+        startSession(PanelStateStartPush);
+        QVERIFY(ScriptedRtcBackend::isDeviceTestRunning());
+        QVERIFY(m_panel->isDeviceTestRunning());
+        const QStringList calls = ScriptedRtcBackend::calls();
+        QCOMPARE(tests(), 1);
+        QVERIFY(calls.indexOf(QStringLiteral("startRecordingDeviceTest(50)")) >
+                calls.lastIndexOf(QRegularExpression(QStringLiteral("^(setRecordingDevice|adjustRecording).*"))));
+        level(128);
+        QVERIFY(meter->shownFraction() > 0.8);
+        level(0);
+        QVERIFY(meter->shownFraction() > 0.7); // falls back, not at once
+
+        m_panel->showMinimized();
+        QVERIFY(!ScriptedRtcBackend::isDeviceTestRunning());
+        QCOMPARE(meter->shownFraction(), 0.0);
+        level(200);
+        QCOMPARE(meter->shownFraction(), 0.0);
+        m_panel->showNormal();
+        QVERIFY(ScriptedRtcBackend::isDeviceTestRunning());
+        QCOMPARE(tests(), 2);
+        m_panel->hide();
+        QVERIFY(!ScriptedRtcBackend::isDeviceTestRunning());
+        m_panel->show();
+        QVERIFY(ScriptedRtcBackend::isDeviceTestRunning());
+
+        // Pushing keeps the test (and its capture); muted the meter is flat.
+        press("pushButton_push");
+        QCOMPARE(m_panel->pushState(), int(PanelStatePushing));
+        QVERIFY(ScriptedRtcBackend::isDeviceTestRunning());
+        level(128);
+        QVERIFY(meter->shownFraction() > 0.8);
+        press("pushButton_mute");
+        level(128);
+        QCOMPARE(meter->shownFraction(), 0.0);
+        press("pushButton_mute");
+        beat(envelope(3163, "禁麦"));
+        level(128);
+        QCOMPARE(meter->shownFraction(), 0.0);
+        beat();
+        press("pushButton_mute");
+        level(128);
+        QVERIFY(meter->shownFraction() > 0.8);
+
+        // Logging out ends the test with the engine.
+        press("pushButton_close");
+        QVERIFY(!ScriptedRtcBackend::isDeviceTestRunning());
+        QVERIFY(!m_panel->isDeviceTestRunning());
+        QCOMPARE(meter->shownFraction(), 0.0);
     }
 
     // Devices that come and go update the list; the user's choice stays, marked while it is gone.

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# How fast and how cheap the push is, driven as a user drives it: the real program on a private
+# X display with the local services, nginx-rtmp and PulseAudio playing a tone. It clicks
+# "开始推流" and "结束直播" five times each and prints
+#   - click to the first raw AAC frame in nginx's recording (median, min, max),
+#   - click on "结束直播" to the panel back in state 2 (the log line written just before),
+#   - CPU of the program (share of one core) and its memory: panel shown and not pushing (the
+#     device test runs), panel minimised, and while pushing.
+# Not a test: it prints figures.
+#   tools/bench-push/bench-push.sh [build-dir]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+export TAVIO_BUILD_DIR="${1:-${TAVIO_BUILD_DIR:-build}}"
+cd "$root"
+source scripts/assistant.sh
+
+[ "${TAVIO_SKIP_BUILD:-0}" = 1 ] || assistant_build
+cmake --build "$root/$TAVIO_BUILD_DIR" --target tavio-bench-watch -j2 >/dev/null
+watch="$root/$TAVIO_BUILD_DIR/tavio-bench-watch"
+
+work="$root/out/bench-push"
+rm -rf "$work"
+mkdir -p "$work"
+
+assistant_start_headless "$work"
+
+push_x=190 # the push button; with the mute button shown its centre moves right
+push_y=416
+stop_x=251
+room=8801
+recording="$TAVIO_RTMP_RECORD_DIR/$room.flv"
+applog="$work/log/valog_$(date +%Y-%m-%d).txt"
+ticks="$(getconf CLK_TCK)"
+
+# cpu_over SECONDS: the program's CPU over that many seconds, in percent of one core, and its
+# resident memory in MiB at the end.
+cpu_over() {
+    local seconds="$1" a b
+    a="$(awk '{print $14 + $15}' "/proc/$ASSISTANT_PID/stat")"
+    sleep "$seconds"
+    b="$(awk '{print $14 + $15}' "/proc/$ASSISTANT_PID/stat")"
+    awk -v a="$a" -v b="$b" -v t="$ticks" -v s="$seconds" \
+        -v rss="$(awk '/^VmRSS/ {print $2}' "/proc/$ASSISTANT_PID/status")" \
+        'BEGIN { printf "%.2f %% of a core, %.0f MiB", 100 * (b - a) / t / s, rss / 1024 }'
+}
+
+# stats: median, min and max of the numbers on stdin.
+stats() {
+    sort -n | awk '{ v[NR] = $1 } END {
+        if (NR == 0) { print "no values"; exit }
+        printf "median %d ms (min %d, max %d, n %d)", v[int((NR + 1) / 2)], v[1], v[NR], NR }'
+}
+
+login="$(assistant_wait_window 332)"
+sleep 1
+assistant_log_in "$login" 10001 123456
+panel="$(assistant_wait_window 472)"
+assistant_admin room userId=10001 roomId="$room" >/dev/null
+assistant_admin mic userId=10001 on=1 >/dev/null
+assistant_click "$panel" "$push_x" "$push_y" # enter the room: state 2
+sleep 3
+
+idle_shown="$(cpu_over 30)"
+
+starts=()
+stops=()
+pushing=""
+for i in 1 2 3 4 5; do
+    rm -f "$recording"
+    ms="$("$watch" flv "$recording" 10000 -- xdotool mousemove --window "$panel" "$push_x" "$push_y" click 1 || true)"
+    starts+=("$ms")
+    echo "push $i: click to first recorded AAC frame: $ms ms"
+    if [ "$i" = 1 ]; then
+        sleep 2
+        pushing="$(cpu_over 20)"
+    else
+        sleep 3
+    fi
+    ms="$("$watch" text "$applog" "removePublishStreamUrl" 10000 -- xdotool mousemove --window "$panel" "$stop_x" "$push_y" click 1 || true)"
+    stops+=("$ms")
+    echo "push $i: click to state 2: $ms ms"
+    sleep 2
+done
+
+# Last, as nothing brings the panel back without a window manager: its own minimise button.
+assistant_click "$panel" 330 22
+sleep 2
+idle_minimised="$(cpu_over 30)"
+
+echo
+echo "click on 开始推流 to the first raw AAC frame recorded by nginx: $(printf '%s\n' "${starts[@]}" | grep -E '^[0-9]+$' | stats)"
+echo "click on 结束直播 to the panel in state 2:                  $(printf '%s\n' "${stops[@]}" | grep -E '^[0-9]+$' | stats)"
+echo "CPU, panel shown, not pushing (device test on): $idle_shown"
+echo "CPU, panel minimised (device test off):         $idle_minimised"
+grep -c "RecordingDeviceTest" "$applog" | sed 's/^/device test started or stopped (log lines): /'
+echo "CPU, pushing:                                   $pushing"
+echo "assistant log: $applog"
