@@ -572,9 +572,12 @@ QString MuPushWorkflow::statusLine() const
         return QStringLiteral("录音设备已断开");
     if (!m_relayRunning)
         return QStringLiteral("正在连接推流服务器…");
-    return QStringLiteral("已推流 %1 · %2 kbps")
-        .arg(clockText((nowMs - m_pushStartMs) / 1000))
-        .arg(m_acknowledgedKbps);
+    const QString pushed = QStringLiteral("已推流 %1").arg(clockText((nowMs - m_pushStartMs) / 1000));
+    // A rate appears once the server has acknowledged enough to measure one: a server with a
+    // wide acknowledgement window says nothing for a while, and "0 kbps" would be untrue then.
+    if (m_acknowledgedKbps <= 0)
+        return pushed;
+    return pushed + QStringLiteral(" · %1 kbps").arg(m_acknowledgedKbps);
 }
 
 void MuPushWorkflow::refreshStatusLine()
