@@ -61,6 +61,8 @@ private slots:
         QTest::newRow("4-byte char cut after 3") << QByteArray(2045, 'a') + four << 2048 << 2045;
         QTest::newRow("300 cut") << QByteArray(1000, 'x') << 300 << 300;
         QTest::newRow("cap 0") << QByteArray("abc") << 0 << 0;
+        QTest::newRow("only 3-byte chars") << three.repeated(700) << 2048 << 2046;
+        QTest::newRow("only 4-byte chars") << four.repeated(520) << 2048 << 2048;
     }
 
     void logCut()

@@ -66,31 +66,39 @@ private slots:
             QVERIFY2(config->value(notText).isNull(), notText);
     }
 
-    // Every member that is not a text is named in a warning with the type found; texts are not.
+    // Every member that is not a text is named in a warning with the type found, and replaces
+    // what was there with an empty value; texts are not warned.
     void nonTextMemberIsWarned_data()
     {
         QTest::addColumn<QByteArray>("member");
         QTest::addColumn<QString>("warning"); // empty: no warning
-        QTest::newRow("number") << QByteArray("\"ServerType\":1000") << "ServerType number";
-        QTest::newRow("bool") << QByteArray("\"pcmDump\":true") << "pcmDump bool";
-        QTest::newRow("null") << QByteArray("\"sdkinit\":null") << "sdkinit null";
-        QTest::newRow("object") << QByteArray("\"ServerType\":{}") << "ServerType object";
-        QTest::newRow("array") << QByteArray("\"ServerType\":[\"1000\"]") << "ServerType array";
-        QTest::newRow("text") << QByteArray("\"ServerType\":\"1000\"") << QString();
-        QTest::newRow("empty text") << QByteArray("\"ServerType\":\"\"") << QString();
+        QTest::addColumn<QString>("stored");
+        // clang-format off
+        QTest::newRow("number") << QByteArray("\"ServerType\":1000") << "ServerType number" << "";
+        QTest::newRow("bool") << QByteArray("\"pcmDump\":true") << "pcmDump bool" << "";
+        QTest::newRow("null") << QByteArray("\"sdkinit\":null") << "sdkinit null" << "";
+        QTest::newRow("object") << QByteArray("\"ServerType\":{}") << "ServerType object" << "";
+        QTest::newRow("array") << QByteArray("\"ServerType\":[\"1000\"]") << "ServerType array" << "";
+        QTest::newRow("text") << QByteArray("\"ServerType\":\"1000\"") << QString() << "1000";
+        QTest::newRow("empty text") << QByteArray("\"ServerType\":\"\"") << QString() << "";
+        // clang-format on
     }
 
     void nonTextMemberIsWarned()
     {
         QFETCH(QByteArray, member);
         QFETCH(QString, warning);
+        QFETCH(QString, stored);
         TestEnv::ScopedWorkDir dir;
+        const QString key = QString::fromLatin1(member.split('"').at(1));
+        config->setValue(key, "before");
         QFile file("cfg.json");
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("{\"other\":\"x\"," + member + "}");
         file.close();
         LogCapture log;
         QVERIFY(config->load("cfg.json"));
+        QCOMPARE(config->value(key), stored);
         const QStringList warnings = log.lines().filter("is not a string");
         QCOMPARE(warnings.size(), warning.isEmpty() ? 0 : 1);
         if (!warning.isEmpty())

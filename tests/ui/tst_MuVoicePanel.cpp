@@ -81,6 +81,7 @@ private slots:
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<int>("chosen");
         QTest::newRow("last default wins") << QStringList{"Mic", "Default Mic", "USB (default)"} << 2;
+        QTest::newRow("default in capitals") << QStringList{"Mic", "DEFAULT", "Line"} << 1;
         QTest::newRow("no default") << QStringList{"Mic A", "Mic B"} << 0;
         QTest::newRow("none") << QStringList{} << -1;
     }

@@ -76,6 +76,7 @@ private slots:
         QTest::newRow("enter: nonsense") << 1 << enter << QByteArray("<html>") << 1 << noRoom << "";
         QTest::newRow("enter: service down") << 1 << enter << down() << 1 << "网络异常" << "";
         QTest::newRow("enter: 3191") << 1 << enter << envelope(3191, "请重新登录") << 0 << "请重新登录" << "";
+        QTest::newRow("enter: 3190") << 1 << enter << envelope(3190, "登录过期") << 0 << "登录过期" << "";
         QTest::newRow("push: 3194") << 2 << push << envelope(3194, "房间已关闭推流") << 2 << "房间已关闭推流" << "";
         QTest::newRow("push: refused") << 2 << push << envelope(3000, "x") << 2 << "无法推流" << "原因：APP不在麦上、已被禁麦";
         QTest::newRow("push: service down") << 2 << push << down() << 2 << "网络异常" << "";

@@ -28,6 +28,7 @@ public:
         QByteArray body;
         bool never = false; // keep the connection open and say nothing
         int delayMs = 0;    // answer this much later
+        int stallAtByte = -1; // send only this many bytes of the answer, then keep the connection open
     };
 
     using Responder = std::function<Answer(const Request&)>;
@@ -66,6 +67,25 @@ public:
     void neverAnswer()
     {
         m_responder = [](const Request&) { return Answer{0, QByteArray(), true, 0}; };
+    }
+    // The whole answer as it goes on the wire.
+    static QByteArray answerBytes(int status, const QByteArray& body)
+    {
+        return "HTTP/1.1 " + QByteArray::number(status) +
+               " Status\r\nContent-Type: application/json\r\nContent-Length: " +
+               QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    }
+    // A 200 answer with this body that stops after its first bytes.
+    void stallAt(int byte, const QByteArray& body)
+    {
+        m_responder = [=](const Request&) { return Answer{200, body, false, 0, byte}; };
+    }
+    // Closes every connection still open.
+    void dropAll()
+    {
+        for (const auto& socket : m_open)
+            if (socket)
+                socket->abort();
     }
 
     const QList<Request>& requests() const { return m_requests; }
@@ -116,10 +136,12 @@ private:
         QTimer::singleShot(answer.delayMs, [guarded, answer]() {
             if (!guarded || answer.never)
                 return;
-            guarded->write("HTTP/1.1 " + QByteArray::number(answer.status) +
-                           " Status\r\nContent-Type: application/json\r\nContent-Length: " +
-                           QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n\r\n" +
-                           answer.body);
+            const QByteArray bytes = answerBytes(answer.status, answer.body);
+            if (answer.stallAtByte >= 0) {
+                guarded->write(bytes.left(answer.stallAtByte));
+                return;
+            }
+            guarded->write(bytes);
             guarded->disconnectFromHost();
         });
     }

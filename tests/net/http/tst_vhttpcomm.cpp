@@ -27,6 +27,8 @@ public slots:
 
 namespace {
 
+const QByteArray kStalledBody("{\"code\":1}");
+
 // Sends one request in a style ("get", "post<kind>", "sync", "cbget", "cbpost") and describes what came
 // back: "ok:<body>" or "error:<text>:<code>" (promise), "<body>|answered" or "<body>|failed" (sync),
 // "<status>:<body>" (callback, the post one with " id:<its request id>"), "none" when nothing came.
@@ -69,6 +71,7 @@ private slots:
     void everyStyle();
     void refusedArgumentsAndDeadReceivers();
     void releaseRejectsPendingPromises();
+    void syncPostAbortsAfterTenSeconds_data();
     void syncPostAbortsAfterTenSeconds();
     void callbackWatchdogAbortsAfterFifteenSeconds();
     void maskForLog_data();
@@ -171,10 +174,24 @@ void TestVHttpComm::releaseRejectsPendingPromises()
     QCOMPARE(posted.error().text, QStringLiteral("httpcomm already destroy"));
 }
 
+// The limit holds wherever the server stalls: before it says anything, inside the status line,
+// after the headers, inside the body.
+void TestVHttpComm::syncPostAbortsAfterTenSeconds_data()
+{
+    QTest::addColumn<int>("stallAtByte");
+    const QByteArray whole = TestHttpServer::answerBytes(200, kStalledBody);
+    const int headersEnd = whole.indexOf("\r\n\r\n") + 4;
+    QTest::newRow("silent") << 0;
+    QTest::newRow("inside the status line") << 9;
+    QTest::newRow("after the headers") << headersEnd;
+    QTest::newRow("inside the body") << headersEnd + 3;
+}
+
 void TestVHttpComm::syncPostAbortsAfterTenSeconds()
 {
+    QFETCH(int, stallAtByte);
     TestHttpServer server;
-    server.neverAnswer();
+    server.stallAt(stallAtByte, kStalledBody);
     ManualClock clock;
     const qint64 startMs = clock.monotonicMs();
     // Time moves from inside the blocking call's own event loop; the steps die with this scope.
@@ -185,8 +202,15 @@ void TestVHttpComm::syncPostAbortsAfterTenSeconds()
         waitingAt9999 = true; // still inside the call: nothing was aborted before the limit
         clock.advance(1);
     });
+    // Only reached when the limit did not end the call: the server gives up instead.
+    bool dropped = false;
+    QTimer::singleShot(5000, &scope, [&]() {
+        dropped = true;
+        server.dropAll();
+    });
     QCOMPARE(send(QStringLiteral("sync"), QUrl(server.url())), QStringLiteral("|failed"));
     QVERIFY(waitingAt9999);
+    QVERIFY(!dropped);
     QCOMPARE(clock.monotonicMs() - startMs, 10000);
 }
 

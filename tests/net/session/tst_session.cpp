@@ -324,6 +324,9 @@ private slots:
                                          << "Recv end";
         QTest::newRow("user not logged in") << heartBeat << -1 << 11 << QByteArray() << "pending 0   1 1"
                                             << "Recv USER_NOT_LOGIN uuid : ";
+        QTest::newRow("user not logged in, no message type")
+            << heartBeat << 0 << 11 << QByteArray() << "pending 0   1 1"
+            << "Recv USER_NOT_LOGIN uuid : ";
         QTest::newRow("unknown protoId") << heartBeat << 777 << 0 << QByteArray() << "pending 0   1 0"
                                          << "数据解析失败，proto文件丢失或损坏 777";
         QTest::newRow("broken payload")
