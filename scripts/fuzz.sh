@@ -25,6 +25,7 @@ while [ $# -gt 0 ]; do
 done
 
 out="$root/build-fuzz"
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}"
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVIO_FUZZ=ON \
     -DTAVIO_BUILD_TESTS=OFF >/dev/null
 cmake --build "$out" -j"$(nproc)" --target tavio_fuzz_all >/dev/null
