@@ -49,17 +49,6 @@ int firstAacFrame(const QByteArray& flv)
     return -1;
 }
 
-bool pactl(const QStringList& arguments, QString* output = nullptr)
-{
-    QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(10000) || process.exitCode() != 0)
-        return false;
-    if (output)
-        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    return true;
-}
-
 bool portAccepts(quint16 port)
 {
     QTcpSocket socket;
@@ -208,20 +197,20 @@ private slots:
     {
         const QString sink = QStringLiteral("tavio_fault_%1").arg(QCoreApplication::applicationPid());
         QString module;
-        QVERIFY(pactl({"load-module", "module-null-sink", "sink_name=" + sink}, &module));
+        QVERIFY(TestEnv::pactl({"load-module", "module-null-sink", "sink_name=" + sink}, &module));
         startPush(QStringLiteral("device_%1").arg(QDateTime::currentMSecsSinceEpoch()), QByteArray(),
                   sink + ".monitor");
         QVERIFY(waitForStatus(kPushing, 10000));
-        QVERIFY(pactl({"unload-module", module}));
+        QVERIFY(TestEnv::pactl({"unload-module", module}));
         QVERIFY(waitForStatus(QStringLiteral("录音设备已断开"), 10000));
         QTest::qWait(1500);
         QCOMPARE(m_workflow->statusLine(), QStringLiteral("录音设备已断开"));
-        QVERIFY(pactl({"load-module", "module-null-sink", "sink_name=" + sink}, &module));
+        QVERIFY(TestEnv::pactl({"load-module", "module-null-sink", "sink_name=" + sink}, &module));
         QVERIFY(waitForStatus(kPushing, 10000));
         QVERIFY(statusLines().filter(kInterrupted).isEmpty()); // the relay never stopped
         QVERIFY(m_messages->isEmpty());
         m_workflow->pushButton();
-        pactl({"unload-module", module});
+        TestEnv::pactl({"unload-module", module});
     }
 
 private:

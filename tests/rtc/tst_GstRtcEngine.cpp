@@ -322,22 +322,11 @@ QString probe(const QString& path, const QString& entries)
     return QString::fromUtf8(ffprobe.readAllStandardOutput());
 }
 
-bool pactl(const QStringList& arguments, QString* output = nullptr)
-{
-    QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(10000) || process.exitCode() != 0)
-        return false;
-    if (output)
-        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    return true;
-}
-
 // A second capture source (the monitor of a new null sink); the module's id, empty on failure.
 QString loadNullSink(const QString& sink)
 {
     QString module;
-    pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+    TestEnv::pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
            QStringLiteral("sink_name=") + sink},
           &module);
     return module;
@@ -348,7 +337,7 @@ QString loadNullSink(const QString& sink)
 QStringList ourSourceOutputs()
 {
     QString text;
-    if (!pactl({QStringLiteral("list"), QStringLiteral("source-outputs")}, &text))
+    if (!TestEnv::pactl({QStringLiteral("list"), QStringLiteral("source-outputs")}, &text))
         return {QStringLiteral("pactl failed")};
     QStringList found;
     QString current;
@@ -719,7 +708,7 @@ private Q_SLOTS:
         const QString url = streamUrl(uniqueName("vanish"));
         QCOMPARE(f.engine->addPublishStreamUrl(url.toUtf8().constData(), false), 0);
         QTest::qWait(500);
-        QVERIFY(pactl({QStringLiteral("unload-module"), module}));
+        QVERIFY(TestEnv::pactl({QStringLiteral("unload-module"), module}));
         QVERIFY(f.handler.waitFor(
             [](const Event& e) {
                 return e.name == "onLocalAudioStateChanged" && e.a == kLocalAudioFailed &&
@@ -758,7 +747,7 @@ private Q_SLOTS:
         QVERIFY(f.handler.events("onAudioDeviceStateChanged").last().b == kDeviceStateActive);
         QCOMPARE(f.engine->removePublishStreamUrl(url.toUtf8().constData()), 0);
         QCOMPARE(f.engine->leaveChannel(), 0);
-        pactl({QStringLiteral("unload-module"), again});
+        TestEnv::pactl({QStringLiteral("unload-module"), again});
     }
 
     void switchingDeviceWhileLiveKeepsTheRelay()
@@ -784,7 +773,7 @@ private Q_SLOTS:
             QCOMPARE(f.engine->removePublishStreamUrl(url.toUtf8().constData()), 0);
             QCOMPARE(f.engine->leaveChannel(), 0);
         }
-        pactl({QStringLiteral("unload-module"), module});
+        TestEnv::pactl({QStringLiteral("unload-module"), module});
         // The stream went on through both switches.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recordingOf(name)).size() > 50000, 5000);
         const QByteArray pcm = decodeToPcm(recordingOf(name));
@@ -993,7 +982,7 @@ private Q_SLOTS:
             QCOMPARE(f.selectDevice(monitor), 0);
             QTRY_VERIFY_WITH_TIMEOUT(f.localAudioStates(kLocalAudioRecording) > switched, 3000);
             const int recording = f.localAudioStates(kLocalAudioRecording);
-            QVERIFY(pactl({QStringLiteral("unload-module"), module}));
+            QVERIFY(TestEnv::pactl({QStringLiteral("unload-module"), module}));
             QVERIFY(f.handler.waitFor(
                 [](const Event& e) {
                     return e.name == "onLocalAudioStateChanged" && e.a == kLocalAudioFailed;
@@ -1008,7 +997,7 @@ private Q_SLOTS:
             QCOMPARE(GstPipeline::openCount(), pipelines);
         }
         QCOMPARE(GstPipeline::openCount(), pipelines);
-        pactl({QStringLiteral("unload-module"), module});
+        TestEnv::pactl({QStringLiteral("unload-module"), module});
     }
 
     // The wrapper hands the test's level on as a queued signal.

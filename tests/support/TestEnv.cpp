@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 namespace TestEnv {
 
@@ -32,6 +33,17 @@ QString peer(const char* name)
 bool peersRequired()
 {
     return qEnvironmentVariable("TAVIO_REQUIRE_PEERS") == QLatin1String("1");
+}
+
+bool pactl(const QStringList& arguments, QString* output)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+        return false;
+    if (output)
+        *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return true;
 }
 
 } // namespace TestEnv

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // Helpers shared by the tests: a private working directory (the program works relative to
@@ -29,5 +30,9 @@ QString peer(const char* name);
 
 // True when the test command asked for every peer to be present (a missing one is a failure).
 bool peersRequired();
+
+// Runs the sound server's command-line client; true when it succeeded, its trimmed output in
+// *output when given.
+bool pactl(const QStringList& arguments, QString* output = nullptr);
 
 } // namespace TestEnv
