@@ -42,6 +42,12 @@ QDateTime VClock::now()
     return wall ? wall() : QDateTime::currentDateTime();
 }
 
+qint64 VClock::nowMsSinceEpoch()
+{
+    const WallClock wall = hook(&Hooks::wall);
+    return wall ? wall().toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+}
+
 qint64 VClock::monotonicMs()
 {
     if (const MonotonicClock monotonic = hook(&Hooks::monotonic))

@@ -19,6 +19,9 @@ public:
     using TimerStarter = std::function<void(int delayMs, QObject* context, std::function<void()> fn)>;
 
     static QDateTime now();
+    // The same instant as now() in milliseconds since the epoch, without the cost of a local
+    // time conversion: for hot paths that only compare instants.
+    static qint64 nowMsSinceEpoch();
     static qint64 monotonicMs();
     // Calls fn once after delayMs (a precise timer), unless context is destroyed first.
     static void callAfter(int delayMs, QObject* context, std::function<void()> fn);

@@ -75,11 +75,15 @@ QString AgoraRtcEngineEventHandler::volumeText(const AudioVolumeInfo* speakers, 
     return parts.join(QLatin1Char('|'));
 }
 
-bool AgoraRtcEngineEventHandler::passesMinuteThrottle(QString& lastMinute)
+bool AgoraRtcEngineEventHandler::passesMinuteThrottle(qint64& lastMinute)
 {
     if (m_detailLog)
         return true;
-    const QString minute = VClock::now().toString(QStringLiteral("yyyyMMddHHmm"));
+    // The calendar minute as a number: the level comes twenty times a second, and formatting
+    // local time each time cost more than the rest of the callback. Every time zone's offset is
+    // whole minutes, so local and UTC minutes turn over together.
+    const qint64 ms = VClock::nowMsSinceEpoch();
+    const qint64 minute = ms / 60000 - (ms < 0 && ms % 60000 != 0 ? 1 : 0);
     if (minute == lastMinute)
         return false;
     lastMinute = minute;

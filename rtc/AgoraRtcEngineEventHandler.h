@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <limits>
+
 class AgoraRtcEngine;
 
 // Turns every SDK callback into one line of the application log. The three periodic statistics
@@ -106,15 +108,17 @@ public:
 
 private:
     // True when the line of a throttled callback is to be written (updates its stamp).
-    bool passesMinuteThrottle(QString& lastMinute);
+    bool passesMinuteThrottle(qint64& lastMinute);
     // Runs emitter(owner) on the owner's thread later; nothing without an owner.
     template <typename Emit> void forward(Emit emitter);
 
+    static constexpr qint64 kNoMinute = std::numeric_limits<qint64>::min();
+
     AgoraRtcEngine* m_owner = nullptr;
-    QString m_lastRtcStatsMinute;
-    QString m_lastNetworkQualityMinute;
-    QString m_lastLocalAudioStatsMinute;
-    QString m_lastVolumeIndicationMinute;
+    qint64 m_lastRtcStatsMinute = kNoMinute;
+    qint64 m_lastNetworkQualityMinute = kNoMinute;
+    qint64 m_lastLocalAudioStatsMinute = kNoMinute;
+    qint64 m_lastVolumeIndicationMinute = kNoMinute;
     // The level last forwarded and how often in a row it came.
     int m_lastLevel = -1;
     int m_levelRepeats = 0;

@@ -13,9 +13,12 @@ namespace agora {
 namespace rtc {
 
 namespace {
-// 40 ms reads keep the per-buffer cost low; 400 ms of device buffer rides out scheduling hiccups.
-constexpr gint64 kLatencyTimeUs = 40000;
+// 50 ms reads keep the wake-ups few and match the meter's twenty updates a second; 400 ms of
+// device buffer rides out scheduling hiccups.
+constexpr gint64 kLatencyTimeUs = 50000;
 constexpr gint64 kBufferTimeUs = 400000;
+// A level stands this long after its buffer: two reads, so one late read shows no false silence.
+constexpr gint64 kPeakHoldUs = 2 * kLatencyTimeUs;
 
 int peakOf(GstBuffer* buffer)
 {
@@ -53,6 +56,9 @@ bool GstCapture::start(const QString& deviceId, double volume, bool muted, int w
 {
     stop();
     m_deviceId = deviceId;
+    m_peak = kNoPeak;
+    m_heldPeak = 0;
+    m_lastBufferUs = 0;
     if (!m_pipeline.build(
             QStringLiteral(
                 "pulsesrc name=src client-name=Tavio ! audioconvert ! audioresample ! "
@@ -148,7 +154,12 @@ void GstCapture::setMuted(bool muted)
 
 int GstCapture::takePeak()
 {
-    return m_peak.exchange(0);
+    const int fresh = m_peak.exchange(kNoPeak);
+    if (fresh != kNoPeak) {
+        m_heldPeak = fresh;
+        return fresh;
+    }
+    return g_get_monotonic_time() - m_lastBufferUs.load() <= kPeakHoldUs ? m_heldPeak : 0;
 }
 
 int GstCapture::onNewSample(GstElement* sink, void* data)
@@ -161,6 +172,7 @@ int GstCapture::onNewSample(GstElement* sink, void* data)
     if (buffer) {
         self->m_frames += gst_buffer_get_size(buffer) / GstFedPipeline::kBytesPerFrame;
         const int peak = peakOf(buffer);
+        self->m_lastBufferUs = g_get_monotonic_time();
         int previous = self->m_peak.load();
         while (peak > previous && !self->m_peak.compare_exchange_weak(previous, peak)) {
         }
