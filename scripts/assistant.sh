@@ -103,6 +103,12 @@ assistant_start_headless() {
 
 # Ends the assistant first, giving it time to write its settings, then every peer.
 assistant_stop_all() {
+    assistant_stop
+    peers_stop
+}
+
+# Ends the assistant only, giving it time to write its settings.
+assistant_stop() {
     local i
     if [ -n "${ASSISTANT_PID:-}" ] && kill -0 "$ASSISTANT_PID" 2>/dev/null; then
         kill "$ASSISTANT_PID" 2>/dev/null || true
@@ -111,7 +117,6 @@ assistant_stop_all() {
             sleep 0.1
         done
     fi
-    peers_stop
 }
 
 # The visible window of the assistant (login window or panel), empty when none.

@@ -140,4 +140,12 @@ peers_stop() {
         [ -e "$f" ] || continue
         kill -9 "$(cat "$f")" 2>/dev/null || true
     done
+    # Each run leaves some megabytes of recordings and sound-server state: gone with the peers,
+    # unless TAVIO_KEEP_PEERS=1 asks to keep them for a look.
+    if [ "${TAVIO_KEEP_PEERS:-0}" = 1 ]; then
+        echo "peers: kept $_peers_dir" >&2
+    else
+        rm -rf "$_peers_dir"
+    fi
+    _peers_dir=""
 }

@@ -68,11 +68,15 @@ if [ "$headless" = 1 ]; then
         assistant_press_push "$panel"
         assistant_wait_live 10001 false || true
     fi
-    assistant_stop_all
+    assistant_stop
     wait "$ASSISTANT_PID" 2>/dev/null || true
+    # The peers' folder goes with them: keep the recording beside the screenshots.
+    recording="$work/recording-8001.flv"
+    rm -f "$recording"
+    [ -z "${TAVIO_RTMP_RECORD_DIR:-}" ] || cp "$TAVIO_RTMP_RECORD_DIR/8001.flv" "$recording" 2>/dev/null || true
+    peers_stop
     echo "assistant log:    $work/log"
-    if [ "$pushed" = 1 ] && [ -n "${TAVIO_RTMP_RECORD_DIR:-}" ] &&
-        assistant_report_recording "$TAVIO_RTMP_RECORD_DIR/8001.flv"; then
+    if [ "$pushed" = 1 ] && assistant_report_recording "$recording"; then
         exit 0
     fi
     echo "the pushed audio did not arrive at the RTMP server" >&2

@@ -18,5 +18,8 @@ check "about 5 s of audio (got ${seconds:-none})" python3 -c "import sys; sys.ex
 for shot in login panel-state1 panel-state2 panel-state3; do
     check "screenshot $shot" test -s "$work/screenshots/$shot.png"
 done
+check "the recording is kept beside the screenshots" test -s "$work/recording-8001.flv"
+records="$(sed -n 's/^RTMP recordings: *//p' "$SCRATCH/out")"
+check "the peers' scratch folder is gone (${records:-none})" bash -c "[[ '$records' = /tmp/tavio-peers.*/* ]] && [ ! -e '${records%%/nginx/*}' ]"
 check "the assistant logged in its working folder" bash -c "grep -q 'main start' '$work'/log/valog_*.txt"
 finish_checks
