@@ -7,38 +7,18 @@
 
 #include <QElapsedTimer>
 
-#include <cstdlib>
-
 namespace agora {
 namespace rtc {
 
 namespace {
-// 50 ms reads keep the wake-ups few and match the meter's twenty updates a second; 400 ms of
-// device buffer rides out scheduling hiccups.
-constexpr gint64 kLatencyTimeUs = 50000;
+// 100 ms reads keep the wake-ups of the capture few (the level still comes twenty times a
+// second: LevelTimeline); 400 ms of device buffer rides out scheduling hiccups.
+constexpr gint64 kLatencyTimeUs = 100000;
 constexpr gint64 kBufferTimeUs = 400000;
-// A level stands this long after its buffer: two reads, so one late read shows no false silence.
-constexpr gint64 kPeakHoldUs = 2 * kLatencyTimeUs;
-
-int peakOf(GstBuffer* buffer)
-{
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-        return 0;
-    const auto* samples = reinterpret_cast<const gint16*>(map.data);
-    const gsize count = map.size / sizeof(gint16);
-    int peak = 0;
-    for (gsize i = 0; i < count; ++i) {
-        const int value = std::abs(static_cast<int>(samples[i]));
-        if (value > peak)
-            peak = value;
-    }
-    gst_buffer_unmap(buffer, &map);
-    return peak;
-}
 } // namespace
 
-GstCapture::GstCapture(SdkEventLoop& loop) : m_pipeline(loop)
+GstCapture::GstCapture(SdkEventLoop& loop)
+    : m_pipeline(loop), m_levels(GstFedPipeline::kSampleRate, GstFedPipeline::kChannels)
 {
     m_pipeline.onError = [this](const QString& error) {
         m_running = false;
@@ -56,9 +36,7 @@ bool GstCapture::start(const QString& deviceId, double volume, bool muted, int w
 {
     stop();
     m_deviceId = deviceId;
-    m_peak = kNoPeak;
-    m_heldPeak = 0;
-    m_lastBufferUs = 0;
+    m_levels.reset();
     if (!m_pipeline.build(
             QStringLiteral(
                 "pulsesrc name=src client-name=Tavio ! audioconvert ! audioresample ! "
@@ -154,12 +132,7 @@ void GstCapture::setMuted(bool muted)
 
 int GstCapture::takePeak()
 {
-    const int fresh = m_peak.exchange(kNoPeak);
-    if (fresh != kNoPeak) {
-        m_heldPeak = fresh;
-        return fresh;
-    }
-    return g_get_monotonic_time() - m_lastBufferUs.load() <= kPeakHoldUs ? m_heldPeak : 0;
+    return m_levels.take(g_get_monotonic_time());
 }
 
 int GstCapture::onNewSample(GstElement* sink, void* data)
@@ -171,10 +144,11 @@ int GstCapture::onNewSample(GstElement* sink, void* data)
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     if (buffer) {
         self->m_frames += gst_buffer_get_size(buffer) / GstFedPipeline::kBytesPerFrame;
-        const int peak = peakOf(buffer);
-        self->m_lastBufferUs = g_get_monotonic_time();
-        int previous = self->m_peak.load();
-        while (peak > previous && !self->m_peak.compare_exchange_weak(previous, peak)) {
+        GstMapInfo map;
+        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            self->m_levels.add(reinterpret_cast<const std::int16_t*>(map.data),
+                               map.size / sizeof(std::int16_t), g_get_monotonic_time(), kLatencyTimeUs);
+            gst_buffer_unmap(buffer, &map);
         }
         if (self->onBuffer)
             self->onBuffer(buffer);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rtc/sdk/GstPipeline.h"
+#include "rtc/sdk/LevelTimeline.h"
 
 #include <cstdint>
 
@@ -40,10 +41,8 @@ public:
     void setVolume(double volume);
     void setMuted(bool muted);
 
-    // Highest absolute sample (0..32768) since the last call; resets it. When no buffer came in
-    // between (the caller's rhythm and the device's drift against each other, or the caller asks
-    // more often than buffers come), the previous value stands while the last buffer is recent,
-    // rather than a false silence. One reader only.
+    // The captured level (highest absolute sample, 0..32768) due now: see LevelTimeline. One
+    // reader only.
     int takePeak();
     uint64_t capturedFrames() const { return m_frames.load(); }
     uint64_t capturedBytes() const { return m_frames.load() * 4; }
@@ -56,10 +55,7 @@ private:
     GstElement* m_source = nullptr;
     QString m_deviceId;
     std::atomic<bool> m_running{false};
-    static constexpr int kNoPeak = -1;
-    std::atomic<int> m_peak{kNoPeak};
-    std::atomic<std::int64_t> m_lastBufferUs{0}; // GLib monotonic time
-    int m_heldPeak = 0;
+    LevelTimeline m_levels;
     std::atomic<uint64_t> m_frames{0};
 };
 
