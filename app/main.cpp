@@ -9,5 +9,11 @@ int main(int argc, char* argv[])
     // maps and about 50 MB resident, for nothing drawn with it. A value the user sets still wins.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    // The level meter repaints a few hundred pixels twenty times a second. Through shared memory
+    // each repaint costs the X server's completion event and two more wake-ups of the program
+    // (measured 52 instead of 22 a second); copied through the socket it costs none, and even a
+    // whole window is under a megabyte.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
     return AppLifetime::run(argc, argv);
 }

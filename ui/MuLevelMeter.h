@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
 // The captured level under the volume slider: a bar in the slider's gold on its groove colour.
@@ -36,7 +37,11 @@ protected:
 
 private:
     void showFraction(double fraction);
+    // The bar at this widget's size, filled up to filled pixels, on the panel's backdrop.
+    QPixmap barPixmap(int filled, qreal ratio) const;
 
     double m_shown = 0.0;
     bool m_suppressed = false;
+    QPixmap m_empty;
+    QPixmap m_full;
 };
