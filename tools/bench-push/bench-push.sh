@@ -5,7 +5,8 @@
 #   - click to the first raw AAC frame in nginx's recording (median, min, max),
 #   - click on "结束直播" to the panel back in state 2 (the log line written just before),
 #   - CPU of the program (share of one core) and its memory: panel shown and not pushing (the
-#     device test runs), panel minimised, and while pushing.
+#     device test runs), panel minimised, and while pushing; shown and pushing once more with a
+#     sound of changing loudness, which makes the meter move all the time.
 # Not a test: it prints figures.
 #   tools/bench-push/bench-push.sh [build-dir]
 set -euo pipefail
@@ -72,7 +73,7 @@ for i in 1 2 3 4 5; do
     echo "push $i: click to first recorded AAC frame: $ms ms"
     if [ "$i" = 1 ]; then
         sleep 2
-        pushing="$(cpu_over 20)"
+        pushing="$(cpu_over 30)"
     else
         sleep 3
     fi
@@ -82,6 +83,29 @@ for i in 1 2 3 4 5; do
     sleep 2
 done
 
+# The tone's level is steady, so the meter hardly moves. A voice moves it at every report: the
+# same figures with pink noise whose loudness swings four times a second mixed in.
+varying="$work/varying.wav"
+sox -n -r 48000 -c 2 -b 16 "$varying" synth 30 pinknoise tremolo 4 90 vol 0.3
+(
+    trap 'kill "$child" 2>/dev/null; exit 0' TERM
+    child=""
+    while :; do
+        paplay -d "$TAVIO_PULSE_SINK" "$varying" >/dev/null 2>&1 &
+        child=$!
+        wait "$child" || sleep 0.2
+    done
+) &
+echo $! > "$TAVIO_PEERS_DIR/varying.pid"
+sleep 2
+idle_varying="$(cpu_over 30)"
+xdotool mousemove --window "$panel" "$push_x" "$push_y" click 1
+sleep 3
+pushing_varying="$(cpu_over 30)"
+xdotool mousemove --window "$panel" "$stop_x" "$push_y" click 1
+kill "$(cat "$TAVIO_PEERS_DIR/varying.pid")"
+sleep 2
+
 # Last, as nothing brings the panel back without a window manager: its own minimise button.
 assistant_click "$panel" 330 22
 sleep 2
@@ -90,8 +114,8 @@ idle_minimised="$(cpu_over 30)"
 echo
 echo "click on 开始推流 to the first raw AAC frame recorded by nginx: $(printf '%s\n' "${starts[@]}" | grep -E '^[0-9]+$' | stats)"
 echo "click on 结束直播 to the panel in state 2:                  $(printf '%s\n' "${stops[@]}" | grep -E '^[0-9]+$' | stats)"
-echo "CPU, panel shown, not pushing (device test on): $idle_shown"
+echo "CPU, panel shown, not pushing (device test on): $idle_shown (tone), $idle_varying (varying sound)"
 echo "CPU, panel minimised (device test off):         $idle_minimised"
 grep -c "RecordingDeviceTest" "$applog" | sed 's/^/device test started or stopped (log lines): /'
-echo "CPU, pushing:                                   $pushing"
+echo "CPU, pushing:                                   $pushing (tone), $pushing_varying (varying sound)"
 echo "assistant log: $applog"
