@@ -113,19 +113,26 @@ _peers_start_pulse() {
         ffmpeg -v error -f lavfi -i "sine=frequency=1000:sample_rate=48000:duration=30" \
             -af "volume=-6dB" -ac 2 "$tone" || return 1
     fi
+    TAVIO_PULSE_SINK="$sink" peers_play_loop "$tone" tone
+    export TAVIO_PULSE_SINK="$sink"
+    export TAVIO_PULSE_SOURCE="$sink.monitor"
+    export TAVIO_TONE_FILE="$tone"
+}
+
+# peers_play_loop FILE NAME: plays FILE into the sound server's sink over and over until the
+# peers stop (its process id goes into NAME.pid).
+peers_play_loop() {
+    local file="$1" name="$2"
     (
         trap 'kill "$child" 2>/dev/null; exit 0' TERM
         child=""
         while :; do
-            paplay -d "$sink" "$tone" >/dev/null 2>&1 &
+            paplay -d "$TAVIO_PULSE_SINK" "$file" >/dev/null 2>&1 &
             child=$!
             wait "$child" || sleep 0.2
         done
     ) &
-    echo $! > "$_peers_dir/tone.pid"
-    export TAVIO_PULSE_SINK="$sink"
-    export TAVIO_PULSE_SOURCE="$sink.monitor"
-    export TAVIO_TONE_FILE="$tone"
+    echo $! > "$_peers_dir/$name.pid"
 }
 
 peers_stop() {

@@ -87,16 +87,7 @@ done
 # same figures with pink noise whose loudness swings four times a second mixed in.
 varying="$work/varying.wav"
 sox -n -r 48000 -c 2 -b 16 "$varying" synth 30 pinknoise tremolo 4 90 vol 0.3
-(
-    trap 'kill "$child" 2>/dev/null; exit 0' TERM
-    child=""
-    while :; do
-        paplay -d "$TAVIO_PULSE_SINK" "$varying" >/dev/null 2>&1 &
-        child=$!
-        wait "$child" || sleep 0.2
-    done
-) &
-echo $! > "$TAVIO_PEERS_DIR/varying.pid"
+peers_play_loop "$varying" varying
 sleep 2
 idle_varying="$(cpu_over 30)"
 xdotool mousemove --window "$panel" "$push_x" "$push_y" click 1
