@@ -236,7 +236,8 @@ struct EngineFixture
         if (engine->queryInterface(kInterfaceAudioDeviceManager, &inter) != 0)
             return -100;
         auto* manager = static_cast<IAudioDeviceManager*>(inter);
-        const int result = on ? manager->startRecordingDeviceTest(intervalMs) : manager->stopRecordingDeviceTest();
+        const int result =
+            on ? manager->startRecordingDeviceTest(intervalMs) : manager->stopRecordingDeviceTest();
         manager->release();
         return result;
     }
