@@ -32,9 +32,17 @@ void LevelTimeline::add(const std::int16_t* samples, std::size_t sampleCount, st
         if (m_partialFrames < m_chunkFrames)
             break;
         // A chunk that ends at this frame of the buffer comes due that long after the buffer
-        // arrived, less one chunk: the first full chunk at once, the next a chunk later.
+        // arrived, less one chunk: the first full chunk at once, the next a chunk later. The
+        // sound server sometimes delivers two reads at once: their chunks then queue up a chunk
+        // apart behind the ones before, but never more than two reads behind (the device's
+        // clock may run a little fast).
         const std::int64_t endUs = static_cast<std::int64_t>(frame) * 1000000 / m_sampleRate;
-        m_chunks.push_back({arrivalUs + std::max<std::int64_t>(0, endUs - kChunkUs), m_partialPeak});
+        std::int64_t dueUs = arrivalUs + std::max<std::int64_t>(0, endUs - kChunkUs);
+        if (m_hasDue)
+            dueUs = std::max(dueUs, std::min(m_lastDueUs + kChunkUs, arrivalUs + 2 * readUs));
+        m_lastDueUs = dueUs;
+        m_hasDue = true;
+        m_chunks.push_back({dueUs, m_partialPeak});
         if (m_chunks.size() > kMaxChunks)
             m_chunks.pop_front();
         m_partialFrames = 0;
@@ -70,6 +78,8 @@ void LevelTimeline::reset()
     m_readUs = 0;
     m_any = false;
     m_held = 0;
+    m_lastDueUs = 0;
+    m_hasDue = false;
 }
 
 } // namespace rtc

@@ -57,6 +57,8 @@ private:
     std::int64_t m_readUs = 0;
     bool m_any = false;
     int m_held = 0;
+    std::int64_t m_lastDueUs = 0;
+    bool m_hasDue = false;
 };
 
 } // namespace rtc
