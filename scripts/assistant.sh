@@ -87,12 +87,13 @@ assistant_launch() {
     echo "$ASSISTANT_PID" > "$TAVIO_PEERS_DIR/assistant.pid"
 }
 
-# assistant_start_headless WORKDIR: everything for driving the program without a desktop: the
-# peers, the local services, the working folder, a private X display and the program itself;
-# stops all of it when the calling script exits.
+# assistant_start_headless WORKDIR [PEERS]: everything for driving the program without a
+# desktop: the peers (started by the function PEERS, peers_start_for_run unless given), the local
+# services, the working folder, a private X display and the program itself; stops all of it when
+# the calling script exits.
 assistant_start_headless() {
-    local work="$1"
-    peers_start_for_run
+    local work="$1" start_peers="${2:-peers_start_for_run}"
+    "$start_peers"
     trap assistant_stop_all EXIT
     assistant_start_services "$work"
     assistant_prepare_workdir "$work"

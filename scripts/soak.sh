@@ -26,13 +26,8 @@ work="$root/out/soak"
 rm -rf "$work"
 mkdir -p "$work"
 
-peers_start
-trap assistant_stop_all EXIT
-assistant_start_services "$work"
-assistant_prepare_workdir "$work"
-unset WAYLAND_DISPLAY
-assistant_start_display
-assistant_launch "$work"
+# The private sound server always: its tone is what the soak measures against.
+assistant_start_headless "$work" peers_start
 
 # The push button spans the panel until the push runs; then the mute button stands on its left.
 push_idle_x=190
