@@ -22,7 +22,8 @@ int AudioParameters::set(const QByteArray& text)
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        m_log.write(QStringLiteral("setParameters refused: not a JSON object: %1").arg(QString::fromUtf8(text)));
+        m_log.write(
+            QStringLiteral("setParameters refused: not a JSON object: %1").arg(QString::fromUtf8(text)));
         return kErrInvalidArgument;
     }
     m_log.write(QStringLiteral("setParameters %1").arg(QString::fromUtf8(text)));
@@ -62,8 +63,7 @@ int AudioParameters::apply(const QString& key, const QJsonValue& value)
         m_log.write(QStringLiteral("parameter %1 refused: not a text").arg(key));
         return kErrInvalidArgument;
     }
-    if (!codec)
-    {
+    if (!codec) {
         const QString logPath = m_log.filePath();
         const QString folder = logPath.isEmpty() ? QDir::currentPath() : QFileInfo(logPath).absolutePath();
         return m_recording.start(value.toString(), folder) ? kOk : kErrFailed;

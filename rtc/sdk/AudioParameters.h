@@ -6,7 +6,6 @@
 #include <QMap>
 #include <QString>
 
-
 namespace agora {
 namespace rtc {
 

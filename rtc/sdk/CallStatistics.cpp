@@ -108,8 +108,9 @@ RtcStats CallStatistics::current(const QList<const ReconnectingRelay*>& relays, 
     return stats;
 }
 
-std::function<void(IRtcEngineEventHandler*)> CallStatistics::report(const QList<const ReconnectingRelay*>& relays,
-                                                                    qint64 inChannelMs, LocalAudioCapture& capture)
+std::function<void(IRtcEngineEventHandler*)>
+CallStatistics::report(const QList<const ReconnectingRelay*>& relays, qint64 inChannelMs,
+                       LocalAudioCapture& capture)
 {
     const RtcStats stats = current(relays, intervalMs(true), inChannelMs);
     LocalAudioStats local;

@@ -32,7 +32,8 @@ public:
     unsigned int intervalMs(bool restart);
 
     // The figures over the last intervalMs; inChannelMs is the time since joining.
-    RtcStats current(const QList<const ReconnectingRelay*>& relays, unsigned int intervalMs, qint64 inChannelMs);
+    RtcStats current(const QList<const ReconnectingRelay*>& relays, unsigned int intervalMs,
+                     qint64 inChannelMs);
     // The regular report (a new interval begins): onRtcStats, onLocalAudioStats, the level
     // unless the device test reports it on its own, and onNetworkQuality.
     std::function<void(IRtcEngineEventHandler*)> report(const QList<const ReconnectingRelay*>& relays,

@@ -31,7 +31,9 @@ bool DebugRecording::start(const QString& name, const QString& folder)
         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".wav"));
     auto recorder = std::make_shared<GstPcmRecorder>(m_loop, path);
     const Log log = m_log;
-    recorder->onError = [log](const QString& error) { log(QStringLiteral("debug recording failed: %1").arg(error)); };
+    recorder->onError = [log](const QString& error) {
+        log(QStringLiteral("debug recording failed: %1").arg(error));
+    };
     QString error;
     if (!recorder->start(error)) {
         m_log(QStringLiteral("debug recording to %1 does not start: %2").arg(path, error));

@@ -12,15 +12,11 @@
 namespace agora {
 namespace rtc {
 
-namespace {
-
-bool ensureGstreamer()
+bool GstRtcEngine::ensureGstreamer()
 {
     static const bool ready = gst_init_check(nullptr, nullptr, nullptr);
     return ready;
 }
-
-} // namespace
 
 GstRtcEngine::GstRtcEngine()
     : m_capture(m_loop, {[this](Callback callback) { notify(std::move(callback)); },
@@ -206,7 +202,8 @@ int GstRtcEngine::enableWebSdkInteroperability(bool enabled)
     });
 }
 
-int GstRtcEngine::joinChannel(const char* /*token*/, const char* channelId, const char* /*info*/, unsigned int uid)
+int GstRtcEngine::joinChannel(const char* /*token*/, const char* channelId, const char* /*info*/,
+                              unsigned int uid)
 {
     const QString channel = QString::fromUtf8(channelId ? channelId : "");
     return callInitialized("joinChannel", [this, channel, uid] {
@@ -243,7 +240,8 @@ int GstRtcEngine::leaveChannel()
         if (!m_joined)
             return static_cast<int>(kOk);
         m_relays.removeAll(true);
-        const RtcStats stats = m_statistics.current({}, m_statistics.intervalMs(false), m_joinClock.elapsed());
+        const RtcStats stats =
+            m_statistics.current({}, m_statistics.intervalMs(false), m_joinClock.elapsed());
         m_loop.removeTimer(m_statsTimer);
         m_statsTimer = 0;
         m_joined = false;
@@ -286,7 +284,8 @@ int GstRtcEngine::addPublishStreamUrl(const char* url, bool transcodingEnabled)
             log(QStringLiteral("relay to %1 does not start: %2").arg(address, error));
             const QByteArray bytes = address.toUtf8();
             notify([bytes](IRtcEngineEventHandler* handler) {
-                handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateFailure, kRtmpErrorInternal);
+                handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateFailure,
+                                                     kRtmpErrorInternal);
             });
             return static_cast<int>(kErrFailed);
         }

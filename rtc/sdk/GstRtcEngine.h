@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rtc/sdk/CallStatistics.h"
 #include "rtc/sdk/AudioParameters.h"
+#include "rtc/sdk/CallStatistics.h"
 #include "rtc/sdk/LocalAudioCapture.h"
 #include "rtc/sdk/RelaySet.h"
 #include "rtc/sdk/RtcEngineBase.h"
@@ -64,6 +64,7 @@ public:
 private:
     using Callback = std::function<void(IRtcEngineEventHandler*)>;
 
+    static bool ensureGstreamer();
     IRtcEngineParameter* createParameter() override;
     IAudioDeviceManager* createDeviceManager() override;
 

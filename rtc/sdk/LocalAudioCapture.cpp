@@ -13,7 +13,10 @@
 namespace agora {
 namespace rtc {
 
-LocalAudioCapture::LocalAudioCapture(SdkEventLoop& loop, Hooks hooks) : m_loop(loop), m_hooks(std::move(hooks)) {}
+LocalAudioCapture::LocalAudioCapture(SdkEventLoop& loop, Hooks hooks)
+    : m_loop(loop), m_hooks(std::move(hooks))
+{
+}
 
 LocalAudioCapture::~LocalAudioCapture() = default;
 
@@ -230,7 +233,8 @@ void LocalAudioCapture::updateLevelTimer()
 {
     const bool levelWanted = m_deviceTest && m_levelIntervalMs > 0;
     if (levelWanted && m_levelTimer == 0) {
-        m_levelTimer = m_loop.addTimer(static_cast<unsigned int>(m_levelIntervalMs), [this] { reportLevel(); });
+        m_levelTimer =
+            m_loop.addTimer(static_cast<unsigned int>(m_levelIntervalMs), [this] { reportLevel(); });
     } else if (!levelWanted && m_levelTimer != 0) {
         m_loop.removeTimer(m_levelTimer);
         m_levelTimer = 0;
@@ -345,8 +349,8 @@ void LocalAudioCapture::tryRestore()
 
 void LocalAudioCapture::onDeviceChange(const QString& id, bool present)
 {
-    m_hooks.log(QStringLiteral("recording device %1 %2").arg(id, present ? QStringLiteral("appeared")
-                                                                         : QStringLiteral("went")));
+    m_hooks.log(QStringLiteral("recording device %1 %2")
+                    .arg(id, present ? QStringLiteral("appeared") : QStringLiteral("went")));
     const QByteArray idBytes = id.toUtf8();
     m_hooks.notify([idBytes, present](IRtcEngineEventHandler* handler) {
         handler->onAudioDeviceStateChanged(idBytes.constData(), kAudioRecordingDevice,

@@ -30,8 +30,8 @@ class SdkEventLoop;
 // the device back when it returns. Applies volume and mute, times the device test's level
 // reports, and hands every captured buffer to the feed targets (relays, debug recording).
 // Reports onLocalAudioStateChanged, onFirstLocalAudioFrame, onAudioDeviceStateChanged, onError,
-// the test's level and its SDK log lines through the hooks. SDK thread, except the buffers (GStreamer's streaming
-// thread).
+// the test's level and its SDK log lines through the hooks. SDK thread, except the buffers (GStreamer's
+// streaming thread).
 class LocalAudioCapture
 {
 public:

@@ -5,7 +5,9 @@
 namespace agora {
 namespace rtc {
 
-ReconnectingRelay::ReconnectingRelay(const QString& url, Hooks hooks) : m_url(url), m_hooks(std::move(hooks)) {}
+ReconnectingRelay::ReconnectingRelay(const QString& url, Hooks hooks) : m_url(url), m_hooks(std::move(hooks))
+{
+}
 
 bool ReconnectingRelay::start(qint64 nowMs, QString& error)
 {
@@ -29,7 +31,8 @@ int ReconnectingRelay::errorCode(const QString& error, bool wasRunning)
     return kRtmpErrorServerRejected;
 }
 
-void ReconnectingRelay::onConnectionError(const IRelayConnection* connection, const QString& error, qint64 nowMs)
+void ReconnectingRelay::onConnectionError(const IRelayConnection* connection, const QString& error,
+                                          qint64 nowMs)
 {
     if (!m_connection || m_connection.get() != connection)
         return;
@@ -125,10 +128,10 @@ void ReconnectingRelay::poll(qint64 nowMs, qint64 realMs)
         m_reconnect.reset();
         const bool first = !m_everRunning;
         m_everRunning = true;
-        m_hooks.log(attempts > 0 ? QStringLiteral("relay to %1 running again after %2 attempts")
-                                       .arg(m_url)
-                                       .arg(attempts)
-                                 : QStringLiteral("relay to %1 running").arg(m_url));
+        m_hooks.log(
+            attempts > 0
+                ? QStringLiteral("relay to %1 running again after %2 attempts").arg(m_url).arg(attempts)
+                : QStringLiteral("relay to %1 running").arg(m_url));
         const QByteArray bytes = m_url.toUtf8();
         m_hooks.notify([bytes, first](IRtcEngineEventHandler* handler) {
             handler->onRtmpStreamingStateChanged(bytes.constData(), kRtmpStateRunning, kRtmpErrorOk);
