@@ -7,7 +7,8 @@
 namespace agora {
 namespace rtc {
 
-// The device manager GstRtcEngine hands out: each call goes to the engine.
+// The device manager GstRtcEngine hands out: owns nothing; each call, from any thread, goes to
+// the engine (the device list as a collection the caller releases).
 class GstAudioDeviceManager : public IAudioDeviceManager
 {
 public:

@@ -6,7 +6,8 @@
 namespace agora {
 namespace rtc {
 
-// The parameter interface GstRtcEngine hands out: each call goes to the engine.
+// The parameter interface GstRtcEngine hands out: owns nothing; each call, from any thread, goes
+// to the engine, which runs it on the SDK thread and returns its code.
 class GstEngineParameter : public IRtcEngineParameter
 {
 public:
