@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QtDebug>
 
+#include <tuple>
+
 namespace {
 
 constexpr qint64 networkFailLimitMs = 60000;
@@ -344,48 +346,55 @@ void MuPushWorkflow::heartbeat()
 
 void MuPushWorkflow::handleHeartbeatFailure(int code, const QString& msg)
 {
-    const int state = m_pushState;
-    if (code == codeRelogin || code == codeReloginOther) {
-        if (state != PanelStateIdle) {
+    // The panel's table of service codes, one row per code and states: (code, states, steps,
+    // state to fall back to with the service's message, idle: none). The first row that holds
+    // runs its steps in order; then the ban code bans the microphone and the others end a ban,
+    // also in the states where they have nothing else to do.
+    constexpr unsigned exits = 1, endsPush = 2, leavesRoom = 4, mutesForBan = 8;
+    // A state as a bit of a set of states; a state the panel does not know is a bit of its own.
+    const auto inState = [](int s) { return s >= 0 && s < 31 ? 1u << s : 1u << 31; };
+    const unsigned pushing = inState(PanelStatePushing);
+    const unsigned notIdle = ~inState(PanelStateIdle);
+    const std::tuple<int, unsigned, unsigned, int> rows[] = {
+        {codeRelogin, notIdle, exits, PanelStateIdle},
+        {codeReloginOther, notIdle, exits, PanelStateIdle},
+        {codeLeftRoom, pushing, endsPush | leavesRoom, PanelStateEnterRoom},
+        {codeLeftRoom, inState(PanelStateStartPush), leavesRoom, PanelStateEnterRoom},
+        {codeLeftMic, pushing, endsPush, PanelStateStartPush},
+        {codeMicBanned, pushing, mutesForBan, PanelStateIdle},
+        {codeMicBanned, notIdle, 0, PanelStateIdle},
+    };
+    const unsigned state = inState(m_pushState);
+    bool known = false;
+    for (const auto& [rowCode, states, steps, fallBack] : rows) {
+        known = known || rowCode == code;
+        if (rowCode != code || !(states & state))
+            continue;
+        if (steps & exits) {
             const bool r = exitSession(false);
             message(msg, r);
         }
-        m_micBanned = false;
-        return;
-    }
-    if (code == codeLeftRoom) {
-        if (state == PanelStatePushing)
+        if (steps & endsPush)
             endPush();
-        if (state == PanelStatePushing || state == PanelStateStartPush) {
+        if (steps & leavesRoom)
             _leaveRoom();
-            fallBackTo(PanelStateEnterRoom, msg);
+        if (fallBack != PanelStateIdle)
+            fallBackTo(fallBack, msg);
+        if ((steps & mutesForBan) && !m_muted) {
+            qInfo() << "mute by YouBeForbidMic begin" << m_muted;
+            toggleMute();
+            qInfo() << "mute by YouBeForbidMic end" << m_muted;
         }
-        // Outside a push the mute button is hidden; a lifted ban only needs forgetting.
-        m_micBanned = false;
-        return;
-    }
-    if (code == codeLeftMic) {
-        if (state == PanelStatePushing) {
-            endPush();
-            fallBackTo(PanelStateStartPush, msg);
-        }
-        m_micBanned = false;
-        return;
-    }
-    if (code == codeMicBanned) {
-        if (state == PanelStatePushing) {
-            if (!m_muted) {
-                qInfo() << "mute by YouBeForbidMic begin" << m_muted;
-                toggleMute();
-                qInfo() << "mute by YouBeForbidMic end" << m_muted;
-            }
+        if (steps & mutesForBan)
             setMuteLook(true, true);
-        }
-        if (state != PanelStateIdle)
-            m_micBanned = true;
+        m_micBanned = code == codeMicBanned;
         return;
     }
-    qInfo() << "checkLiveStatus unhandle error" << code << OutsideText::capped(msg);
+    // Outside a session the ban code changes nothing.
+    if (known && code != codeMicBanned)
+        m_micBanned = false;
+    else if (!known)
+        qInfo() << "checkLiveStatus unhandle error" << code << OutsideText::capped(msg);
 }
 
 void MuPushWorkflow::muteButton()

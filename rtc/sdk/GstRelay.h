@@ -1,12 +1,14 @@
 #pragma once
 
 #include "rtc/sdk/GstFedPipeline.h"
+#include "rtc/sdk/IRelayConnection.h"
 
 namespace agora {
 namespace rtc {
 
-// One publish address: PCM in, AAC-LC 48 kHz stereo in FLV out to an RTMP server.
-class GstRelay : public GstFedPipeline
+// One connection to a publish address: PCM in, AAC-LC 48 kHz stereo in FLV out to an RTMP
+// server. ReconnectingRelay decides when one is opened and closed.
+class GstRelay : public GstFedPipeline, public IRelayConnection
 {
 public:
     static constexpr int kBitrate = 128000;
@@ -21,19 +23,12 @@ public:
 
     bool start(QString& error);
     QString url() const { return m_url; }
-    // What the RTMP connection reports (rtmp2sink's statistics).
-    struct ServerCounts
-    {
-        uint64_t sentBytes = 0;      // written to the connection
-        uint64_t ackedBytes = 0;     // acknowledged by the server
-        uint64_t receivedBytes = 0;  // from the server
-        uint32_t ackWindowBytes = 0; // the server acknowledges at least every this many bytes
-    };
-    ServerCounts serverCounts() const;
-    // True once the server has answered and data has gone out.
-    bool isConnected() const;
-    uint64_t flvBytes() const { return m_flvBytes.load(); }
-    uint64_t aacBytes() const { return m_aacBytes.load(); }
+    // rtmp2sink's statistics.
+    ServerCounts serverCounts() const override;
+    bool isConnected() const override;
+    uint64_t flvBytes() const override { return m_flvBytes.load(); }
+    uint64_t aacBytes() const override { return m_aacBytes.load(); }
+    void close(int eosWaitMs) override { stop(eosWaitMs); }
 
 protected:
     bool configure(GstElement* pipeline, QString& error) override;

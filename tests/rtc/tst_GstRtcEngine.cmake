@@ -7,4 +7,4 @@ set(TEST_COST 12)
 # The PulseAudio and GStreamer allocations kept for the process lifetime are recognised by their
 # whole stack only.
 set(TEST_ASAN_OPTIONS fast_unwind_on_malloc=0:detect_leaks=1)
-tavio_split_test(${src} relayCarriesAacStereo48kWithLiveVolumeAndMute switchingDeviceWhileLiveKeepsTheRelay)
+tavio_split_test(${src} relayCarriesAacStereo48kWithLiveVolumeAndMute vanishingAndSwitchedDevicesKeepTheRelay)

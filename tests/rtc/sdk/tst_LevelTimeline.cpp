@@ -19,13 +19,16 @@ std::vector<std::int16_t> chunks(std::initializer_list<int> peaks)
 {
     std::vector<std::int16_t> samples;
     for (const int peak : peaks) {
-        for (int frame = 0; frame < kRate / 20; ++frame) {
-            const auto value = static_cast<std::int16_t>(frame % 2 ? -peak : peak);
-            samples.push_back(value);
-            samples.push_back(value);
-        }
+        for (int frame = 0; frame < kRate / 20; ++frame)
+            samples.insert(samples.end(), 2, static_cast<std::int16_t>(frame % 2 ? -peak : peak));
     }
     return samples;
+}
+// One read of whole chunks arriving at arrivalUs.
+void addRead(LevelTimeline& levels, std::initializer_list<int> peaks, std::int64_t arrivalUs)
+{
+    const auto samples = chunks(peaks);
+    levels.add(samples.data(), samples.size(), arrivalUs, kReadUs);
 }
 } // namespace
 
@@ -42,8 +45,7 @@ private slots:
         std::int64_t now = 1000000;
         QList<int> seen;
         for (int read = 0; read < 3; ++read) {
-            const auto samples = chunks({1000 * (2 * read + 1), 1000 * (2 * read + 2)});
-            levels.add(samples.data(), samples.size(), now, kReadUs);
+            addRead(levels, {1000 * (2 * read + 1), 1000 * (2 * read + 2)}, now);
             seen << levels.take(now + 1000) << levels.take(now + kChunkUs + 1000);
             now += kReadUs;
         }
@@ -61,17 +63,14 @@ private slots:
     void burstOfReadsIsSpreadOut()
     {
         LevelTimeline levels(kRate, 2);
-        auto samples = chunks({100, 200});
-        levels.add(samples.data(), samples.size(), 0, kReadUs);
-        samples = chunks({300, 400});
-        levels.add(samples.data(), samples.size(), 0, kReadUs);
+        addRead(levels, {100, 200}, 0);
+        addRead(levels, {300, 400}, 0);
         QList<int> seen;
         for (std::int64_t now = 0; now < 4 * kChunkUs; now += kChunkUs)
             seen << levels.take(now);
         QCOMPARE(seen, (QList<int>{100, 200, 300, 400}));
         // The next read on time follows on.
-        samples = chunks({500, 600});
-        levels.add(samples.data(), samples.size(), 2 * kReadUs, kReadUs);
+        addRead(levels, {500, 600}, 2 * kReadUs);
         QCOMPARE(levels.take(2 * kReadUs), 500);
         QCOMPARE(levels.take(2 * kReadUs + kChunkUs), 600);
     }
@@ -81,12 +80,11 @@ private slots:
     void slowReaderAndChunksAcrossReads()
     {
         LevelTimeline levels(kRate, 2);
-        auto samples = chunks({100, 30000, 200, 300});
-        levels.add(samples.data(), samples.size(), 0, kReadUs);
+        addRead(levels, {100, 30000, 200, 300}, 0);
         QCOMPARE(levels.take(1000000), 30000);
         QCOMPARE(levels.take(1000000 + 2 * kReadUs + 1), 0);
 
-        samples = chunks({-32768});
+        const auto samples = chunks({-32768});
         const std::size_t half = samples.size() / 2;
         levels.add(samples.data(), half, 2000000, kReadUs);
         QCOMPARE(levels.take(2000000), 0); // nothing finished yet, and the stall ended the old value
@@ -106,9 +104,8 @@ private slots:
         levels.add(one, 0, 0, kReadUs);
         QCOMPARE(levels.take(0), 0);
 
-        const auto samples = chunks({7000});
         for (int i = 0; i < 1000; ++i)
-            levels.add(samples.data(), samples.size(), 0, kReadUs);
+            addRead(levels, {7000}, 0);
         QCOMPARE(levels.take(2 * kReadUs), 7000); // never more than two reads behind
         levels.reset();
         QCOMPARE(levels.take(0), 0);
