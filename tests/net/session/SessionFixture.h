@@ -9,8 +9,12 @@
 #include "support/TestEnv.h"
 
 #include <QDir>
+#include <QTest>
 
 #include <memory>
+
+// Waits for a condition, looking every 10 ms (the QTRY_ macros look every 50 ms).
+#define WAIT_FOR(...) QVERIFY2(QTest::qWaitFor([&]() { return bool(__VA_ARGS__); }, 5000), #__VA_ARGS__)
 
 // The shipped schemas and protoId table in a private working directory, every log line of the
 // process, and clocks the test moves by hand.
