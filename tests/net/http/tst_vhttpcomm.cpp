@@ -94,26 +94,24 @@ void TestVHttpComm::everyStyle_data()
     };
     auto error = [](const char* text, int code) { return QStringLiteral("error:%1:%2").arg(text).arg(code); };
     const char* get = "GET application/octet-stream";
-    const char* form = "POST application/x-www-form-urlencoded";
+    const char* json = "POST application/json";
     row("get", "get", 200, "", "ok:answer", get);
     row("get 404", "get", 404, "", error("Http_get_error", QNetworkReply::ContentNotFoundError), get);
     row("get refused", "get", 0, "", error("Http_get_error", QNetworkReply::ConnectionRefusedError), "");
     row("post octet", "post0", 200, "x=1", "ok:answer", "POST application/octet-stream");
     // Kinds other than 0 and 2 set none of ours: the network layer's form default applies.
-    row("post form", "post1", 200, "x=1", "ok:answer", form);
-    row("post json", "post2", 200, "{}", "ok:answer", "POST application/json");
-    row("post 500", "post2", 500, "{}", error("Http_post_error", QNetworkReply::InternalServerError),
-        "POST application/json");
+    row("post form", "post1", 200, "x=1", "ok:answer", "POST application/x-www-form-urlencoded");
+    row("post json", "post2", 200, "{}", "ok:answer", json);
+    row("post 500", "post2", 500, "{}", error("Http_post_error", QNetworkReply::InternalServerError), json);
     row("sync get", "sync", 200, "", "answer|answered", get);
-    row("sync post", "sync", 200, "{}", "answer|answered", "POST application/json");
-    // An answer of another status has no body but is no transport failure either.
+    row("sync post", "sync", 200, "{}", "answer|answered", json);
+    // An answer of another status has no body but is no transport failure either: both families.
+    row("sync 201", "sync", 201, "{}", "|answered", json);
     row("sync 404", "sync", 404, "", "|answered", get);
-    row("sync 500", "sync", 500, "{}", "|answered", "POST application/json");
+    row("sync 503", "sync", 503, "{}", "|answered", json);
     row("sync refused", "sync", 0, "", "|failed", "");
-    row("callback get", "cbget", 200, "", "200:answer", get);
     row("callback post", "cbpost", 200, "{}", "200:answer id:its", "POST application/octet-stream");
     row("callback 404", "cbget", 404, "", "404:answer", get);
-    row("callback 500", "cbpost", 500, "{}", "500:answer id:its", "POST application/octet-stream");
     row("callback refused", "cbget", 0, "", "-200:", "");
 }
 
@@ -174,17 +172,13 @@ void TestVHttpComm::releaseRejectsPendingPromises()
     QCOMPARE(posted.error().text, QStringLiteral("httpcomm already destroy"));
 }
 
-// The limit holds wherever the server stalls: before it says anything, inside the status line,
-// after the headers, inside the body.
+// The limit holds whether the server says nothing or stalls after sending part of its answer.
 void TestVHttpComm::syncPostAbortsAfterTenSeconds_data()
 {
     QTest::addColumn<int>("stallAtByte");
-    const QByteArray whole = TestHttpServer::answerBytes(200, kStalledBody);
-    const int headersEnd = whole.indexOf("\r\n\r\n") + 4;
     QTest::newRow("silent") << 0;
-    QTest::newRow("inside the status line") << 9;
-    QTest::newRow("after the headers") << headersEnd;
-    QTest::newRow("inside the body") << headersEnd + 3;
+    QTest::newRow("inside the body") << TestHttpServer::answerBytes(200, kStalledBody).indexOf("\r\n\r\n") +
+                                            7;
 }
 
 void TestVHttpComm::syncPostAbortsAfterTenSeconds()
@@ -284,11 +278,10 @@ void TestVHttpComm::repliesAreLoggedCut_data()
     QTest::addColumn<int>("keptBytes"); // -1: whole, no length note
     QTest::newRow("sync below the cap") << "sync" << QByteArray(2048, 'a') << "HTTP-Post Sync Reply:" << -1;
     QTest::newRow("sync above the cap") << "sync" << QByteArray(2049, 'a') << "HTTP-Post Sync Reply:" << 2048;
-    QTest::newRow("sync 5 MB") << "sync" << QByteArray(5 << 20, 'a') << "HTTP-Post Sync Reply:" << 2048;
     QTest::newRow("post at 300") << "post1" << QByteArray(300, 'a') << "HTTP-Response" << -1;
     QTest::newRow("post at 301") << "post1" << QByteArray(301, 'a') << "HTTP-Response" << 300;
-    QTest::newRow("password across the cut")
-        << "post1" << QByteArray(290, 'a') + "&password=SECRETSECRET" << "HTTP-Response" << 300;
+    QTest::newRow("password across the cut") << "post1" << QByteArray(290, 'a') + "&password=SECRETSECRET"
+                                             << "HTTP-Response" << 300;
 }
 
 void TestVHttpComm::repliesAreLoggedCut()
@@ -304,7 +297,8 @@ void TestVHttpComm::repliesAreLoggedCut()
     send(style, QUrl(server.url()), style == QLatin1String("sync") ? QByteArray() : QByteArray("a=1"));
     qInstallMessageHandler(nullptr);
     QStringList logged; // each entry's message stands on its own line, ended by "\r\n"
-    for (const QString& line : TestEnv::readText(LogHandler::fileNameFor(QDateTime::currentDateTime())).split('\n'))
+    for (const QString& line :
+         TestEnv::readText(LogHandler::fileNameFor(QDateTime::currentDateTime())).split('\n'))
         if (line.startsWith(tag + ' '))
             logged.append(line.trimmed());
     QCOMPARE(logged.size(), 1);
