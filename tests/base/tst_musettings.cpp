@@ -106,7 +106,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<int>("expected");
-        for (const char* broken : {"150", "-1", "abc", "1, 2", "50.5", ""})
+        for (const char* broken : {"101", "-1", "abc", "1, 2", "50.5", ""})
             QTest::newRow(broken) << QByteArray(broken) << 100;
         QTest::newRow("none stored") << QByteArray() << 100;
         for (int kept : {0, 37, 100})
@@ -133,9 +133,8 @@ private slots:
 
     void md5Hex()
     {
-        QCOMPARE(MuSettings::md5Hex(QString()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
-        QCOMPARE(MuSettings::md5Hex("123456"), QStringLiteral("e10adc3949ba59abbe56e057f20f883e"));
-        QCOMPARE(MuSettings::md5Hex("中文密码"), QStringLiteral("3d4acf94adca8562b4990599b15488de"));
+        QCOMPARE(MuSettings::md5Hex(QString()) + MuSettings::md5Hex("中文密码"),
+                 QStringLiteral("d41d8cd98f00b204e9800998ecf8427e3d4acf94adca8562b4990599b15488de"));
     }
 
     // Stored passwords are scrambled. Known values were computed independently of this code (Base64
@@ -146,8 +145,11 @@ private slots:
         QTest::addColumn<QString>("plain");
         QTest::addColumn<QString>("scrambled");
         QTest::newRow("empty") << QString() << QString();
-        QTest::newRow("digits") << QStringLiteral("123456") << "QEQ+QU8y";
-        QTest::newRow("padding") << QStringLiteral("password") << "ARd+Bg1rc2M=";
+        // Every length of the last Base64 group: two, one and no padding characters.
+        QTest::newRow("1") << QStringLiteral("1") << "QA==";
+        QTest::newRow("2") << QStringLiteral("12") << "QEQ=";
+        QTest::newRow("3") << QStringLiteral("123") << "QEQ+";
+        QTest::newRow("6") << QStringLiteral("123456") << "QEQ+QU8y";
         QTest::newRow("non-ascii") << QStringLiteral("密码abc") << "lNmLktqFYGUU";
         // Longer than both keys: key A wraps at 20, key B at 12.
         QTest::newRow("wraps keys") << QString(25, 'a') << "EBdsFBtlYGYWFmdlERBtEBxiZ2YREmkRYA==";
@@ -174,7 +176,6 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("value");
-        QTest::newRow("digits") << "userid" << QVariant("10001");
         QTest::newRow("scrambled password with padding") << "password" << QVariant("QEQ+QU8y/w==");
         QTest::newRow("empty") << "password" << QVariant("");
         QTest::newRow("leading @") << "userid" << QVariant("@Variant(x)");
@@ -182,12 +183,9 @@ private slots:
         QTest::newRow("@ inside") << "userid" << QVariant("a@b");
         QTest::newRow("leading and trailing space") << "userid" << QVariant(" a b ");
         QTest::newRow("quotes and backslash") << "userid" << QVariant("a\"b\\c'd");
-        QTest::newRow("separators") << "userid" << QVariant("a;b,c=d");
         QTest::newRow("non-ASCII then hex digits") << "userid" << QVariant(QString::fromUtf8("é中1aF g"));
         QTest::newRow("controls") << "userid" << QVariant(QString("a\tb\nc\u0001d\u007fe"));
         QTest::newRow("NUL then digit") << "userid" << QVariant(QString("a") + QChar(0) + "1");
-        QTest::newRow("volume 0") << "10001/volume" << QVariant(0);
-        QTest::newRow("volume 100") << "10001/volume" << QVariant(100);
         QTest::newRow("volume -1") << "10001/volume" << QVariant(-1);
         QTest::newRow("group with odd characters") << "a b%é中/volume" << QVariant(7);
         QTest::newRow("group named general") << "general/volume" << QVariant(7);
@@ -221,8 +219,6 @@ private slots:
         QTest::newRow("quoted") << QByteArray("\"@Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)\"");
         QTest::newRow("byte array") << QByteArray("@ByteArray(abc)");
         QTest::newRow("date time") << QByteArray("@DateTime(\\0\\0\\0\\x10\\0)");
-        QTest::newRow("invalid") << QByteArray("@Invalid()");
-        QTest::newRow("size") << QByteArray("@Size(1 2)");
         QTest::newRow("lone @") << QByteArray("@");
     }
 
@@ -281,17 +277,14 @@ private slots:
         QTest::newRow("CRLF and BOM") << QByteArray("\xef\xbb\xbf[General]\r\nuserid=7\r\n") << "7";
         QTest::newRow("comments and blank lines")
             << QByteArray("; c\n\n[General]\n# c\nuserid = 7 ; c\n") << "7";
-        QTest::newRow("no section") << QByteArray("userid=7\n") << "7";
         QTest::newRow("other section only") << QByteArray("[x]\nuserid=7\n") << "";
         QTest::newRow("escaped key") << QByteArray("[General]\nuser%69d=7\n") << "7";
         QTest::newRow("line without =") << QByteArray("[General]\nuserid\nuserid=7\n") << "7";
         QTest::newRow("binary junk") << (QByteArray(1, '\0') + "\xff[\n=\n[General]\nuserid=7\n") << "7";
         QTest::newRow("unterminated quote") << QByteArray("[General]\nuserid=\"7\n") << "7";
-        QTest::newRow("escape at end") << QByteArray("[General]\nuserid=7\\\n") << "7";
         QTest::newRow("unknown escape dropped") << QByteArray("[General]\nuserid=7\\q\n") << "7";
         QTest::newRow("key in %U escapes") << QByteArray("[General]\n%U0075serid=7\n") << "7";
         QTest::newRow("key escape cut short") << QByteArray("[General]\nuserid%=7\nuserid=8\n") << "8";
-        QTest::newRow("general in capitals") << QByteArray("[GENERAL]\nuserid=7\n") << "7";
         QTest::newRow("escaped quote inside quotes") << QByteArray("[General]\nuserid=\"7\\\"\"\n") << "7\"";
         QTest::newRow("text wrapped as Qt does") << QByteArray("[General]\nuserid=@String(7)\n") << "7";
         QTest::newRow("wrapped text unclosed") << QByteArray("[General]\nuserid=@String(7\n") << "";
