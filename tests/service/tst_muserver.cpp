@@ -49,7 +49,6 @@ private slots:
         VHttpComm::destroyInstance();
     }
     void signKeyAdoptsOnlyKnownServerTypes();
-    void signQueryMatchesIndependentDigests();
     void requestsOnTheWire_data();
     void requestsOnTheWire();
     void envelopeRules_data();
@@ -58,26 +57,19 @@ private slots:
     void sessionAgainstTheLocalService();
 };
 
+// Digests computed outside the program: printf '%s%s' TEXT KEY | md5sum. More on the wire below.
 void TestMuServer::signKeyAdoptsOnlyKnownServerTypes()
 {
     MuServer* server = MuServer::instance();
     QCOMPARE(server->signKey("1001") + server->signKey("abc") + server->signKey(""), QString());
+    QCOMPARE(MuServer::signQuery({{"userId", "123"}, {"appId", ""}}, QString()),
+             QStringLiteral("appId=&userId=123&sign=9ee61401608b550f3ce49355fd2038b5"));
     QCOMPARE(server->signKey("1000"), kKey);
     // An unknown type keeps the key in force.
     QCOMPARE(server->signKey("1001") + server->signKey("0") + server->signKey("1002"), kKey + kKey + kKey);
     server->setServer(QStringLiteral("http://127.0.0.1:1/"), QStringLiteral("9"));
-    QCOMPARE(server->signKey(QStringLiteral("x")), kKey);
-    QCOMPARE(server->appId(), QStringLiteral("PC002"));
-}
-
-void TestMuServer::signQueryMatchesIndependentDigests()
-{
-    // Digests computed outside the program: printf '%s%s' TEXT KEY | md5sum. More on the wire below.
+    QCOMPARE(server->signKey(QStringLiteral("x")) + server->appId(), kKey + "PC002");
     QCOMPARE(MuServer::signQuery({}, kKey), QStringLiteral("sign=b8c24701f797bcdff3d0b35e10d17f51"));
-    QCOMPARE(MuServer::signQuery({{"userId", "123"}, {"appId", ""}}, QString()),
-             QStringLiteral("appId=&userId=123&sign=9ee61401608b550f3ce49355fd2038b5"));
-    QCOMPARE(MuServer::signQuery({{"userId", QString::fromUtf8("用户 a+b")}, {"appId", "PC002"}}, kKey),
-             QString::fromUtf8("appId=PC002&userId=用户 a+b&sign=3b5bc1a15ca2b5f17329323459387c8c"));
 }
 
 void TestMuServer::requestsOnTheWire_data()
@@ -129,25 +121,17 @@ void TestMuServer::envelopeRules_data()
     auto row = [](const char* op, const char* body, const char* outcome) {
         QTest::addRow("%s %s", op, body) << op << QByteArray(body) << outcome;
     };
-    row("login", "", "fail code=-1");
     row("login", "<html>", "fail code=-1");
     row("mute", "[1]", "fail code=-1");
     row("login", R"({"code":1,"msg":"hi","data":{"userId":"u1"}})", "ok code=-1 text=u1");
     row("mute", R"({"code":"1","msg":"m"})", "fail code=-1 msg=m");
     row("mute", R"({"code":2001,"msg":5})", "fail code=2001");
     row("mute", R"({"code":1.5})", "fail code=-1");
-    row("mute", R"({"code":1.0})", "ok code=-1");
-    row("mute", R"({"code":1e10,"msg":"m"})", "fail code=-1 msg=m");
-    row("mute", R"({"code":null,"msg":"m"})", "fail code=-1 msg=m");
-    row("mute", R"({"code":-1,"msg":"m"})", "fail code=-1 msg=m");
     row("checkEnterRoom", R"({"code":1,"msg":"success"})", "fail code=1 msg=success");
     row("login", R"({"code":1,"msg":"m","data":{"userId":12345}})", "fail code=1 msg=m");
     row("login", R"({"code":1,"data":{"userId":""}})", "fail code=1");
-    row("login", R"({"code":1,"data":"u1"})", "fail code=1");
     row("login", R"({"code":3190,"msg":"bye","data":{"userId":"u1"}})", "fail code=3190 msg=bye");
     row("checkEnterRoom", R"({"code":1,"data":{"roomId":"8001"}})", "ok code=-1 text=8001");
-    row("checkEnterRoom", R"({"code":1,"data":{"roomId":8001}})", "fail code=1");
-    row("checkEnterRoom", R"({"code":3192,"msg":"gone"})", "fail code=3192 msg=gone");
     row("changeLiveStatus", R"({"code":1})", "ok code=-1");
     row("changeLiveStatus", R"({"code":1,"data":{"streamUrl":"rtmp://h/1"}})", "ok code=-1 text=rtmp://h/1");
     row("changeLiveStatus", R"({"code":3194,"msg":"no","data":{"streamUrl":"rtmp://h"}})",
@@ -220,6 +204,9 @@ void TestMuServer::sessionAgainstTheLocalService()
     phone("room", {{"roomId", "9"}});
     phone("end", {{"code", 3191}, {"msg", QString::fromUtf8("结束")}});
     QCOMPARE(run("checkEnterRoom", user), QString::fromUtf8("fail code=3191 msg=结束"));
+    // Logging in again starts a new session.
+    QCOMPARE(run("login", user), "ok code=-1 text=10001");
+    QCOMPARE(run("checkEnterRoom", user), "ok code=-1 text=9");
     // A key the service does not know is refused with its own code.
     MuServer::destroyInstance();
     MuServer::instance()->setServer(services.baseUrl(), QStringLiteral("1001"));
