@@ -12,28 +12,20 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("plain") << "用户ID密码不正确"
-                               << "用户ID密码不正确";
-        QTest::newRow("markup stays literal") << "<b>x</b>&amp;"
-                                              << "<b>x</b>&amp;";
-        QTest::newRow("override at start") << "\u202eEVIL"
-                                           << "EVIL";
-        QTest::newRow("every embedding and override") << "a\u202ab\u202bc\u202cd\u202de\u202ef"
-                                                      << "abcdef";
-        QTest::newRow("isolates") << "a\u2066b\u2067c\u2068d\u2069e"
-                                  << "abcde";
-        QTest::newRow("marks") << "a\u200eb\u200fc\u061cd"
-                               << "abcd";
-        QTest::newRow("separators and BOM") << "a\u2028b\u2029c\ufeffd"
-                                            << "abcd";
-        QTest::newRow("line breaks become spaces") << "a\r\nb\nc\td"
-                                                   << "a  b c d";
-        QTest::newRow("C0, DEL and C1") << QString("a") + QChar(0) + "b\u0007c\u007fd\u0080e\u009ff"
-                                        << "abcdef";
-        QTest::newRow("joiners and non-breaking space kept") << "a\u200db\u200cc\u00a0d"
-                                                             << "a\u200db\u200cc\u00a0d";
-        QTest::newRow("only hidden") << "\u202e\u0001"
-                                     << "";
+        auto row = [](const char* name, const QString& text, const QString& shown) {
+            QTest::newRow(name) << text << shown;
+        };
+        row("plain", "用户ID密码不正确", "用户ID密码不正确");
+        row("markup stays literal", "<b>x</b>&amp;", "<b>x</b>&amp;");
+        row("override at start", "\u202eEVIL", "EVIL");
+        row("every embedding and override", "a\u202ab\u202bc\u202cd\u202de\u202ef", "abcdef");
+        row("isolates", "a\u2066b\u2067c\u2068d\u2069e", "abcde");
+        row("marks", "a\u200eb\u200fc\u061cd", "abcd");
+        row("separators and BOM", "a\u2028b\u2029c\ufeffd", "abcd");
+        row("line breaks become spaces", "a\r\nb\nc\td", "a  b c d");
+        row("C0, DEL and C1", QString("a") + QChar(0) + "b\u0007c\u007fd\u0080e\u009ff", "abcdef");
+        row("joiners and non-breaking space kept", "a\u200db\u200cc\u00a0d", "a\u200db\u200cc\u00a0d");
+        row("only hidden", "\u202e\u0001", "");
     }
 
     void display()

@@ -24,10 +24,11 @@ public:
                         QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
         if (!m_process.waitForStarted(5000))
             return false;
+        QByteArray output;
         const QRegularExpression listening(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+)/)"));
         while (m_process.state() == QProcess::Running && m_process.waitForReadyRead(5000)) {
-            m_firstOutput += m_process.readAllStandardOutput();
-            const auto match = listening.match(QString::fromUtf8(m_firstOutput));
+            output += m_process.readAllStandardOutput();
+            const auto match = listening.match(QString::fromUtf8(output));
             if (match.hasMatch()) {
                 m_baseUrl = match.captured(1);
                 m_port = match.captured(2).toInt();
@@ -51,7 +52,6 @@ public:
     QProcess& process() { return m_process; }
     QString baseUrl() const { return m_baseUrl; }
     int port() const { return m_port; }
-    QByteArray firstOutput() const { return m_firstOutput; }
 
     // One request to the program; status 0 when no HTTP answer came.
     QByteArray request(const QByteArray& method, const QString& pathAndQuery, const QByteArray& body,
@@ -90,5 +90,4 @@ private:
     QProcess m_process;
     QString m_baseUrl;
     int m_port = 0;
-    QByteArray m_firstOutput;
 };

@@ -38,12 +38,7 @@ public:
         m_server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&m_server, &QTcpServer::newConnection, [this]() { accept(); });
     }
-    ~TestHttpServer()
-    {
-        for (const auto& socket : m_open)
-            if (socket)
-                socket->abort();
-    }
+    ~TestHttpServer() { dropAll(); }
 
     quint16 port() const { return m_server.serverPort(); }
     QString url(const QString& pathAndQuery = QStringLiteral("/")) const

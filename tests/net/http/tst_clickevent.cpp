@@ -1,10 +1,9 @@
 #include "config/VGlobalConfig.h"
-#include "localservices/LocalServicesProcess.h"
 #include "net/http/TestHttpServer.h"
 #include "net/http/VHttpComm.h"
 #include "support/TestEnv.h"
 
-#include <QJsonArray>
+#include <QRegularExpression>
 
 namespace {
 
@@ -41,7 +40,6 @@ private slots:
     void cleanup() { VHttpComm::destroyInstance(); }
     void bodyIsSortedMergedAndEncoded();
     void postedFormEncodedToTheLogServerPath();
-    void recordedByTheLocalLogService();
 
 private:
     TestEnv::ScopedWorkDir m_dir;
@@ -81,20 +79,6 @@ void TestClickEvent::postedFormEncodedToTheLogServerPath()
     setConfig("ApiLogServer", QString());
     const QByteArray failure = report();
     QVERIFY2(failure.startsWith("error:Http_post_error:") && !failure.endsWith(":0"), failure.constData());
-}
-
-void TestClickEvent::recordedByTheLocalLogService()
-{
-    LocalServicesProcess services;
-    QVERIFY(services.start());
-    setConfig("ApiLogServer", services.baseUrl());
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("content-type missing")));
-    QVERIFY(report().startsWith("body:{"));
-    const QJsonArray events =
-        QJsonDocument::fromJson(services.request("GET", "burySite/appClickEvent", {})).array();
-    QCOMPARE(events.size(), 1);
-    QCOMPARE(events[0].toObject().value("userAgent").toString(), QStringLiteral("ZebDesktop"));
-    QCOMPARE(events[0].toObject().value("body").toString().toUtf8(), kBody);
 }
 
 QTEST_GUILESS_MAIN(TestClickEvent)
