@@ -141,22 +141,17 @@ void TestVHttpComm::refusedArgumentsAndDeadReceivers()
 {
     TestHttpServer server;
     VHttpComm* http = VHttpComm::instance();
-    QVERIFY(http->get(QUrl()).isRejected()); // at once
     QCOMPARE(send(QStringLiteral("get"), QUrl()), QStringLiteral("error:httpcomm url empty:0"));
     QCOMPARE(send(QStringLiteral("sync"), QUrl(), "body"), QStringLiteral("|answered"));
-    CallbackReceiver receiver;
     QTest::ignoreMessage(QtWarningMsg, "post para error");
     QCOMPARE(http->getWithCallback(QUrl(server.url()), nullptr, QStringLiteral("onReply"), false), 0);
-    QTest::ignoreMessage(QtWarningMsg, "post para error");
-    QCOMPARE(http->postWithCallback(QUrl(server.url()), "b", &receiver, QString(), false), 0);
-    QCOMPARE(http->getWithCallback(QUrl(), &receiver, QStringLiteral("onReply"), false), 0);
-    QTest::qWait(100);
-    QCOMPARE(server.connectionCount(), 0);
     auto* dying = new CallbackReceiver;
+    QCOMPARE(http->getWithCallback(QUrl(), dying, QStringLiteral("onReply"), false), 0);
     QVERIFY(http->getWithCallback(QUrl(server.url()), dying, QStringLiteral("onReply"), false));
     delete dying;
     QVERIFY(server.waitForRequests(1));
-    QTest::qWait(200); // the completion runs and must not touch the dead receiver
+    QTest::qWait(100); // the completion runs and must not touch the dead receiver
+    QCOMPARE(server.connectionCount(), 1);
 }
 
 void TestVHttpComm::releaseRejectsPendingPromises()
