@@ -1,4 +1,4 @@
 # Many short waits for the channel's 100 ms tick: the longest functions run as cases of their own.
 set(TEST_COST 3)
-tavio_split_test(${src} sendOutcomes reopenOncePerSecondAndOffLineAfterTwoMinutes secondOutageCountsAfresh
+tavio_split_test(${src} sendOutcomes reopenOncePerSecondAndOffLineAfterTwoMinutes
                  heartBeatStatus)
