@@ -39,8 +39,9 @@ int runFatalCase(const QByteArray& name)
     ProtoIdRegistry::loadFile(ProtoIdRegistry::defaultFile());
     VProtoMsg msg;
     probe(msg);
-    if (name == "setter")
-        msg.setInt32(QStringLiteral("i3"), 1);
+    qint64 value = 0;
+    if (name == "unknown field")
+        msg.getInt64(QStringLiteral("i3"), value);
     else if (name == "schema")
         msg.createOrExit(QStringLiteral("Nope.proto"), QStringLiteral("Nope.msg"));
     ProtoIdRegistry::add(QStringLiteral("Ghost.thing"), 900);
@@ -127,7 +128,7 @@ private slots:
     void fatalExitsInAChildProcess_data()
     {
         QTest::addColumn<QString>("message");
-        QTest::newRow("setter") << QStringLiteral("proto访问错误，i3");
+        QTest::newRow("unknown field") << QStringLiteral("proto访问错误，i3");
         QTest::newRow("schema") << QStringLiteral("proto解析错误，Nope.msg");
         QTest::newRow("answer without schema") << QStringLiteral("proto解析错误，Ghost.thing");
     }
