@@ -156,6 +156,7 @@ private slots:
         // A hand-edited or damaged stored value must not become a garbage password.
         QTest::newRow("not base64") << QString() << "@@@not base64@@@";
         QTest::newRow("plain password typed into the file") << QString() << "my pass!";
+        QTest::newRow("a stray character") << QString() << "QEQ+!QU8y"; // not read past it
         // Valid Base64 whose unscrambled bytes are not UTF-8 (0xFF after the keys).
         QTest::newRow("not utf-8") << QString() << QString(QByteArray(1, char(0xFF ^ '3' ^ 'B')).toBase64());
     }
