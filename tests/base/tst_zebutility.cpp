@@ -1,5 +1,8 @@
 #include "base/zebUtility.h"
 
+#include "support/TestEnv.h"
+
+#include <QImageReader>
 #include <QtTest>
 
 class TestZebUtility : public QObject
@@ -38,6 +41,25 @@ private slots:
         for (int i = 0; i + 1 < pairs.size(); i += 2)
             list.append({pairs.at(i), pairs.at(i + 1)});
         QCOMPARE(zebUtility::signedQuery(list, key), expected);
+    }
+
+    // Nothing in the program calls it today. Qt cannot write GIF: a shrunk GIF is written as PNG
+    // under the same name.
+    void shrunkGifIsWrittenBackAsPng()
+    {
+        TestEnv::ScopedWorkDir dir;
+        QFile file("red.gif"); // 4 by 2 pixels
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                file.write(QByteArray::fromBase64(
+                    "R0lGODlhBAACAPAAAP8AAAAAACH5BAAAAAAALAAAAAAEAAIAAAIDhG8FADs=")) > 0);
+        file.close();
+        QVERIFY(zebUtility::checkImageSize("red.gif", QSize(2, 2)) &&
+                !zebUtility::checkImageSize("none.gif", {}));
+        QImageReader reader("red.gif");
+        reader.setDecideFormatFromContent(true);
+        QCOMPARE(reader.format() + ' ' +
+                     QByteArray::number(reader.size().width() * 10 + reader.size().height()),
+                 QByteArray("png 21"));
     }
 };
 
