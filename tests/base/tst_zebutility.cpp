@@ -57,9 +57,8 @@ private slots:
                 !zebUtility::checkImageSize("none.gif", {}));
         QImageReader reader("red.gif");
         reader.setDecideFormatFromContent(true);
-        QCOMPARE(reader.format() + ' ' +
-                     QByteArray::number(reader.size().width() * 10 + reader.size().height()),
-                 QByteArray("png 21"));
+        QCOMPARE(reader.format(), QByteArray("png"));
+        QCOMPARE(reader.size(), QSize(2, 1));
     }
 };
 
