@@ -260,10 +260,10 @@ private slots:
     void sendOutcomes_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("peer"); // 0 answers, 1 drops the connection, 2 stays silent, 3 no address
+        QTest::addColumn<int>(
+            "peer"); // 1 drops the connection, 2 stays silent, 3 no address (answers: heartBeatStatus)
         QTest::addColumn<QString>("outcome");
         const QString heartBeat = QStringLiteral("HeartBeatCmd.heartBeat");
-        QTest::newRow("answered") << heartBeat << 0 << "fulfilled 0  msg 0";
         QTest::newRow("dropped connection") << heartBeat << 1 << "fulfilled -200 网络错误:-200  1";
         QTest::newRow("silent server") << heartBeat << 2 << "fulfilled -200 网络错误:-200  0";
         QTest::newRow("channel refuses") << heartBeat << 3 << "rejected -200 发起网络请求失败  0";
@@ -277,10 +277,6 @@ private slots:
         QFETCH(int, peer);
         QFETCH(QString, outcome);
         m_fixture.useFakeClocks();
-        if (peer == 0)
-            m_peer->answer = [](const WsEnvelope& in) {
-                return Fx::frame(in.uuid, in.protoId, 0, "\x08\x01");
-            };
         if (peer == 3)
             VWsComm::instance()->setUrl(QString());
         QSignalSpy sessionLimit(m_router, &ZebServerComm::sigSessionTimeLimit);
