@@ -1,10 +1,12 @@
 #include "base/LogHandler.h"
+#include "config/VGlobalConfig.h"
 #include "net/http/TestHttpServer.h"
 #include "net/http/VHttpComm.h"
 #include "support/ManualClock.h"
 #include "support/TestEnv.h"
 
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <memory>
@@ -28,9 +30,18 @@ public slots:
 namespace {
 
 const QByteArray kStalledBody("{\"code\":1}");
+// The click event {action: 1} on channel 10 with label 1, as sent.
+const QByteArray kClickBody("action=1&appId=PC001&channelId=10&deviceId=dev42&deviceType=4&label=1&mcId=M0&"
+                            "product=pc_anchor&scId=M0_S0");
 
-// Sends one request in a style ("get", "post<kind>", "sync", "cbget", "cbpost") and describes what came
-// back: "ok:<body>" or "error:<text>:<code>" (promise), "<body>|answered" or "<body>|failed" (sync),
+void setConfig(const char* key, const QString& value)
+{
+    VGlobalConfig::instance()->setValue(QLatin1String(key), value);
+}
+
+// Sends one request in a style ("get", "post<kind>", "click" (the event above), "sync", "cbget", "cbpost")
+// and describes what came back: "ok:<body>" or "error:<text>:<code>" (promise), "<body>|answered" or
+// "<body>|failed" (sync),
 // "<status>:<body>" (callback, the post one with " id:<its request id>"), "none" when nothing came.
 QString send(const QString& style, const QUrl& url, const QByteArray& body = QByteArray(), int waitMs = 8000)
 {
@@ -51,7 +62,11 @@ QString send(const QString& style, const QUrl& url, const QByteArray& body = QBy
         return QStringLiteral("none");
     }
     auto outcome = std::make_shared<QString>(); // outlives a late continuation
-    (style == QLatin1String("get") ? http->get(url) : http->post(url, body, style.mid(4).toInt()))
+    const QMap<QString, QString> action{{QStringLiteral("action"), QStringLiteral("1")}};
+    (style == QLatin1String("get") ? http->get(url)
+     : style == QLatin1String("click")
+         ? http->reportClickEvent(QStringLiteral("10"), QStringLiteral("1"), action)
+         : http->post(url, body, style.mid(4).toInt()))
         .then([outcome](const QByteArray& answer) { *outcome = "ok:" + answer; })
         .fail([outcome](const ZebPromiseError& e) {
             *outcome = QStringLiteral("error:%1:%2").arg(e.text).arg(e.code);
@@ -66,7 +81,10 @@ class TestVHttpComm : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { setConfig("deviceId", QStringLiteral("dev42")); }
     void cleanup() { VHttpComm::destroyInstance(); }
+    void clickEventBodyIsSortedMergedAndEncoded();
+    void clickEventPostedFormEncodedToTheLogServerPath();
     void everyStyle_data();
     void everyStyle();
     void refusedArgumentsAndDeadReceivers();
@@ -79,6 +97,9 @@ private slots:
     void logFileCarriesNoPassword();
     void repliesAreLoggedCut_data();
     void repliesAreLoggedCut();
+
+private:
+    TestEnv::ScopedWorkDir m_dir; // the configuration's first use makes folders here
 };
 
 void TestVHttpComm::everyStyle_data()
@@ -303,6 +324,42 @@ void TestVHttpComm::repliesAreLoggedCut()
     if (!reply.contains("password"))
         QCOMPARE(logged.first().endsWith(QStringLiteral("…(%1 bytes)").arg(reply.size())), keptBytes >= 0);
     QVERIFY(logged.first().size() < (keptBytes < 0 ? reply.size() : keptBytes) + tag.size() + 64);
+}
+
+void TestVHttpComm::clickEventBodyIsSortedMergedAndEncoded()
+{
+    QCOMPARE(VHttpComm::clickEventBody("10", "1", {{"action", "1"}}), kClickBody);
+    // An extra pair repeating a fixed key comes first.
+    QCOMPARE(VHttpComm::clickEventBody("10", "1", {{"label", "extra"}, {"zz", "9"}}),
+             QByteArray("appId=PC001&channelId=10&deviceId=dev42&deviceType=4&label=extra&label=1&mcId=M0&"
+                        "product=pc_anchor&scId=M0_S0&zz=9"));
+    // The query's pretty form escapes only its own delimiters and "%"; the rest stays UTF-8.
+    setConfig("deviceId", QStringLiteral("a b&c=d"));
+    QCOMPARE(QString::fromUtf8(VHttpComm::clickEventBody("10", QString::fromUtf8("标签#%"), {})),
+             QString::fromUtf8("appId=PC001&channelId=10&deviceId=a b%26c%3Dd&deviceType=4&label=标签#%25&"
+                               "mcId=M0&product=pc_anchor&scId=M0_S0"));
+}
+
+void TestVHttpComm::clickEventPostedFormEncodedToTheLogServerPath()
+{
+    // "/": as the configuration reply stores it; the address keeps both slashes, the network layer sends one.
+    for (const QString path : {"", "/", "/log"}) {
+        TestHttpServer server;
+        server.answerWith(200, "{\"code\":1}");
+        setConfig("ApiLogServer", server.url(path));
+        QCOMPARE(VHttpComm::clickEventUrl().toString(), server.url(path) + "/burySite/appClickEvent");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("content-type missing")));
+        QCOMPARE(send(QStringLiteral("click"), QUrl()), QStringLiteral("ok:{\"code\":1}"));
+        const TestHttpServer::Request& request = server.requests().first();
+        QCOMPARE(request.method + ' ' + request.target,
+                 "POST " + QByteArray(path == "/log" ? "/log" : "") + "/burySite/appClickEvent");
+        QCOMPARE(request.headers.value("content-type"), QByteArray("application/x-www-form-urlencoded"));
+        QCOMPARE(request.headers.value("user-agent"), QByteArray("ZebDesktop"));
+        QCOMPARE(request.body, kClickBody);
+    }
+    setConfig("ApiLogServer", QString());
+    const QString failure = send(QStringLiteral("click"), QUrl());
+    QVERIFY2(failure.startsWith("error:Http_post_error:") && !failure.endsWith(":0"), qPrintable(failure));
 }
 
 QTEST_GUILESS_MAIN(TestVHttpComm)
