@@ -67,8 +67,8 @@ private slots:
             {QByteArray("\x00\x01\x00\x01\x00", 5), 0, "message invalid and ignore because of size 5", ""},
             {Fx::frame(0, 0, 4), 0, "broadcast protoId empty and ignore", ""},
             {Fx::frame(0, 777, 0, "\x08\x01"), 0, "找不到正确的proto映射 777", "777 invalid"},
-            {Fx::frame(5, 1, 0), 0, "response unmatch and ignore because of pReceiver: 0",
-             ""}, // requester gone
+            // The answer to a requester that went away in between.
+            {Fx::frame(5, 1, 0), 0, "response unmatch and ignore because of pReceiver: 0", ""},
             {Fx::frame(0, 1, 0, QByteArray("\x08\xff", 2)), 0, "反序列化失败parseSerialData", "1 invalid"}};
         TestHttpServer logService;
         VGlobalConfig::instance()->setValue(QStringLiteral("ApiLogServer"), logService.url());
@@ -85,7 +85,6 @@ private slots:
         QSignalSpy whole(m_channel, &VWsComm::sigQueueBinaryMessageReceived);
         QSignalSpy parseErrors(m_channel, &VWsComm::sigParseError);
         QSignalSpy broadcasts(m_channel, &VWsComm::sigRecvBroadCast);
-        // The answer must not be delivered to a requester that went away in between.
         auto* gone = new QObject();
         QCOMPARE(m_channel->request(5, Fx::frame(5, 1, 0), gone, "reply", QString(), true, false, false), 5);
         delete gone;
