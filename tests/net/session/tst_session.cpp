@@ -235,6 +235,7 @@ private slots:
         QCOMPARE(status.at(0), (QList<QVariant>{0, 1234ll}));
         QCOMPARE(status.at(1), (QList<QVariant>{8, 0ll}));
         QVERIFY(Fx::logged(QStringLiteral("Send( \"HeartBeatCmd.heartBeat\" ) : uuid -  2")));
+        QCOMPARE(m_router->inFlightCount(), 0);
     }
 
     void uuidsWrapToOneSkippingZero()
