@@ -39,10 +39,10 @@ void setConfig(const char* key, const QString& value)
     VGlobalConfig::instance()->setValue(QLatin1String(key), value);
 }
 
-// Sends one request in a style ("get", "post<kind>", "click" (the event above), "sync", "cbget", "cbpost")
-// and describes what came back: "ok:<body>" or "error:<text>:<code>" (promise), "<body>|answered" or
-// "<body>|failed" (sync),
-// "<status>:<body>" (callback, the post one with " id:<its request id>"), "none" when nothing came.
+// Sends one request in a style ("get", "post<kind>", "click" (the event above), "sync", "cbget",
+// "cbpost") and describes what came back: "ok:<body>" or "error:<text>:<code>" (promise),
+// "<body>|answered" or "<body>|failed" (sync), "<status>:<body>" (callback, the post one with
+// " id:<its request id>"), "none" when nothing came.
 QString send(const QString& style, const QUrl& url, const QByteArray& body = QByteArray(), int waitMs = 8000)
 {
     VHttpComm* http = VHttpComm::instance();
