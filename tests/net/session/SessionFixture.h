@@ -17,7 +17,7 @@
 #define WAIT_FOR(...) QVERIFY2(QTest::qWaitFor([&]() { return bool(__VA_ARGS__); }, 5000), #__VA_ARGS__)
 
 // The shipped schemas and protoId table in a private working directory, every log line of the
-// process, and clocks the test moves by hand.
+// process (LogCapture), and clocks the test moves by hand.
 class SessionFixture
 {
 public:
@@ -25,7 +25,7 @@ public:
     {
         // Qt Test installs its own message handler when it starts, so ours goes on top of it here.
         static LogCapture capture;
-        clearLog();
+        LogCapture::clear();
         m_dir.reset(new TestEnv::ScopedWorkDir());
         const QString shipped = QStringLiteral(TAVIO_SOURCE_DIR "/protoFiles/");
         QDir().mkpath(QStringLiteral("protoFiles"));
@@ -59,13 +59,6 @@ public:
         return WsEnvelope{uuid, protoId, state}.frame(payload);
     }
 
-    static QStringList logLines() { return LogCapture::lines(); }
-    static void clearLog() { LogCapture::clear(); }
-    static int logCount(const QString& fragment) { return LogCapture::count(fragment); }
-    static bool logged(const QString& fragment) { return LogCapture::contains(fragment); }
-
-    // protoIds of the shipped table.
-    static constexpr quint16 heartBeatId = 1, logonId = 2, errorResultId = 3;
     QDateTime wall;
     qint64 monotonic = 0;
 
