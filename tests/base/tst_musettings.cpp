@@ -79,9 +79,6 @@ private slots:
         QTest::addColumn<QString>("account");
         QTest::addColumn<QString>("rtcUid");
         QTest::newRow("positive") << QStringLiteral("12345") << "-12345";
-        QTest::newRow("negative") << QStringLiteral("-5") << "5";
-        QTest::newRow("zero") << QStringLiteral("0") << "0";
-        QTest::newRow("largest") << QStringLiteral("2147483647") << "-2147483647";
         // Its negation does not fit 32 bits: computed wide instead of overflowing back to itself.
         QTest::newRow("smallest") << QStringLiteral("-2147483648") << "2147483648";
         QTest::newRow("too large leaves it unset") << "2147483648" << QString();
@@ -107,10 +104,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<int>("expected");
-        for (const char* broken : {"101", "-1", "abc", "1,2", "\"1\",2 ; c", "50.5", ""})
-            QTest::newRow(broken) << QByteArray(broken) << 100;
-        QTest::newRow("huge list") << kHugeList << 100;
-        QTest::newRow("escaped") << QByteArray("\\x40Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)") << 100;
+        for (const QByteArray& broken : {QByteArray("101"), QByteArray("-1"), QByteArray("1,2"), QByteArray("50.5"), kHugeList})
+            QTest::newRow(broken.constData()) << broken << 100;
         QTest::newRow("none stored") << QByteArray() << 100;
         for (int kept : {0, 37, 100})
             QTest::newRow(QByteArray::number(kept)) << QByteArray::number(kept) << kept;
@@ -131,12 +126,6 @@ private slots:
         QCOMPARE(fileBytes("MuVozedIvazeridaTemp.ini"), first + "[u1]\nvolume=43\n");
     }
 
-    void md5Hex()
-    {
-        QCOMPARE(MuSettings::md5Hex(QString()) + MuSettings::md5Hex("中文密码"),
-                 QStringLiteral("d41d8cd98f00b204e9800998ecf8427e3d4acf94adca8562b4990599b15488de"));
-    }
-
     // Stored passwords are scrambled. Known values were computed independently of this code (Base64
     // of the UTF-8 bytes XOR the two ASCII keys), so a wrong key, key length or alphabet shows up
     // even though the round trip holds.
@@ -149,13 +138,11 @@ private slots:
         QTest::newRow("1") << QStringLiteral("1") << "QA==";
         QTest::newRow("2") << QStringLiteral("12") << "QEQ=";
         QTest::newRow("3") << QStringLiteral("123") << "QEQ+";
-        QTest::newRow("6") << QStringLiteral("123456") << "QEQ+QU8y";
         QTest::newRow("non-ascii") << QStringLiteral("密码abc") << "lNmLktqFYGUU";
         // Longer than both keys: key A wraps at 20, key B at 12.
         QTest::newRow("wraps keys") << QString(25, 'a') << "EBdsFBtlYGYWFmdlERBtEBxiZ2YREmkRYA==";
         // A hand-edited or damaged stored value must not become a garbage password.
         QTest::newRow("not base64") << QString() << "@@@not base64@@@";
-        QTest::newRow("plain password typed into the file") << QString() << "my pass!";
         QTest::newRow("a stray character") << QString() << "QEQ+!QU8y"; // not read past it
         // Valid Base64 whose unscrambled bytes are not UTF-8 (0xFF after the keys).
         QTest::newRow("not utf-8") << QString() << QString(QByteArray(1, char(0xFF ^ '3' ^ 'B')).toBase64());
@@ -178,19 +165,14 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("value");
         QTest::newRow("scrambled password with padding") << "password" << QVariant("QEQ+QU8y/w==");
-        QTest::newRow("empty") << "password" << QVariant("");
         QTest::newRow("leading @") << "userid" << QVariant("@Variant(x)");
         QTest::newRow("leading @@") << "userid" << QVariant("@@a");
-        QTest::newRow("@ inside") << "userid" << QVariant("a@b");
-        QTest::newRow("leading and trailing space") << "userid" << QVariant(" a b ");
-        QTest::newRow("quotes and backslash") << "userid" << QVariant("a\"b\\c'd");
+        QTest::newRow("spaces, quotes and backslash") << "userid" << QVariant(" a\"b\\c'd ");
         QTest::newRow("non-ASCII then hex digits") << "userid" << QVariant(QString::fromUtf8("é中1aF g"));
-        QTest::newRow("controls") << "userid" << QVariant(QString("a\tb\nc\u0001d\u007fe"));
-        QTest::newRow("NUL then digit") << "userid" << QVariant(QString("a") + QChar(0) + "1");
+        QTest::newRow("controls and NUL") << "userid" << QVariant(QString("a\tb\nc\u007fe") + QChar(0) + "1");
         QTest::newRow("volume -1") << "10001/volume" << QVariant(-1);
         QTest::newRow("group with odd characters") << "a b%é中/volume" << QVariant(7);
         QTest::newRow("group named general") << "general/volume" << QVariant(7);
-        QTest::newRow("empty group") << "volume" << QVariant(50);
     }
 
     void sameBytesAsQtIni()
@@ -219,8 +201,6 @@ private slots:
         QTest::newRow("octal @") << QByteArray("\\100Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)");
         QTest::newRow("quoted") << QByteArray("\"@Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)\"");
         QTest::newRow("byte array") << QByteArray("@ByteArray(abc)");
-        QTest::newRow("date time") << QByteArray("@DateTime(\\0\\0\\0\\x10\\0)");
-        QTest::newRow("lone @") << QByteArray("@");
     }
 
     void damagedLoginValue()
@@ -247,16 +227,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("userId");
-        QTest::newRow("CRLF and BOM") << QByteArray("\xef\xbb\xbf[General]\r\nuserid=7\r\n") << "7";
-        QTest::newRow("comments and blank lines")
-            << QByteArray("; c\n\n[General]\n# c\nuserid = 7 ; c\n") << "7";
+        QTest::newRow("CRLF, BOM, comments") << QByteArray("\xef\xbb\xbf; c\r\n[General]\r\nuserid = 7 ; c\r\n") << "7";
         QTest::newRow("other section only") << QByteArray("[x]\nuserid=7\n") << "";
-        QTest::newRow("escaped key") << QByteArray("[General]\nuser%69d=7\n") << "7";
-        QTest::newRow("line without =") << QByteArray("[General]\nuserid\nuserid=7\n") << "7";
-        QTest::newRow("binary junk") << (QByteArray(1, '\0') + "\xff[\n=\n[General]\nuserid=7\n") << "7";
-        QTest::newRow("unterminated quote") << QByteArray("[General]\nuserid=\"7\n") << "7";
-        QTest::newRow("unknown escape dropped") << QByteArray("[General]\nuserid=7\\q\n") << "7";
-        QTest::newRow("key in %U escapes") << QByteArray("[General]\n%U0075serid=7\n") << "7";
+        QTest::newRow("binary junk, line without =") << (QByteArray(1, '\0') + "\xff[\n=\n[General]\nuserid\nuserid=7\n") << "7";
+        QTest::newRow("key in %U escapes") << QByteArray("[General]\n%U0075ser%69d=7\n") << "7";
         QTest::newRow("key escape cut short") << QByteArray("[General]\nuserid%=7\nuserid=8\n") << "8";
         QTest::newRow("escaped quote inside quotes") << QByteArray("[General]\nuserid=\"7\\\"\"\n") << "7\"";
         QTest::newRow("text wrapped as Qt does") << QByteArray("[General]\nuserid=@String(7)\n") << "7";
