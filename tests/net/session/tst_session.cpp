@@ -1,21 +1,158 @@
 #include "base/OutsideText.h"
+#include "base/VClock.h"
 #include "config/VGlobalConfig.h"
+#include "net/session/ProtoIdRegistry.h"
+#include "net/session/ProtoSchemas.h"
+#include "net/session/VProtoMsg.h"
 #include "net/session/VWsComm.h"
+#include "net/session/WsEnvelope.h"
 #include "net/session/ZebServerComm.h"
 
-#include "SessionFixture.h"
-#include "WsTestPeer.h"
 #include "net/http/TestHttpServer.h"
+#include "support/LogCapture.h"
+#include "support/TestEnv.h"
 
 #include <QSignalSpy>
+#include <QSslKey>
 #include <QSslSocket>
+#include <QWebSocket>
+#include <QWebSocketServer>
 #include <QtTest>
 
-using Fx = SessionFixture;
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/message.h>
+
+#include <functional>
+#include <memory>
+
 using Log = LogCapture;
 
-// The session channel and the request router on top of it, against a loopback peer. Only shutdown
-// touches them today; these tests pin what a peer sees once something gives the channel an address.
+// Waits for a condition, looking every 10 ms (the QTRY_ macros look every 50 ms).
+#define WAIT_FOR(...) QVERIFY2(QTest::qWaitFor([&]() { return bool(__VA_ARGS__); }, 5000), #__VA_ARGS__)
+
+namespace {
+
+QByteArray frame(quint16 uuid, quint16 protoId, quint16 state, const QByteArray& payload = {})
+{
+    return WsEnvelope{uuid, protoId, state}.frame(payload);
+}
+
+void writeFile(const QString& path, const QByteArray& text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+}
+
+// The shipped schemas and protoId table, copied into the current directory, loaded.
+bool loadShippedSchemas()
+{
+    const QString shipped = QStringLiteral(TAVIO_SOURCE_DIR "/protoFiles/");
+    for (const QString& name : QDir(shipped).entryList(QDir::Files))
+        writeFile(QStringLiteral("protoFiles/") + name, TestEnv::readText(shipped + name).toUtf8());
+    return loadProtoSchemas() && ProtoIdRegistry::loadFile(ProtoIdRegistry::defaultFile());
+}
+
+const QString kProbe = QStringLiteral("Probe.proto");
+const QByteArray kProbeSchema = "syntax = \"proto2\"; package Probe; message All { optional int32 i32 = 1;"
+                                " optional int64 i64 = 2; optional string s = 7; repeated int64 ri64 = 11; }";
+
+// Cases that end the process; each runs in a child process started by the test.
+const char* const fatalCaseVariable = "TAVIO_FATAL_CASE";
+
+int runFatalCase(const QByteArray& name)
+{
+    loadShippedSchemas();
+    VProtoMsg msg;
+    msg.createOrExit(kProbe, QStringLiteral("Probe.All"));
+    qint64 value = 0;
+    if (name == "unknown field")
+        msg.getInt64(QStringLiteral("i3"), value);
+    else if (name == "schema")
+        msg.createOrExit(QStringLiteral("Nope.proto"), QStringLiteral("Nope.msg"));
+    ProtoIdRegistry::add(QStringLiteral("Ghost.thing"), 900);
+    ZebServerComm::instance()->Recv(200, WsEnvelope{1, 900, 0}.frame({}), [](const ZebServerResponse&) {});
+    return 0;
+}
+
+} // namespace
+
+// A scripted session server on 127.0.0.1: records every binary message, answers through `answer`
+// (an empty answer sends nothing) in frames of answerFrameSize bytes, drops connections.
+class WsTestPeer
+{
+public:
+    explicit WsTestPeer(QWebSocketServer::SslMode mode = QWebSocketServer::NonSecureMode)
+        : m_server(QStringLiteral("session-test-peer"), mode)
+    {
+        QObject::connect(&m_server, &QWebSocketServer::newConnection, &m_server, [this]() {
+            while (QWebSocket* socket = m_server.nextPendingConnection()) {
+                m_clients.append(socket);
+                QObject::connect(socket, &QWebSocket::binaryMessageReceived, socket, [=](const QByteArray& in) {
+                    received.append(in);
+                    WsEnvelope request;
+                    if (answer && WsEnvelope::read(in, request) && !answer(request).isEmpty())
+                        send(answer(request), answerFrameSize, socket);
+                });
+                QObject::connect(socket, &QWebSocket::disconnected, socket,
+                                 [=]() { lastCloseCode = int(socket->closeCode()); });
+            }
+        });
+    }
+    ~WsTestPeer() { qDeleteAll(m_clients); }
+
+    bool listen() { return m_server.listen(QHostAddress::LocalHost); }
+    QString url() const
+    {
+        const bool secure = m_server.secureMode() == QWebSocketServer::SecureMode;
+        return QStringLiteral("%1://127.0.0.1:%2").arg(secure ? "wss" : "ws").arg(m_server.serverPort());
+    }
+    // Sends one whole message (to the latest connection by default) in frames of frameSize bytes.
+    void send(const QByteArray& message, quint64 frameSize = 0, QWebSocket* socket = nullptr)
+    {
+        socket = socket ? socket : m_clients.last().data();
+        socket->setOutgoingFrameSize(frameSize ? frameSize : 512 * 1024);
+        socket->sendBinaryMessage(message);
+    }
+    // Cuts every connection without a closing handshake.
+    void dropAll()
+    {
+        for (const QPointer<QWebSocket>& socket : m_clients)
+            if (socket)
+                socket->abort();
+    }
+    // A self-signed certificate for 127.0.0.1 made by the openssl tool into dir (an EC key: quick).
+    bool useFreshCertificate(const QString& dir)
+    {
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"), QStringLiteral("req -x509 -newkey ec -pkeyopt "
+                                                                "ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                                                                "-subj /CN=127.0.0.1 -keyout %1/peer.key -out %1/peer.crt")
+                                                     .arg(dir)
+                                                     .split(' '));
+        QFile key(dir + "/peer.key");
+        if (!openssl.waitForFinished(60000) || !key.open(QIODevice::ReadOnly))
+            return false;
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setLocalCertificate(QSslCertificate::fromPath(dir + "/peer.crt").value(0));
+        configuration.setPrivateKey(QSslKey(&key, QSsl::Ec));
+        m_server.setSslConfiguration(configuration);
+        return !configuration.privateKey().isNull() && !configuration.localCertificate().isNull();
+    }
+
+    std::function<QByteArray(const WsEnvelope&)> answer;
+    quint64 answerFrameSize = 0;
+    QList<QByteArray> received;
+    int lastCloseCode = -1;
+
+private:
+    QWebSocketServer m_server;
+    QList<QPointer<QWebSocket>> m_clients;
+};
+
+// The session channel, the request router on top of it and the dynamic messages they carry,
+// against a loopback peer, with clocks the test moves by hand. Only shutdown touches the channel
+// today; these tests pin what a peer sees once something gives it an address.
 class TstSession : public QObject
 {
     Q_OBJECT
@@ -28,9 +165,16 @@ public slots:
     }
 
 private slots:
+    void initTestCase()
+    {
+        static LogCapture capture; // on top of Qt Test's own handler, installed when it starts
+    }
     void init()
     {
-        QVERIFY(m_fixture.setUp());
+        Log::clear();
+        m_dir.reset(new TestEnv::ScopedWorkDir());
+        QVERIFY(loadShippedSchemas());
+        writeFile(QStringLiteral("protoFiles/") + kProbe, kProbeSchema);
         m_channel = VWsComm::instance();
         m_router = ZebServerComm::instance();
         m_calls.clear();
@@ -45,7 +189,10 @@ private slots:
         // Answers still travelling to continuations must go before the schemas do.
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
-        m_fixture.tearDown();
+        VClock::setWallClock({});
+        VClock::setMonotonicClock({});
+        releaseProtoSchemas();
+        m_dir.reset();
     }
 
     // Messages the peer sends unasked, over one connection: what is logged and broadcast, nothing of
@@ -58,9 +205,9 @@ private slots:
             // Spelt out byte for byte: the envelope is big-endian (uuid, protoId, state).
             {QByteArray("\x00\x00\x00\x01\x00\x00\x08\x2a", 8), 3, "", "1 data: 42"},
             {QByteArray("\x00\x01\x00\x01\x00", 5), 0, "message invalid and ignore because of size 5", ""},
-            {Fx::frame(0, 0, 4), 0, "broadcast protoId empty and ignore", ""},
-            {Fx::frame(0, 777, 0, "\x08\x01"), 0, "找不到正确的proto映射 777", "777 invalid"},
-            {Fx::frame(0, 1, 0, QByteArray("\x08\xff", 2)), 0, "反序列化失败parseSerialData", "1 invalid"}};
+            {frame(0, 0, 4), 0, "broadcast protoId empty and ignore", ""},
+            {frame(0, 777, 0, "\x08\x01"), 0, "找不到正确的proto映射 777", "777 invalid"},
+            {frame(0, 1, 0, QByteArray("\x08\xff", 2)), 0, "反序列化失败parseSerialData", "1 invalid"}};
         TestHttpServer logService;
         VGlobalConfig::instance()->setValue(QStringLiteral("ApiLogServer"), logService.url());
         connectChannel();
@@ -91,26 +238,26 @@ private slots:
     // next request is answered; shutting down closes normally.
     void sweepAfterTenSecondsAndNormalClose()
     {
-        m_fixture.useFakeClocks();
+        useFakeClocks();
         connectChannel();
-        const QDateTime start = m_fixture.wall;
+        const QDateTime start = m_wall;
         QVERIFY(request(11));
-        m_fixture.wall = start.addMSecs(1);
+        m_wall = start.addMSecs(1);
         QVERIFY(request(12));
-        m_fixture.wall = start.addMSecs(10000);
+        m_wall = start.addMSecs(10000);
         m_channel->releaseTimeout();
         QVERIFY(m_channel->isPending(11));
-        m_fixture.wall = start.addMSecs(10001);
+        m_wall = start.addMSecs(10001);
         m_channel->releaseTimeout();
         QVERIFY(!m_channel->isPending(11) && m_channel->isPending(12));
         QVERIFY(Log::contains(QStringLiteral("timeSend timeout and ignore 11")));
-        m_fixture.wall = start.addMSecs(10002);
+        m_wall = start.addMSecs(10002);
         m_channel->releaseTimeout();
         WAIT_FOR(m_calls.size() == 3);
         m_calls.sort();
         QCOMPARE(m_calls, (QStringList{"-200 100 0", "-200 11 0", "-200 12 0"}));
-        m_peer->send(Fx::frame(11, 1, 0));
-        m_peer->answer = [](const WsEnvelope& in) { return Fx::frame(in.uuid, 1, 0, "\x08\x01"); };
+        m_peer->send(frame(11, 1, 0));
+        m_peer->answer = [](const WsEnvelope& in) { return frame(in.uuid, 1, 0, "\x08\x01"); };
         QVERIFY(request(13));
         WAIT_FOR(m_calls.size() == 4);
         QCOMPARE(m_calls.at(3), QStringLiteral("200 13 8"));
@@ -123,40 +270,40 @@ private slots:
     // user off line.
     void reopenOncePerSecondAndOffLineAfterTwoMinutes()
     {
-        m_fixture.useFakeClocks();
+        useFakeClocks();
         QSignalSpy offLine(m_channel, &VWsComm::sigForceOffLine);
         QSignalSpy relogin(m_router, &ZebServerComm::sigSessionTimeLimit);
-        const qint64 start = m_fixture.monotonic;
+        const qint64 start = m_monotonic;
         const QString open = QStringLiteral("webSocket open");
         connectChannel();
         m_peer->dropAll();
         WAIT_FOR(m_calls == QStringList{"-200 100 0"} && relogin.size() >= 1);
-        m_fixture.monotonic = start + 999;
+        m_monotonic = start + 999;
         QTest::qWait(250);
         QCOMPARE(Log::count(open), 1);
-        m_fixture.monotonic = start + 1000;
+        m_monotonic = start + 1000;
         WAIT_FOR(Log::count(QStringLiteral("websocket no net end")) == 2 && Log::count(open) == 2);
-        const qint64 second = m_fixture.monotonic = start + 119500;
+        const qint64 second = m_monotonic = start + 119500;
         m_channel->setUrl(QStringLiteral("ws://127.0.0.1:%1").arg(TestHttpServer::closedPort()));
         m_peer->dropAll();
         WAIT_FOR(Log::count(QStringLiteral("websocket no net start")) == 3);
-        m_fixture.monotonic = second + 120000;
+        m_monotonic = second + 120000;
         QTest::qWait(250);
         QCOMPARE(offLine.size(), 0);
-        m_fixture.monotonic = second + 120001;
+        m_monotonic = second + 120001;
         WAIT_FOR(offLine.size() >= 1);
         QCOMPARE(offLine.at(0).at(0).toString(), QStringLiteral("建立网络连接超时，请重新登录！"));
     }
 
     void reconnectRequestsCloserThanThreeSecondsAreDropped()
     {
-        m_fixture.useFakeClocks();
+        useFakeClocks();
         m_channel->setUrl(QStringLiteral("ws://127.0.0.1:%1").arg(TestHttpServer::closedPort()));
-        const QDateTime start = m_fixture.wall;
+        const QDateTime start = m_wall;
         // The last step sets the clock back, which counts as frequent too.
         const QList<QPair<int, int>> steps = {{0, 1}, {2000, 0}, {2999, 0}, {3000, 4}, {0, 0}};
         for (int i = 0; i < steps.size(); ++i) {
-            m_fixture.wall = start.addMSecs(steps.at(i).first);
+            m_wall = start.addMSecs(steps.at(i).first);
             QCOMPARE(request(quint16(i + 1), true), steps.at(i).second);
         }
         QVERIFY(Log::contains(QStringLiteral("VWsComm::request reconnect ignore frequent 2")));
@@ -168,8 +315,8 @@ private slots:
         if (!QSslSocket::supportsSsl())
             QSKIP("no TLS support in this Qt build");
         WsTestPeer peer(QWebSocketServer::SecureMode);
-        QVERIFY(peer.useFreshCertificate(m_fixture.workDir()) && peer.listen());
-        m_fixture.useFakeClocks();
+        QVERIFY(peer.useFreshCertificate(m_dir->path()) && peer.listen());
+        useFakeClocks();
         QSignalSpy offLine(m_channel, &VWsComm::sigForceOffLine);
         m_channel->setUrl(peer.url());
         QVERIFY(request(1));
@@ -181,7 +328,7 @@ private slots:
             reports = Log::count(report);
             QCOMPARE(m_channel->sslErrorCount(), qMin(reports, 3));
             QCOMPARE(offLine.size(), qMax(0, reports - 3));
-            m_fixture.monotonic += 1000;
+            m_monotonic += 1000;
         }
         QVERIFY(reports >= 4 && !m_channel->isConnected());
         QCOMPARE(offLine.at(0).at(0).toString(), QStringLiteral("网络证书错误，请校正本机日期时间"));
@@ -193,7 +340,7 @@ private slots:
     {
         m_peer->answerFrameSize = 3;
         m_peer->answer = [](const WsEnvelope& in) {
-            return in.uuid == 1 ? Fx::frame(1, in.protoId, 0, "\x08\xd2\x09") : Fx::frame(in.uuid, 0, 8);
+            return in.uuid == 1 ? frame(1, in.protoId, 0, "\x08\xd2\x09") : frame(in.uuid, 0, 8);
         };
         QSignalSpy status(m_router, &ZebServerComm::sigHeartBeatStatus);
         for (int uuid = 1; uuid <= 2; ++uuid) {
@@ -235,15 +382,13 @@ private slots:
         auto row = [](const char* name, int status, const QByteArray& message, const char* outcome,
                       const char* logged) { QTest::newRow(name) << status << message << outcome << logged; };
         const QByteArray longText = "\x12\xb8\x17" + QByteArray(3000, 'd');
-        row("answer", 200, Fx::frame(3, 1, 7, "\x08\x63"), "7  msg", "result :  \"HeartBeatCmd");
-        row("error result", 200, Fx::frame(1, 3, 5, "\x12\x02ok"), "5 ok msg", "description :  \"ok\"");
-        row("long error text", 200, Fx::frame(1, 3, 5, longText), "5 dddddddddddd msg", "…(3000 bytes)");
-        row("state 10", 200, Fx::frame(1, 0, 10), "10  -", "state :  10");
-        row("state 12", 200, Fx::frame(1, 0, 12), "12  -", "state :  12");
-        row("user not logged in", 200, Fx::frame(1, 1, 11), "none limit", "Recv USER_NOT_LOGIN");
-        row("unknown protoId", 200, Fx::frame(1, 777, 0), "none", "proto文件丢失或损坏 777");
-        row("broken payload", 200, Fx::frame(1, 1, 0, QByteArray("\x08\xff", 2)), "none", "retToFunctor反序列化失败");
-        row("short", 200, QByteArray("\x00\x01\x00\x01\x00", 5), "none", "数据长度少于6字节");
+        row("answer", 200, frame(3, 1, 7, "\x08\x63"), "7  msg", "result :  \"HeartBeatCmd");
+        row("error result, long text", 200, frame(1, 3, 5, longText), "5 dddddddddddd msg", "…(3000 bytes)");
+        row("state 10", 200, frame(1, 0, 10), "10  -", "state :  10");
+        row("state 12", 200, frame(1, 0, 12), "12  -", "state :  12");
+        row("user not logged in", 200, frame(1, 1, 11), "none limit", "Recv USER_NOT_LOGIN");
+        row("unknown protoId", 200, frame(1, 777, 0), "none", "proto文件丢失或损坏 777");
+        row("broken payload", 200, frame(1, 1, 0, QByteArray("\x08\xff", 2)), "none", "retToFunctor反序列化失败");
         row("failed request", -200, QByteArray(), "-200 网络错误:-200 -", "网络错误:-200\" 0");
         row("status 500, long body", 500, QByteArray(5000, 'b'), "-200 网络错误:500 -", "网络错误:500\" 5000");
     }
@@ -264,10 +409,78 @@ private slots:
             QVERIFY(line.size() < OutsideText::logCapBytes + 200);
     }
 
+    // A schema is looked up in the request, then the response, then the common folder; missing and
+    // broken ones give invalid messages, and a failed create leaves the object usable.
+    void schemaLoading()
+    {
+        // A is in all three folders, B in the last two; the field names the folder it came from.
+        for (const QString& folder : {"request", "response", "common"})
+            for (const QString& name : {"A", "B"})
+                if (name == "A" || folder != "request")
+                    writeFile(QStringLiteral("protoFiles/%1/%2.proto").arg(folder == "common" ? "." : folder, name),
+                              QStringLiteral("package %1; message M { optional int32 %2 = 1; }").arg(name, folder).toUtf8());
+        writeFile(QStringLiteral("protoFiles/Broken.proto"), "syntax = \"proto2\"; package Broken; message X {");
+        VProtoMsg msg;
+        for (const QString& name : {"A", "B"}) {
+            QVERIFY(msg.create(name + ".proto", name + ".M"));
+            QCOMPARE(msg.message()->GetDescriptor()->field(0)->name(), std::string(name == "A" ? "request" : "response"));
+        }
+        QVERIFY(!msg.create(QStringLiteral("Absent.proto"), QStringLiteral("Absent.X")));
+        QVERIFY(!msg.create(QStringLiteral("Broken.proto"), QStringLiteral("Broken.X")) && !msg.isValid());
+        QVERIFY(!msg.create(kProbe, QStringLiteral("Probe.Nothing")));
+        QVERIFY(Log::contains(QStringLiteral("Broken.proto")));
+        QVERIFY(msg.create(kProbe, QStringLiteral("Probe.All")));
+        releaseProtoSchemas();
+        QVERIFY(!VProtoMsg().create(kProbe, QStringLiteral("Probe.All")));
+    }
+
+    // What the program reads of an answer survives the wire; a field read as another kind, by a name
+    // the type lacks, or from an object without a message, is refused instead of aborting in protobuf.
+    void roundTripAndBadInput()
+    {
+        VProtoMsg out, in, empty;
+        out.createOrExit(kProbe, QStringLiteral("Probe.All"));
+        in.createOrExit(kProbe, QStringLiteral("Probe.All"));
+        QVERIFY(out.setInt64(QStringLiteral("i64"), -(1LL << 40)) && out.setString(QStringLiteral("s"), "温馨提示"));
+        QVERIFY(!in.parse(QByteArray("\x08\xff", 2)) && in.parse(out.serialize()));
+        qint64 i64 = 0;
+        qint32 i32 = 42;
+        QString s;
+        QVERIFY(in.getInt64(QStringLiteral("i64"), i64) && in.getString(QStringLiteral("s"), s, QString()));
+        QCOMPARE(QStringLiteral("%1 %2").arg(i64).arg(s), QStringLiteral("-1099511627776 温馨提示"));
+        QVERIFY(in.hasField(QStringLiteral("s")) && !in.hasField(QStringLiteral("i32")));
+        QVERIFY(!in.getInt32(QStringLiteral("i64"), i32) && i32 == 42);
+        QVERIFY(!in.getInt64(QStringLiteral("ri64"), i64) && !in.getString(QStringLiteral("i32"), s, QString()));
+        QVERIFY(!in.getInt64(QStringLiteral("nothing"), i64, 1) && i64 == 1);
+        QVERIFY(in.getInt32(QStringLiteral("i32"), i32) && i32 == 0); // unset: the schema default
+        QVERIFY(empty.serialize().isEmpty() && !empty.parse("\x08\x01") && !empty.setInt32(QStringLiteral("x"), 1));
+    }
+
+    void fatalExitsInAChildProcess_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown field") << QStringLiteral("proto访问错误，i3");
+        QTest::newRow("schema") << QStringLiteral("proto解析错误，Nope.msg");
+        QTest::newRow("answer without schema") << QStringLiteral("proto解析错误，Ghost.thing");
+    }
+    void fatalExitsInAChildProcess()
+    {
+        QFETCH(QString, message);
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(fatalCaseVariable), QLatin1String(QTest::currentDataTag()));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForFinished(60000) && child.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 255);
+        const QString errors = QString::fromUtf8(child.readAllStandardError());
+        QVERIFY2(errors.contains(message), qPrintable(errors));
+    }
+
 private:
     int request(quint16 uuid, bool reconnect = false)
     {
-        return m_channel->request(uuid, Fx::frame(uuid, 1, 0), this, QStringLiteral("reply"), QString(), true,
+        return m_channel->request(uuid, frame(uuid, 1, 0), this, QStringLiteral("reply"), QString(), true,
                                   reconnect, false);
     }
 
@@ -278,12 +491,31 @@ private:
         WAIT_FOR(m_peer->received.size() == 1 && !m_channel->isConnecting());
     }
 
-    SessionFixture m_fixture;
+    void useFakeClocks()
+    {
+        m_wall = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 8));
+        m_monotonic = 5000000;
+        VClock::setWallClock([this]() { return m_wall; });
+        VClock::setMonotonicClock([this]() { return m_monotonic; });
+    }
+
+    std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;
     std::unique_ptr<WsTestPeer> m_peer;
     VWsComm* m_channel = nullptr;
     ZebServerComm* m_router = nullptr;
     QStringList m_calls;
+    QDateTime m_wall;
+    qint64 m_monotonic = 0;
 };
 
-QTEST_GUILESS_MAIN(TstSession)
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QByteArray fatalCase = qgetenv(fatalCaseVariable);
+    if (!fatalCase.isEmpty())
+        return runFatalCase(fatalCase);
+    TstSession test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_session.moc"
