@@ -150,7 +150,6 @@ private slots:
         row("sync 503", "sync", 503, "{}", "|answered", json);
         row("sync refused", "sync", 0, "", "|failed", "");
         row("callback post", "cbpost", 200, "{}", "200:answer id:its", "POST application/octet-stream");
-        row("callback 404", "cbget", 404, "", "404:answer", get);
         row("callback refused", "cbget", 0, "", "-200:", "");
     }
     void everyStyle()
