@@ -231,10 +231,8 @@ private slots:
         QTest::newRow("other section only") << QByteArray("[x]\nuserid=7\n") << "";
         QTest::newRow("binary junk, line without =") << (QByteArray(1, '\0') + "\xff[\n=\n[General]\nuserid\nuserid=7\n") << "7";
         QTest::newRow("key in %U escapes") << QByteArray("[General]\n%U0075ser%69d=7\n") << "7";
-        QTest::newRow("key escape cut short") << QByteArray("[General]\nuserid%=7\nuserid=8\n") << "8";
         QTest::newRow("escaped quote inside quotes") << QByteArray("[General]\nuserid=\"7\\\"\"\n") << "7\"";
         QTest::newRow("text wrapped as Qt does") << QByteArray("[General]\nuserid=@String(7)\n") << "7";
-        QTest::newRow("wrapped text unclosed") << QByteArray("[General]\nuserid=@String(7\n") << "";
         QTest::newRow("Latin-1 bytes") << QByteArray("[General]\nuserid=\xe9\n") << QString(QChar(0xe9));
     }
 

@@ -104,13 +104,14 @@ private slots:
             QVERIFY(line.size() < 2200);
     }
 
+
+    // Read from our own file; a file without a version block leaves the outputs as they were.
     void versionReadFromOurOwnFile()
     {
         QString product, file;
         VGlobalConfig::appVersion(product, file);
-        QCOMPARE(QStringList({product, file}), QStringList({TAVIO_VERSION_TEXT, TAVIO_VERSION_TEXT}));
-        VGlobalConfig::appVersion("/bin/sh", product, file); // no block: the outputs stay as they were
-        QCOMPARE(QStringList({product, file}), QStringList({TAVIO_VERSION_TEXT, TAVIO_VERSION_TEXT}));
+        VGlobalConfig::appVersion("/bin/sh", product, file);
+        QCOMPARE(product + ' ' + file, QStringLiteral(TAVIO_VERSION_TEXT " " TAVIO_VERSION_TEXT));
     }
 };
 

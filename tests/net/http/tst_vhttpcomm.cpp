@@ -20,11 +20,6 @@ public:
 
 public slots:
     void onReply(int status, QByteArray body) { delivered = QString::number(status) + ':' + body; }
-    void onReplyWithId(int status, QByteArray body, unsigned long long id)
-    {
-        onReply(status, body);
-        delivered += QStringLiteral(" id:%1").arg(id);
-    }
 };
 
 namespace {
@@ -39,10 +34,9 @@ void setConfig(const char* key, const QString& value)
     VGlobalConfig::instance()->setValue(QLatin1String(key), value);
 }
 
-// Sends one request in a style ("get", "post<kind>", "click" (the event above), "sync", "cbget",
-// "cbpost") and describes what came back: "ok:<body>" or "error:<text>:<code>" (promise),
-// "<body>|answered" or "<body>|failed" (sync), "<status>:<body>" (callback, the post one with
-// " id:<its request id>"), "none" when nothing came.
+// Sends one request in a style ("get", "post<kind>", "click" (the event above), "sync") and describes
+// what came back: "ok:<body>" or "error:<text>:<code>" (promise), "<body>|answered" or "<body>|failed"
+// (sync), "none" when nothing came.
 QString send(const QString& style, const QUrl& url, const QByteArray& body = QByteArray(), int waitMs = 8000)
 {
     VHttpComm* http = VHttpComm::instance();
@@ -50,16 +44,6 @@ QString send(const QString& style, const QUrl& url, const QByteArray& body = QBy
         bool failed = false;
         const QByteArray answer = http->syncPost(url, body, failed);
         return QString::fromUtf8(answer) + (failed ? "|failed" : "|answered");
-    }
-    if (style.startsWith(QLatin1String("cb"))) {
-        CallbackReceiver receiver;
-        const qint64 id =
-            style == QLatin1String("cbget")
-                ? http->getWithCallback(url, &receiver, QStringLiteral("onReply"), false)
-                : http->postWithCallback(url, body, &receiver, QStringLiteral("onReplyWithId"), true);
-        if (id && QTest::qWaitFor([&]() { return !receiver.delivered.isEmpty(); }, waitMs))
-            return receiver.delivered.replace(QStringLiteral(" id:%1").arg(id), QStringLiteral(" id:its"));
-        return QStringLiteral("none");
     }
     auto outcome = std::make_shared<QString>(); // outlives a late continuation
     const QMap<QString, QString> action{{QStringLiteral("action"), QStringLiteral("1")}};
@@ -149,8 +133,6 @@ private slots:
         row("sync 404", "sync", 404, "", "|answered", get);
         row("sync 503", "sync", 503, "{}", "|answered", json);
         row("sync refused", "sync", 0, "", "|failed", "");
-        row("callback post", "cbpost", 200, "{}", "200:answer id:its", "POST application/octet-stream");
-        row("callback refused", "cbget", 0, "", "-200:", "");
     }
     void everyStyle()
     {
@@ -161,8 +143,6 @@ private slots:
         QFETCH(QByteArray, request);
         TestHttpServer server;
         server.answerWith(status, "answer");
-        if (outcome == QLatin1String("-200:"))
-            QTest::ignoreMessage(QtWarningMsg, "response get http status failed");
         QCOMPARE(send(style, QUrl(status ? server.url("/a?b=1") : TestHttpServer::closedUrl()), body), outcome);
         QCOMPARE(server.requests().size(), status ? 1 : 0);
         if (!status)
