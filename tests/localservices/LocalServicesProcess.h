@@ -20,28 +20,22 @@ public:
     // Starts with --port 0 and the extra arguments; true once the listening line was printed.
     bool start(const QStringList& extraArguments = QStringList())
     {
-        m_process.start(QStringLiteral(TAVIO_LOCALSERVICES_PATH),
-                        QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
-        if (!m_process.waitForStarted(5000))
-            return false;
-        QByteArray output;
+        m_process.start(QStringLiteral(TAVIO_LOCALSERVICES_PATH), QStringList{"--port", "0"} + extraArguments);
         const QRegularExpression listening(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+)/)"));
-        while (m_process.state() == QProcess::Running && m_process.waitForReadyRead(5000)) {
+        QByteArray output;
+        while (m_process.waitForReadyRead(5000)) {
             output += m_process.readAllStandardOutput();
             const auto match = listening.match(QString::fromUtf8(output));
-            if (match.hasMatch()) {
-                m_baseUrl = match.captured(1);
-                m_port = match.captured(2).toInt();
+            m_baseUrl = match.captured(1);
+            m_port = match.captured(2).toInt();
+            if (match.hasMatch())
                 return true;
-            }
         }
         return false;
     }
 
     void stop()
     {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
         m_process.terminate();
         if (!m_process.waitForFinished(5000)) {
             m_process.kill();

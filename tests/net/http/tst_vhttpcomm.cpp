@@ -288,11 +288,9 @@ private slots:
             send(style, QUrl(server.url()), style == QLatin1String("sync") ? QByteArray() : QByteArray("a=1"));
         }).split(QRegularExpression("[\r\n]+")).filter(QRegularExpression("^" + tag));
         QCOMPARE(logged.size(), 1);
-        QVERIFY(!logged.first().contains("SECRET"));
         // The length noted is the masked reply's (the password's value is gone from it).
-        QCOMPARE(logged.first().endsWith(" bytes)"), keptBytes >= 0);
-        if (!reply.contains("password"))
-            QCOMPARE(logged.first().endsWith(QStringLiteral("…(%1 bytes)").arg(reply.size())), keptBytes >= 0);
+        const QString note = reply.contains("password") ? " bytes)" : QStringLiteral("…(%1 bytes)").arg(reply.size());
+        QVERIFY(!logged.first().contains("SECRET") && logged.first().endsWith(note) == (keptBytes >= 0));
         QVERIFY(logged.first().size() < (keptBytes < 0 ? reply.size() : keptBytes) + tag.size() + 64);
     }
 
