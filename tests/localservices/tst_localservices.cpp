@@ -1,4 +1,3 @@
-#include "config/VGlobalConfig.h"
 #include "localservices/LocalServicesProcess.h"
 #include "support/TestEnv.h"
 
@@ -76,9 +75,6 @@ private slots:
         file.close();
         LocalServicesProcess services;
         QVERIFY(services.start({"--data", "accounts.json", "--rtmp-host", "10.0.0.1", "--rtmp-port", "1999"}));
-        VGlobalConfig::instance()->applySdkInitReply(services.request("GET", "sdkinit?appId=PC002&sign=x", {}));
-        QCOMPARE(VGlobalConfig::instance()->value(QStringLiteral("roomServer")), services.baseUrl());
-        QCOMPARE(VGlobalConfig::instance()->value(QStringLiteral("ApiLogServer")), services.baseUrl());
         const QString login =
             "pushStreamHelper/login?" + signedQuery("appId=PC002&password=" + md5("pw") + "&phoneNumber=20002");
         QCOMPARE(code(services.getJson(login)), 1);

@@ -14,7 +14,6 @@
 
 #include <QSignalSpy>
 #include <QSslKey>
-#include <QSslSocket>
 #include <QWebSocket>
 #include <QWebSocketServer>
 #include <QtTest>
@@ -93,11 +92,7 @@ public:
     ~WsTestPeer() { qDeleteAll(m_clients); }
 
     bool listen() { return m_server.listen(QHostAddress::LocalHost); }
-    QString url() const
-    {
-        const bool secure = m_server.secureMode() == QWebSocketServer::SecureMode;
-        return QStringLiteral("%1://127.0.0.1:%2").arg(secure ? "wss" : "ws").arg(m_server.serverPort());
-    }
+    QString url() const { return m_server.serverUrl().toString(); }
     // Sends one whole message (to the latest connection by default) in frames of frameSize bytes.
     void send(const QByteArray& message, quint64 frameSize = 0, QWebSocket* socket = nullptr)
     {
