@@ -60,9 +60,10 @@ private slots:
         // Called directly: through qFatal the process would end after the handler.
         (withDebug ? LogHandler::handlerWithDebug
                    : LogHandler::handlerWithoutDebug)(QtFatalMsg, QMessageLogContext(), "fatal");
-        QCOMPARE(TestEnv::readText("log/valog_2026-03-04.txt"), "earlier run\r\n" + debugEntry +
-                                 "12:34:56 WARNING \ncount 3\r\n"
-                                 "12:34:56 INFO \nline one\nline two %1 %6\r\n12:34:56 FATAL \nfatal\r\n");
+        QCOMPARE(TestEnv::readText("log/valog_2026-03-04.txt"),
+                 "earlier run\r\n" + debugEntry +
+                     "12:34:56 WARNING \ncount 3\r\n"
+                     "12:34:56 INFO \nline one\nline two %1 %6\r\n12:34:56 FATAL \nfatal\r\n");
     }
 
     void dayChangeAndMissingOrBlockedFolder()
@@ -73,7 +74,8 @@ private slots:
         qInfo("before midnight");
         setTime(QDate(2026, 3, 5), QTime(0, 0, 1));
         qInfo("after midnight");
-        QCOMPARE(TestEnv::readText("log/valog_2026-03-04.txt"), QStringLiteral("12:34:56 INFO \nbefore midnight\r\n"));
+        QCOMPARE(TestEnv::readText("log/valog_2026-03-04.txt"),
+                 QStringLiteral("12:34:56 INFO \nbefore midnight\r\n"));
         QCOMPARE(TestEnv::readText("log/valog_2026-03-05.txt"),
                  QStringLiteral("00:00:01 INFO \nafter midnight\r\n"));
         // A plain file where the folder belongs: messages are dropped quietly.

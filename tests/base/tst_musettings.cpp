@@ -104,7 +104,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<int>("expected");
-        for (const QByteArray& broken : {QByteArray("101"), QByteArray("-1"), QByteArray("1,2"), QByteArray("50.5"), kHugeList})
+        for (const QByteArray& broken :
+             {QByteArray("101"), QByteArray("-1"), QByteArray("1,2"), QByteArray("50.5"), kHugeList})
             QTest::newRow(broken.constData()) << broken << 100;
         QTest::newRow("none stored") << QByteArray() << 100;
         for (int kept : {0, 37, 100})
@@ -200,16 +201,19 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("userId");
         auto hostile = [](const char* name, const QByteArray& password) {
-            QTest::newRow(name) << "[General]\npassword=" + password + "\nuserid=10001\n" << "10001";
+            QTest::newRow(name) << "[General]\npassword=" + password + "\nuserid=10001\n"
+                                << "10001";
         };
         hostile("huge list", kHugeList);
         hostile("escaped @", "\\x40Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)");
         hostile("octal @", "\\100Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)");
         hostile("quoted", "\"@Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)\"");
         hostile("byte array", "@ByteArray(abc)");
-        QTest::newRow("CRLF, BOM, comments") << QByteArray("\xef\xbb\xbf; c\r\n[General]\r\nuserid = 7 ; c\r\n") << "7";
+        QTest::newRow("CRLF, BOM, comments")
+            << QByteArray("\xef\xbb\xbf; c\r\n[General]\r\nuserid = 7 ; c\r\n") << "7";
         QTest::newRow("other section only") << QByteArray("[x]\nuserid=7\n") << "";
-        QTest::newRow("binary junk, line without =") << (QByteArray(1, '\0') + "\xff[\n=\n[General]\nuserid\nuserid=7\n") << "7";
+        QTest::newRow("binary junk, line without =")
+            << (QByteArray(1, '\0') + "\xff[\n=\n[General]\nuserid\nuserid=7\n") << "7";
         QTest::newRow("key in %U escapes") << QByteArray("[General]\n%U0075ser%69d=7\n") << "7";
         QTest::newRow("escaped quote inside quotes") << QByteArray("[General]\nuserid=\"7\\\"\"\n") << "7\"";
         QTest::newRow("text wrapped as Qt does") << QByteArray("[General]\nuserid=@String(7)\n") << "7";
@@ -225,12 +229,14 @@ private slots:
         MuSettings::instance()->loadLogin(readId, password);
         QCOMPARE(readId + '|' + password, userId + '|');
         if (!file.contains("password="))
-            QCOMPARE(readId, QSettings("MuVozedIvazerida.ini", QSettings::IniFormat).value("userid").toString());
+            QCOMPARE(readId,
+                     QSettings("MuVozedIvazerida.ini", QSettings::IniFormat).value("userid").toString());
         MuSettings::destroyInstance();
         QCOMPARE(fileBytes("MuVozedIvazerida.ini"), file);
         MuSettings::instance()->saveLogin("10002", "cGFzcw==", QString());
         MuSettings::destroyInstance();
-        QVERIFY(fileBytes("MuVozedIvazerida.ini").contains("[General]\npassword=\"cGFzcw==\"\nuserid=10002\n"));
+        QVERIFY(
+            fileBytes("MuVozedIvazerida.ini").contains("[General]\npassword=\"cGFzcw==\"\nuserid=10002\n"));
     }
 };
 

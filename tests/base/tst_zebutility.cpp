@@ -13,11 +13,13 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("expected");
         // Sorted for the digest (md5 of "a=1&b=2K"), the caller's order on the wire.
-        QTest::newRow("sorted") << QStringList{"b", "2", "a", "1"} << "K" << "b=2&a=1&sign=c3ade36f19be6d39bae19ed4e8673071";
+        QTest::newRow("sorted") << QStringList{"b", "2", "a", "1"} << "K"
+                                << "b=2&a=1&sign=c3ade36f19be6d39bae19ed4e8673071";
         // A repeated key signs its later value (md5 of "a=3&b=2K") and sends both.
         QTest::newRow("repeated key") << QStringList{"a", "1", "b", "2", "a", "3"} << "K"
                                       << "a=1&b=2&a=3&sign=e875a57453f6adba605c2025ebed28a9";
-        QTest::newRow("empty key") << QStringList{"b", "2", "a", "1"} << "" << "b=2&a=1&sign=ed04c91cf6f6ab5a01a31c0295c5da34";
+        QTest::newRow("empty key") << QStringList{"b", "2", "a", "1"} << ""
+                                   << "b=2&a=1&sign=ed04c91cf6f6ab5a01a31c0295c5da34";
         // The digest is over the UTF-8 of the decoded text.
         QTest::newRow("utf-8") << QStringList{"name", "中文", "deviceId", "aa:bb"} << QStringLiteral("key")
                                << "name=中文&deviceId=aa:bb&sign=00afcd489ce25adedc1782c55d060bcc";
@@ -37,7 +39,6 @@ private slots:
             list.append({pairs.at(i), pairs.at(i + 1)});
         QCOMPARE(zebUtility::signedQuery(list, key), expected);
     }
-
 };
 
 QTEST_APPLESS_MAIN(TestZebUtility)

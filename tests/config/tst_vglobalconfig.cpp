@@ -31,14 +31,14 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("stored");  // null: the file is refused
         QTest::addColumn<QString>("warning"); // empty: no warning
-        auto row = [](const char* name, const QByteArray& content, const QString& stored, const QString& warning) {
-            QTest::newRow(name) << content << stored << warning;
-        };
+        auto row = [](const char* name, const QByteArray& content, const QString& stored,
+                      const QString& warning) { QTest::newRow(name) << content << stored << warning; };
         row("text", "{\"vaDetailLog\":\"true\",\"deviceId\":\"from-file\"}", "true", "");
         row("empty text", "{\"vaDetailLog\":\"\"}", "", "");
         for (const auto& [type, value] : QList<QPair<const char*, const char*>>{
                  {"bool", "true"}, {"number", "1"}, {"null", "null"}, {"object", "{}"}, {"array", "[\"1\"]"}})
-            row(type, QByteArray("{\"vaDetailLog\":") + value + "}", "", QStringLiteral("vaDetailLog ") + type);
+            row(type, QByteArray("{\"vaDetailLog\":") + value + "}", "",
+                QStringLiteral("vaDetailLog ") + type);
         row("long name", "{\"" + QByteArray(300, 'k') + "\":1}", "before", "…(300 bytes)");
         row("missing", QByteArray(), QString(), "");
         row("not json", "vaDetailLog=true", QString(), "");
@@ -60,7 +60,8 @@ private slots:
         LogCapture log;
         QCOMPARE(config->load("cfg.json"), !stored.isNull());
         QCOMPARE(config->value("vaDetailLog"), stored.isNull() ? QStringLiteral("before") : stored);
-        QCOMPARE(config->value("deviceId"), content.contains("from-file") ? "from-file" : "52:54:00:12:34:56");
+        QCOMPARE(config->value("deviceId"),
+                 content.contains("from-file") ? "from-file" : "52:54:00:12:34:56");
         const QStringList warnings = log.lines().filter("is not a string");
         QCOMPARE(warnings.size(), warning.isEmpty() ? 0 : 1);
         if (!warning.isEmpty())
@@ -86,24 +87,26 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::newRow("no braces") << QByteArray("<html>502 Bad Gateway</html>");
         QTest::newRow("not json inside") << QByteArray("{roomServer: http://evil}");
-        QTest::newRow("members left out") << QByteArray("{\"code\":7,\"data\":{\"cdnServer\":\"http://cdn/\"}}");
+        QTest::newRow("members left out")
+            << QByteArray("{\"code\":7,\"data\":{\"cdnServer\":\"http://cdn/\"}}");
         QTest::newRow("data not an object") << QByteArray("{\"code\":7,\"data\":\"roomServer\"}");
         QTest::newRow("invalid utf-8") << QByteArray("{\"msg\":\"\xff\xfe\"}");
-        QTest::newRow("wrongly typed") << QByteArray("{\"data\":{\"roomServer\":5,\"logServer\":[\"http://x\"]}}");
+        QTest::newRow("wrongly typed")
+            << QByteArray("{\"data\":{\"roomServer\":5,\"logServer\":[\"http://x\"]}}");
         QTest::newRow("long") << "{\"data\":{\"h5Server\":\"" + QByteArray(5000, 'h') + "\"}}";
     }
 
     void repliesChangeOnlyWhatTheyCarry()
     {
         QFETCH(QByteArray, reply);
-        config->applySdkInitReply("{\"data\":{\"roomServer\":\"http://kept/\",\"logServer\":\"http://log/\"}}");
+        config->applySdkInitReply(
+            "{\"data\":{\"roomServer\":\"http://kept/\",\"logServer\":\"http://log/\"}}");
         LogCapture log;
         config->applySdkInitReply(reply);
         QCOMPARE(servers(), QStringLiteral("http://kept/ http://log/"));
         for (const QString& line : log.lines())
             QVERIFY(line.size() < 2200);
     }
-
 
     // Read from our own file; a file without a version block leaves the outputs as they were.
     void versionReadFromOurOwnFile()

@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!(data[0] & 0x80) || item.first != QLatin1String("sign"))
             items.append(item);
     if (data[0] & 0x80)
-        items.append({QStringLiteral("sign"), QuerySignature::digest(items, QString::fromLatin1(ServiceState::signKey()))});
+        items.append({QStringLiteral("sign"),
+                      QuerySignature::digest(items, QString::fromLatin1(ServiceState::signKey()))});
     const QJsonObject answer = g_state->pushOperation(operation, items);
     if (!answer.value(QStringLiteral("code")).isDouble())
         __builtin_trap();

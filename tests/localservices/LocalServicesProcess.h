@@ -20,7 +20,8 @@ public:
     // Starts with --port 0 and the extra arguments; true once the listening line was printed.
     bool start(const QStringList& extraArguments = QStringList())
     {
-        m_process.start(QStringLiteral(TAVIO_LOCALSERVICES_PATH), QStringList{"--port", "0"} + extraArguments);
+        m_process.start(QStringLiteral(TAVIO_LOCALSERVICES_PATH),
+                        QStringList{"--port", "0"} + extraArguments);
         const QRegularExpression listening(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+)/)"));
         QByteArray output;
         while (m_process.waitForReadyRead(5000)) {

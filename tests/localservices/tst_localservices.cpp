@@ -39,7 +39,8 @@ private slots:
     {
         LocalServicesProcess services;
         QVERIFY(services.start());
-        services.admin(QStringLiteral("account"), {{"userId", QString::fromUtf8("用户 a+b")}, {"password", "p"}});
+        services.admin(QStringLiteral("account"),
+                       {{"userId", QString::fromUtf8("用户 a+b")}, {"password", "p"}});
         const QString sorted("appId=PC002&userId=10001");
         const QList<QPair<QString, int>> cases{
             {signedQuery("userId=10001&appId=PC002", sorted), 1}, // signed over the keys in order
@@ -47,7 +48,8 @@ private slots:
             {sorted + "&sign=" + md5(sorted), 4002}, // signed without the key
             {signedQuery("appId=PC001&userId=10001"), 4003},
             // Percent-encoded values are signed as their decoded text, "+" as "+": a known user in no room.
-            {signedQuery("appId=PC002&userId=%E7%94%A8%E6%88%B7%20a+b", QString::fromUtf8("appId=PC002&userId=用户 a+b")),
+            {signedQuery("appId=PC002&userId=%E7%94%A8%E6%88%B7%20a+b",
+                         QString::fromUtf8("appId=PC002&userId=用户 a+b")),
              3192},
             {QStringLiteral("%zz=%&sign"), 4002}};
         for (const auto& c : cases)
@@ -74,13 +76,16 @@ private slots:
         file.write("{\"accounts\":[{\"userId\":\"20002\",\"password\":\"pw\",\"roomId\":\"77\"}]}");
         file.close();
         LocalServicesProcess services;
-        QVERIFY(services.start({"--data", "accounts.json", "--rtmp-host", "10.0.0.1", "--rtmp-port", "1999"}));
-        const QString login =
-            "pushStreamHelper/login?" + signedQuery("appId=PC002&password=" + md5("pw") + "&phoneNumber=20002");
+        QVERIFY(
+            services.start({"--data", "accounts.json", "--rtmp-host", "10.0.0.1", "--rtmp-port", "1999"}));
+        const QString login = "pushStreamHelper/login?" +
+                              signedQuery("appId=PC002&password=" + md5("pw") + "&phoneNumber=20002");
         QCOMPARE(code(services.getJson(login)), 1);
-        const QJsonObject live = services.getJson("pushStreamHelper/changeLiveStatus?" +
-                                                  signedQuery("appId=PC002&liveStatus=1&roomId=77&userId=20002"));
-        QCOMPARE(live.value("data").toObject().value("streamUrl").toString(), QStringLiteral("rtmp://10.0.0.1:1999/live/77"));
+        const QJsonObject live =
+            services.getJson("pushStreamHelper/changeLiveStatus?" +
+                             signedQuery("appId=PC002&liveStatus=1&roomId=77&userId=20002"));
+        QCOMPARE(live.value("data").toObject().value("streamUrl").toString(),
+                 QStringLiteral("rtmp://10.0.0.1:1999/live/77"));
         int status = 0;
         services.admin(QStringLiteral("fault"), {{"mode", "error500"}});
         services.request("GET", login, {}, &status);

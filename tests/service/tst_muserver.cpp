@@ -81,7 +81,8 @@ void TestMuServer::requestsOnTheWire_data()
                                  << "/base/pushStreamHelper/" + QByteArray(operation).split(' ').first() +
                                         "?appId=PC002&" + query + "&sign=" + sign;
     };
-    row("login", "password=e10adc3949ba59abbe56e057f20f883e&phoneNumber=10001", "4b67a56786c986df11d0c59cd6b2e6c6");
+    row("login", "password=e10adc3949ba59abbe56e057f20f883e&phoneNumber=10001",
+        "4b67a56786c986df11d0c59cd6b2e6c6");
     row("changeLiveStatus", "liveStatus=1&roomId=8001&userId=123", "0661d235d71e3c2da4ec824ca0cbb60f");
     row("changeLiveStatus off", "liveStatus=2&roomId=8001&userId=123", "446a424da0eae724576787e66c263a60");
     row("checkLiveStatus", "roomId=8001&userId=123", "4fb8fae3943c23137f8827c4f8b5dfb6");

@@ -20,7 +20,8 @@ struct Pending
     QStringList seen;
     void record(const QString& what)
     {
-        seen << what + (QThread::currentThread() == QCoreApplication::instance()->thread() ? "" : " elsewhere");
+        seen << what +
+                    (QThread::currentThread() == QCoreApplication::instance()->thread() ? "" : " elsewhere");
     }
     std::function<void(const int&)> onValue = [this](const int& v) { record("v" + QString::number(v)); };
     std::function<void(const ZebPromiseError&)> onError = [this](const ZebPromiseError& e) {
@@ -54,7 +55,9 @@ private slots:
             p.resolve(8);
             p.reject(6);
             QVERIFY(p.seen.isEmpty());
-            copy.then([&](const int&) { p.record("second"); }).fail([&](const ZebPromiseError&) { p.record("second"); });
+            copy.then([&](const int&) { p.record("second"); }).fail([&](const ZebPromiseError&) {
+                p.record("second");
+            });
             QVERIFY(p.seen.isEmpty());
             QCOMPARE(copy.isFulfilled(), resolveFirst);
             QCOMPARE(copy.isRejected(), !resolveFirst);

@@ -97,11 +97,13 @@ private slots:
         }
         setConfig("ApiLogServer", QString());
         const QString failure = send(QStringLiteral("click"), QUrl());
-        QVERIFY2(failure.startsWith("error:Http_post_error:") && !failure.endsWith(":0"), qPrintable(failure));
+        QVERIFY2(failure.startsWith("error:Http_post_error:") && !failure.endsWith(":0"),
+                 qPrintable(failure));
         setConfig("deviceId", QStringLiteral("a b&c=d"));
-        QCOMPARE(QString::fromUtf8(VHttpComm::clickEventBody("10", QString::fromUtf8("标签#%"), {{"label", "x"}})),
-                 QString::fromUtf8("appId=PC001&channelId=10&deviceId=a b%26c%3Dd&deviceType=4&label=x&"
-                                   "label=标签#%25&mcId=M0&product=pc_anchor&scId=M0_S0"));
+        QCOMPARE(
+            QString::fromUtf8(VHttpComm::clickEventBody("10", QString::fromUtf8("标签#%"), {{"label", "x"}})),
+            QString::fromUtf8("appId=PC001&channelId=10&deviceId=a b%26c%3Dd&deviceType=4&label=x&"
+                              "label=标签#%25&mcId=M0&product=pc_anchor&scId=M0_S0"));
     }
 
     void everyStyle_data()
@@ -111,11 +113,13 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QByteArray>("request"); // method and content type as received
-        auto row = [](const char* name, const char* style, int status, const char* body, const QString& outcome,
-                      const char* request) {
+        auto row = [](const char* name, const char* style, int status, const char* body,
+                      const QString& outcome, const char* request) {
             QTest::newRow(name) << style << status << QByteArray(body) << outcome << QByteArray(request);
         };
-        auto error = [](const char* text, int code) { return QStringLiteral("error:%1:%2").arg(text).arg(code); };
+        auto error = [](const char* text, int code) {
+            return QStringLiteral("error:%1:%2").arg(text).arg(code);
+        };
         const char* get = "GET application/octet-stream";
         const char* json = "POST application/json";
         row("get", "get", 200, "", "ok:answer", get);
@@ -125,7 +129,8 @@ private slots:
         // Kinds other than 0 and 2 set none of ours: the network layer's form default applies.
         row("post form", "post1", 200, "x=1", "ok:answer", "POST application/x-www-form-urlencoded");
         row("post json", "post2", 200, "{}", "ok:answer", json);
-        row("post 500", "post2", 500, "{}", error("Http_post_error", QNetworkReply::InternalServerError), json);
+        row("post 500", "post2", 500, "{}", error("Http_post_error", QNetworkReply::InternalServerError),
+            json);
         row("sync get", "sync", 200, "", "answer|answered", get);
         row("sync post", "sync", 200, "{}", "answer|answered", json);
         // An answer of another status has no body but is no transport failure either: both families.
@@ -143,7 +148,8 @@ private slots:
         QFETCH(QByteArray, request);
         TestHttpServer server;
         server.answerWith(status, "answer");
-        QCOMPARE(send(style, QUrl(status ? server.url("/a?b=1") : TestHttpServer::closedUrl()), body), outcome);
+        QCOMPARE(send(style, QUrl(status ? server.url("/a?b=1") : TestHttpServer::closedUrl()), body),
+                 outcome);
         QCOMPARE(server.requests().size(), status ? 1 : 0);
         if (!status)
             return;
@@ -179,7 +185,8 @@ private slots:
         QVERIFY(server.waitForRequests(2));
         VHttpComm::destroyInstance();
         QTRY_VERIFY(got.isRejected() && posted.isRejected());
-        QCOMPARE(got.error().text + '|' + posted.error().text, "httpcomm already destroy|httpcomm already destroy");
+        QCOMPARE(got.error().text + '|' + posted.error().text,
+                 "httpcomm already destroy|httpcomm already destroy");
     }
 
     // The limit holds whether the server says nothing or stalls inside the body of its answer.
@@ -187,7 +194,8 @@ private slots:
     {
         QTest::addColumn<int>("stallAtByte");
         QTest::newRow("silent") << 0;
-        QTest::newRow("inside the body") << TestHttpServer::answerBytes(200, kStalledBody).indexOf("\r\n\r\n") + 7;
+        QTest::newRow("inside the body")
+            << TestHttpServer::answerBytes(200, kStalledBody).indexOf("\r\n\r\n") + 7;
     }
     void syncPostAbortsAfterTenSeconds()
     {
@@ -201,8 +209,14 @@ private slots:
         QObject scope;
         QStringList seen;
         QTimer::singleShot(0, &scope, [&]() { clock.advance(9999); });
-        QTimer::singleShot(50, &scope, [&]() { seen << "waiting at 9999"; clock.advance(1); });
-        QTimer::singleShot(5000, &scope, [&]() { seen << "dropped"; server.dropAll(); });
+        QTimer::singleShot(50, &scope, [&]() {
+            seen << "waiting at 9999";
+            clock.advance(1);
+        });
+        QTimer::singleShot(5000, &scope, [&]() {
+            seen << "dropped";
+            server.dropAll();
+        });
         QCOMPARE(send(QStringLiteral("sync"), QUrl(server.url())), QStringLiteral("|failed"));
         QCOMPARE(seen, QStringList{"waiting at 9999"});
         QCOMPARE(clock.monotonicMs() - startMs, 10000);
@@ -214,7 +228,8 @@ private slots:
         server.neverAnswer();
         ManualClock clock;
         CallbackReceiver receiver;
-        QVERIFY(VHttpComm::instance()->getWithCallback(QUrl(server.url()), &receiver, QStringLiteral("onReply"), false));
+        QVERIFY(VHttpComm::instance()->getWithCallback(QUrl(server.url()), &receiver,
+                                                       QStringLiteral("onReply"), false));
         QVERIFY(server.waitForRequests(1));
         clock.advance(14999);
         QTest::qWait(50);
@@ -249,15 +264,16 @@ private slots:
         TestHttpServer server;
         server.answerWith(200, "{\"code\":1,\"msg\":\"password=echoed\"}");
         const QString digest = QStringLiteral("e10adc3949ba59abbe56e057f20f883e");
-        const QUrl url(server.url(QStringLiteral("/login?password=%1&phoneNumber=10001&sign=feedbeef").arg(digest)));
+        const QUrl url(
+            server.url(QStringLiteral("/login?password=%1&phoneNumber=10001&sign=feedbeef").arg(digest)));
         const QString log = logFileOf([&]() {
             send(QStringLiteral("sync"), url);
             send(QStringLiteral("sync"), QUrl(server.url()), "{\"password\":\"" + digest.toUtf8() + "\"}");
             send(QStringLiteral("post1"), url, "phoneNumber=1&password=" + digest.toUtf8());
             send(QStringLiteral("get"), url);
         });
-        for (const char* line : {"HTTP-Post Sync", "HTTP-Post ", "HTTP-Get asyn", "HTTP-Response", "password=***",
-                                 "\\\"password\\\":\\\"***\\\"", "sign=feedbeef"})
+        for (const char* line : {"HTTP-Post Sync", "HTTP-Post ", "HTTP-Get asyn", "HTTP-Response",
+                                 "password=***", "\\\"password\\\":\\\"***\\\"", "sign=feedbeef"})
             QVERIFY2(log.contains(QLatin1String(line)), line);
         QVERIFY2(!log.contains(digest) && !log.contains(QStringLiteral("echoed")), qPrintable(log));
     }
@@ -273,7 +289,8 @@ private slots:
         QTest::newRow("sync at 2049") << "sync" << QByteArray(2049, 'a') << 2048;
         QTest::newRow("post at 300") << "post1" << QByteArray(300, 'a') << -1;
         QTest::newRow("post at 301") << "post1" << QByteArray(301, 'a') << 300;
-        QTest::newRow("password across the cut") << "post1" << QByteArray(290, 'a') + "&password=SECRETSECRET" << 300;
+        QTest::newRow("password across the cut")
+            << "post1" << QByteArray(290, 'a') + "&password=SECRETSECRET" << 300;
     }
     void repliesAreLoggedCut()
     {
@@ -284,12 +301,17 @@ private slots:
         TestHttpServer server;
         server.answerWith(200, reply);
         // Each entry's message stands on its own line, ended by "\r\n".
-        const QStringList logged = logFileOf([&]() {
-            send(style, QUrl(server.url()), style == QLatin1String("sync") ? QByteArray() : QByteArray("a=1"));
-        }).split(QRegularExpression("[\r\n]+")).filter(QRegularExpression("^" + tag));
+        const QStringList logged =
+            logFileOf([&]() {
+                send(style, QUrl(server.url()),
+                     style == QLatin1String("sync") ? QByteArray() : QByteArray("a=1"));
+            })
+                .split(QRegularExpression("[\r\n]+"))
+                .filter(QRegularExpression("^" + tag));
         QCOMPARE(logged.size(), 1);
         // The length noted is the masked reply's (the password's value is gone from it).
-        const QString note = reply.contains("password") ? " bytes)" : QStringLiteral("…(%1 bytes)").arg(reply.size());
+        const QString note =
+            reply.contains("password") ? " bytes)" : QStringLiteral("…(%1 bytes)").arg(reply.size());
         QVERIFY(!logged.first().contains("SECRET") && logged.first().endsWith(note) == (keptBytes >= 0));
         QVERIFY(logged.first().size() < (keptBytes < 0 ? reply.size() : keptBytes) + tag.size() + 64);
     }

@@ -78,12 +78,13 @@ public:
         QObject::connect(&m_server, &QWebSocketServer::newConnection, &m_server, [this]() {
             while (QWebSocket* socket = m_server.nextPendingConnection()) {
                 m_clients.append(socket);
-                QObject::connect(socket, &QWebSocket::binaryMessageReceived, socket, [=](const QByteArray& in) {
-                    received.append(in);
-                    WsEnvelope request;
-                    if (answer && WsEnvelope::read(in, request) && !answer(request).isEmpty())
-                        send(answer(request), answerFrameSize, socket);
-                });
+                QObject::connect(
+                    socket, &QWebSocket::binaryMessageReceived, socket, [=](const QByteArray& in) {
+                        received.append(in);
+                        WsEnvelope request;
+                        if (answer && WsEnvelope::read(in, request) && !answer(request).isEmpty())
+                            send(answer(request), answerFrameSize, socket);
+                    });
                 QObject::connect(socket, &QWebSocket::disconnected, socket,
                                  [=]() { lastCloseCode = int(socket->closeCode()); });
             }
@@ -111,11 +112,12 @@ public:
     bool useFreshCertificate(const QString& dir)
     {
         QProcess openssl;
-        openssl.start(QStringLiteral("openssl"), QStringLiteral("req -x509 -newkey ec -pkeyopt "
-                                                                "ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                                                "-subj /CN=127.0.0.1 -keyout %1/peer.key -out %1/peer.crt")
-                                                     .arg(dir)
-                                                     .split(' '));
+        openssl.start(QStringLiteral("openssl"),
+                      QStringLiteral("req -x509 -newkey ec -pkeyopt "
+                                     "ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                                     "-subj /CN=127.0.0.1 -keyout %1/peer.key -out %1/peer.crt")
+                          .arg(dir)
+                          .split(' '));
         QFile key(dir + "/peer.key");
         if (!openssl.waitForFinished(60000) || !key.open(QIODevice::ReadOnly))
             return false;
@@ -374,9 +376,11 @@ private slots:
         row("state 12", 200, frame(1, 0, 12), "12  -", "state :  12");
         row("user not logged in", 200, frame(1, 1, 11), "none limit", "Recv USER_NOT_LOGIN");
         row("unknown protoId", 200, frame(1, 777, 0), "none", "proto文件丢失或损坏 777");
-        row("broken payload", 200, frame(1, 1, 0, QByteArray("\x08\xff", 2)), "none", "retToFunctor反序列化失败");
+        row("broken payload", 200, frame(1, 1, 0, QByteArray("\x08\xff", 2)), "none",
+            "retToFunctor反序列化失败");
         row("failed request", -200, QByteArray(), "-200 网络错误:-200 -", "网络错误:-200\" 0");
-        row("status 500, long body", 500, QByteArray(5000, 'b'), "-200 网络错误:500 -", "网络错误:500\" 5000");
+        row("status 500, long body", 500, QByteArray(5000, 'b'), "-200 网络错误:500 -",
+            "网络错误:500\" 5000");
     }
     void answerRules()
     {
@@ -403,13 +407,18 @@ private slots:
         for (const QString& folder : {"request", "response", "common"})
             for (const QString& name : {"A", "B"})
                 if (name == "A" || folder != "request")
-                    writeFile(QStringLiteral("protoFiles/%1/%2.proto").arg(folder == "common" ? "." : folder, name),
-                              QStringLiteral("package %1; message M { optional int32 %2 = 1; }").arg(name, folder).toUtf8());
-        writeFile(QStringLiteral("protoFiles/Broken.proto"), "syntax = \"proto2\"; package Broken; message X {");
+                    writeFile(
+                        QStringLiteral("protoFiles/%1/%2.proto").arg(folder == "common" ? "." : folder, name),
+                        QStringLiteral("package %1; message M { optional int32 %2 = 1; }")
+                            .arg(name, folder)
+                            .toUtf8());
+        writeFile(QStringLiteral("protoFiles/Broken.proto"),
+                  "syntax = \"proto2\"; package Broken; message X {");
         VProtoMsg msg;
         for (const QString& name : {"A", "B"}) {
             QVERIFY(msg.create(name + ".proto", name + ".M"));
-            QCOMPARE(msg.message()->GetDescriptor()->field(0)->name(), std::string(name == "A" ? "request" : "response"));
+            QCOMPARE(msg.message()->GetDescriptor()->field(0)->name(),
+                     std::string(name == "A" ? "request" : "response"));
         }
         QVERIFY(!msg.create(QStringLiteral("Absent.proto"), QStringLiteral("Absent.X")));
         QVERIFY(!msg.create(QStringLiteral("Broken.proto"), QStringLiteral("Broken.X")) && !msg.isValid());
@@ -427,7 +436,8 @@ private slots:
         VProtoMsg out, in, empty;
         out.createOrExit(kProbe, QStringLiteral("Probe.All"));
         in.createOrExit(kProbe, QStringLiteral("Probe.All"));
-        QVERIFY(out.setInt64(QStringLiteral("i64"), -(1LL << 40)) && out.setString(QStringLiteral("s"), "温馨提示"));
+        QVERIFY(out.setInt64(QStringLiteral("i64"), -(1LL << 40)) &&
+                out.setString(QStringLiteral("s"), "温馨提示"));
         QVERIFY(!in.parse(QByteArray("\x08\xff", 2)) && in.parse(out.serialize()));
         qint64 i64 = 0;
         qint32 i32 = 42;
@@ -436,10 +446,12 @@ private slots:
         QCOMPARE(QStringLiteral("%1 %2").arg(i64).arg(s), QStringLiteral("-1099511627776 温馨提示"));
         QVERIFY(in.hasField(QStringLiteral("s")) && !in.hasField(QStringLiteral("i32")));
         QVERIFY(!in.getInt32(QStringLiteral("i64"), i32) && i32 == 42);
-        QVERIFY(!in.getInt64(QStringLiteral("ri64"), i64) && !in.getString(QStringLiteral("i32"), s, QString()));
+        QVERIFY(!in.getInt64(QStringLiteral("ri64"), i64) &&
+                !in.getString(QStringLiteral("i32"), s, QString()));
         QVERIFY(!in.getInt64(QStringLiteral("nothing"), i64, 1) && i64 == 1);
         QVERIFY(in.getInt32(QStringLiteral("i32"), i32) && i32 == 0); // unset: the schema default
-        QVERIFY(empty.serialize().isEmpty() && !empty.parse("\x08\x01") && !empty.setInt32(QStringLiteral("x"), 1));
+        QVERIFY(empty.serialize().isEmpty() && !empty.parse("\x08\x01") &&
+                !empty.setInt32(QStringLiteral("x"), 1));
     }
 
     // Ends the program with the schema's name on standard error.
