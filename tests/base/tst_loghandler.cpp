@@ -12,11 +12,6 @@ void setTime(const QDate& day, const QTime& time)
     VClock::setWallClock([=] { return QDateTime(day, time); });
 }
 
-QString noonFile()
-{
-    return TestEnv::readText("log/valog_2026-03-04.txt");
-}
-
 } // namespace
 
 // The log handler replaces the test framework's own handler for the length of each test.
@@ -34,7 +29,6 @@ private slots:
         m_testHandler = qInstallMessageHandler(nullptr);
         setTime(QDate(2026, 3, 4), QTime(12, 34, 56));
     }
-
     void cleanup()
     {
         qInstallMessageHandler(m_testHandler);
@@ -66,9 +60,10 @@ private slots:
         // Called directly: through qFatal the process would end after the handler.
         (withDebug ? LogHandler::handlerWithDebug
                    : LogHandler::handlerWithoutDebug)(QtFatalMsg, QMessageLogContext(), "fatal");
-        QCOMPARE(noonFile(), "earlier run\r\n" + debugEntry +
-                                 "12:34:56 WARNING \ncount 3\r\n"
-                                 "12:34:56 INFO \nline one\nline two %1 %6\r\n12:34:56 FATAL \nfatal\r\n");
+        QCOMPARE(TestEnv::readText("log/valog_2026-03-04.txt"),
+                 "earlier run\r\n" + debugEntry +
+                     "12:34:56 WARNING \ncount 3\r\n"
+                     "12:34:56 INFO \nline one\nline two %1 %6\r\n12:34:56 FATAL \nfatal\r\n");
     }
 
     void dayChangeAndMissingOrBlockedFolder()
@@ -79,7 +74,8 @@ private slots:
         qInfo("before midnight");
         setTime(QDate(2026, 3, 5), QTime(0, 0, 1));
         qInfo("after midnight");
-        QCOMPARE(noonFile(), QStringLiteral("12:34:56 INFO \nbefore midnight\r\n"));
+        QCOMPARE(TestEnv::readText("log/valog_2026-03-04.txt"),
+                 QStringLiteral("12:34:56 INFO \nbefore midnight\r\n"));
         QCOMPARE(TestEnv::readText("log/valog_2026-03-05.txt"),
                  QStringLiteral("00:00:01 INFO \nafter midnight\r\n"));
         // A plain file where the folder belongs: messages are dropped quietly.

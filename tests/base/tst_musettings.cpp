@@ -79,9 +79,6 @@ private slots:
         QTest::addColumn<QString>("account");
         QTest::addColumn<QString>("rtcUid");
         QTest::newRow("positive") << QStringLiteral("12345") << "-12345";
-        QTest::newRow("negative") << QStringLiteral("-5") << "5";
-        QTest::newRow("zero") << QStringLiteral("0") << "0";
-        QTest::newRow("largest") << QStringLiteral("2147483647") << "-2147483647";
         // Its negation does not fit 32 bits: computed wide instead of overflowing back to itself.
         QTest::newRow("smallest") << QStringLiteral("-2147483648") << "2147483648";
         QTest::newRow("too large leaves it unset") << "2147483648" << QString();
@@ -101,13 +98,15 @@ private slots:
         QCOMPARE(QStringList({accountOut, uidOut}), QStringList({"", rtcUid}));
     }
 
-    // A volume outside 0..100, not a whole number or not stored reads as full; each user has their own.
+    // A volume outside 0..100, not a whole number, damaged or not stored reads as full; each user
+    // has their own, and another user's save leaves the line as it was, byte for byte.
     void storedVolume_data()
     {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<int>("expected");
-        for (const char* broken : {"150", "-1", "abc", "1, 2", "50.5", ""})
-            QTest::newRow(broken) << QByteArray(broken) << 100;
+        for (const QByteArray& broken :
+             {QByteArray("101"), QByteArray("-1"), QByteArray("1,2"), QByteArray("50.5"), kHugeList})
+            QTest::newRow(broken.constData()) << broken << 100;
         QTest::newRow("none stored") << QByteArray() << 100;
         for (int kept : {0, 37, 100})
             QTest::newRow(QByteArray::number(kept)) << QByteArray::number(kept) << kept;
@@ -117,25 +116,15 @@ private slots:
     {
         QFETCH(QByteArray, stored);
         QFETCH(int, expected);
-        QFile temp("MuVozedIvazeridaTemp.ini");
-        QVERIFY(temp.open(QIODevice::WriteOnly) &&
-                temp.write("[u0]\nvolume=55\n" +
-                           (stored.isNull() ? QByteArray() : "[u1]\nvolume=" + stored + "\n")));
-        temp.close();
-        login("u1");
+        const QByteArray first = stored.isNull() ? QByteArray() : "[u0]\nvolume=" + stored + "\n\n";
+        writeFile("MuVozedIvazeridaTemp.ini", first + "[u1]\nvolume=42\n");
+        login("u0");
         QCOMPARE(volumeOfTheUser(), expected);
-        MuSettings::instance()->saveVolume(30);
+        login("u1");
+        QCOMPARE(volumeOfTheUser(), 42);
+        MuSettings::instance()->saveVolume(43);
         MuSettings::destroyInstance();
-        QSettings ini("MuVozedIvazeridaTemp.ini", QSettings::IniFormat);
-        QCOMPARE(ini.value("u0/volume").toInt(), 55);
-        QCOMPARE(ini.value("u1/volume").toInt(), 30);
-    }
-
-    void md5Hex()
-    {
-        QCOMPARE(MuSettings::md5Hex(QString()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
-        QCOMPARE(MuSettings::md5Hex("123456"), QStringLiteral("e10adc3949ba59abbe56e057f20f883e"));
-        QCOMPARE(MuSettings::md5Hex("中文密码"), QStringLiteral("3d4acf94adca8562b4990599b15488de"));
+        QCOMPARE(fileBytes("MuVozedIvazeridaTemp.ini"), first + "[u1]\nvolume=43\n");
     }
 
     // Stored passwords are scrambled. Known values were computed independently of this code (Base64
@@ -146,14 +135,16 @@ private slots:
         QTest::addColumn<QString>("plain");
         QTest::addColumn<QString>("scrambled");
         QTest::newRow("empty") << QString() << QString();
-        QTest::newRow("digits") << QStringLiteral("123456") << "QEQ+QU8y";
-        QTest::newRow("padding") << QStringLiteral("password") << "ARd+Bg1rc2M=";
+        // Every length of the last Base64 group: two, one and no padding characters.
+        QTest::newRow("1") << QStringLiteral("1") << "QA==";
+        QTest::newRow("2") << QStringLiteral("12") << "QEQ=";
+        QTest::newRow("3") << QStringLiteral("123") << "QEQ+";
         QTest::newRow("non-ascii") << QStringLiteral("密码abc") << "lNmLktqFYGUU";
         // Longer than both keys: key A wraps at 20, key B at 12.
         QTest::newRow("wraps keys") << QString(25, 'a') << "EBdsFBtlYGYWFmdlERBtEBxiZ2YREmkRYA==";
         // A hand-edited or damaged stored value must not become a garbage password.
         QTest::newRow("not base64") << QString() << "@@@not base64@@@";
-        QTest::newRow("plain password typed into the file") << QString() << "my pass!";
+        QTest::newRow("a stray character") << QString() << "QEQ+!QU8y"; // not read past it
         // Valid Base64 whose unscrambled bytes are not UTF-8 (0xFF after the keys).
         QTest::newRow("not utf-8") << QString() << QString(QByteArray(1, char(0xFF ^ '3' ^ 'B')).toBase64());
     }
@@ -174,24 +165,15 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("value");
-        QTest::newRow("digits") << "userid" << QVariant("10001");
         QTest::newRow("scrambled password with padding") << "password" << QVariant("QEQ+QU8y/w==");
-        QTest::newRow("empty") << "password" << QVariant("");
         QTest::newRow("leading @") << "userid" << QVariant("@Variant(x)");
         QTest::newRow("leading @@") << "userid" << QVariant("@@a");
-        QTest::newRow("@ inside") << "userid" << QVariant("a@b");
-        QTest::newRow("leading and trailing space") << "userid" << QVariant(" a b ");
-        QTest::newRow("quotes and backslash") << "userid" << QVariant("a\"b\\c'd");
-        QTest::newRow("separators") << "userid" << QVariant("a;b,c=d");
+        QTest::newRow("spaces, quotes and backslash") << "userid" << QVariant(" a\"b\\c'd ");
         QTest::newRow("non-ASCII then hex digits") << "userid" << QVariant(QString::fromUtf8("é中1aF g"));
-        QTest::newRow("controls") << "userid" << QVariant(QString("a\tb\nc\u0001d\u007fe"));
-        QTest::newRow("NUL then digit") << "userid" << QVariant(QString("a") + QChar(0) + "1");
-        QTest::newRow("volume 0") << "10001/volume" << QVariant(0);
-        QTest::newRow("volume 100") << "10001/volume" << QVariant(100);
+        QTest::newRow("controls and NUL") << "userid" << QVariant(QString("a\tb\nc\u007fe") + QChar(0) + "1");
         QTest::newRow("volume -1") << "10001/volume" << QVariant(-1);
         QTest::newRow("group with odd characters") << "a b%é中/volume" << QVariant(7);
         QTest::newRow("group named general") << "general/volume" << QVariant(7);
-        QTest::newRow("empty group") << "volume" << QVariant(50);
     }
 
     void sameBytesAsQtIni()
@@ -211,103 +193,50 @@ private slots:
         QCOMPARE(QSettings("plain.ini", QSettings::IniFormat).value(key).toString(), value.toString());
     }
 
-    // A hostile value reads as damaged: the store's fallback applies, the other values stay.
-    void damagedLoginValue_data()
-    {
-        QTest::addColumn<QByteArray>("value");
-        QTest::newRow("huge list") << kHugeList;
-        QTest::newRow("escaped @") << QByteArray("\\x40Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)");
-        QTest::newRow("octal @") << QByteArray("\\100Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)");
-        QTest::newRow("quoted") << QByteArray("\"@Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)\"");
-        QTest::newRow("byte array") << QByteArray("@ByteArray(abc)");
-        QTest::newRow("date time") << QByteArray("@DateTime(\\0\\0\\0\\x10\\0)");
-        QTest::newRow("invalid") << QByteArray("@Invalid()");
-        QTest::newRow("size") << QByteArray("@Size(1 2)");
-        QTest::newRow("lone @") << QByteArray("@");
-    }
-
-    void damagedLoginValue()
-    {
-        QFETCH(QByteArray, value);
-        const QByteArray file = "[General]\npassword=" + value + "\nuserid=10001\n";
-        writeFile("MuVozedIvazerida.ini", file);
-        QString userId;
-        QString password = "stale";
-        MuSettings::instance()->loadLogin(userId, password);
-        QCOMPARE(userId, QString("10001"));
-        QCOMPARE(password, QString());
-        MuSettings::destroyInstance();
-        QCOMPARE(fileBytes("MuVozedIvazerida.ini"), file); // reading alone changes nothing
-        MuSettings::instance()->loadLogin(userId, password);
-        MuSettings::instance()->saveLogin("10002", "cGFzcw==", QString()); // a later save replaces it
-        MuSettings::destroyInstance();
-        QCOMPARE(fileBytes("MuVozedIvazerida.ini"),
-                 QByteArray("[General]\npassword=\"cGFzcw==\"\nuserid=10002\n"));
-    }
-
-    // In the volume file the damaged user falls back to 100; other users keep theirs, and the
-    // damaged line survives another user's save byte for byte.
-    void damagedVolume_data()
-    {
-        QTest::addColumn<QByteArray>("value");
-        QTest::newRow("huge list") << kHugeList;
-        QTest::newRow("escaped") << QByteArray("\\x40Variant(\\0\\0\\0\\x2\\0\\0\\0\\x5)");
-        QTest::newRow("not a number") << QByteArray("abc");
-        QTest::newRow("list") << QByteArray("1,2");
-        QTest::newRow("list with comment") << QByteArray("\"1\",2 ; c");
-    }
-
-    void damagedVolume()
-    {
-        QFETCH(QByteArray, value);
-        writeFile("MuVozedIvazeridaTemp.ini", "[10001]\nvolume=" + value + "\n\n[10002]\nvolume=42\n");
-        MuSettings* store = MuSettings::instance();
-        store->saveLogin("10001", "p", QString());
-        int volume = -1;
-        QCOMPARE(store->loadVolume(volume), 100);
-        store->saveLogin("10002", "p", QString());
-        QCOMPARE(store->loadVolume(volume), 42);
-        store->saveVolume(43);
-        MuSettings::destroyInstance();
-        QCOMPARE(fileBytes("MuVozedIvazeridaTemp.ini"),
-                 "[10001]\nvolume=" + value + "\n\n[10002]\nvolume=43\n");
-    }
-
-    // What else a hand-edited or foreign file may hold.
-    void readsQtIniVariants_data()
+    // A hand-edited, foreign or hostile file: what the store reads of it (a hostile value reads as
+    // damaged: the store's fallback applies, the other values stay), as Qt reads it where Qt can
+    // (not the hostile rows); reading alone changes nothing, and a later save replaces it.
+    void handEditedLoginFile_data()
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("userId");
-        QTest::newRow("CRLF and BOM") << QByteArray("\xef\xbb\xbf[General]\r\nuserid=7\r\n") << "7";
-        QTest::newRow("comments and blank lines")
-            << QByteArray("; c\n\n[General]\n# c\nuserid = 7 ; c\n") << "7";
-        QTest::newRow("no section") << QByteArray("userid=7\n") << "7";
+        auto hostile = [](const char* name, const QByteArray& password) {
+            QTest::newRow(name) << "[General]\npassword=" + password + "\nuserid=10001\n"
+                                << "10001";
+        };
+        hostile("huge list", kHugeList);
+        hostile("escaped @", "\\x40Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)");
+        hostile("octal @", "\\100Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)");
+        hostile("quoted", "\"@Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)\"");
+        hostile("byte array", "@ByteArray(abc)");
+        QTest::newRow("CRLF, BOM, comments")
+            << QByteArray("\xef\xbb\xbf; c\r\n[General]\r\nuserid = 7 ; c\r\n") << "7";
         QTest::newRow("other section only") << QByteArray("[x]\nuserid=7\n") << "";
-        QTest::newRow("escaped key") << QByteArray("[General]\nuser%69d=7\n") << "7";
-        QTest::newRow("line without =") << QByteArray("[General]\nuserid\nuserid=7\n") << "7";
-        QTest::newRow("binary junk") << (QByteArray(1, '\0') + "\xff[\n=\n[General]\nuserid=7\n") << "7";
-        QTest::newRow("unterminated quote") << QByteArray("[General]\nuserid=\"7\n") << "7";
-        QTest::newRow("escape at end") << QByteArray("[General]\nuserid=7\\\n") << "7";
-        QTest::newRow("unknown escape dropped") << QByteArray("[General]\nuserid=7\\q\n") << "7";
-        QTest::newRow("key in %U escapes") << QByteArray("[General]\n%U0075serid=7\n") << "7";
-        QTest::newRow("key escape cut short") << QByteArray("[General]\nuserid%=7\nuserid=8\n") << "8";
-        QTest::newRow("general in capitals") << QByteArray("[GENERAL]\nuserid=7\n") << "7";
+        QTest::newRow("binary junk, line without =")
+            << (QByteArray(1, '\0') + "\xff[\n=\n[General]\nuserid\nuserid=7\n") << "7";
+        QTest::newRow("key in %U escapes") << QByteArray("[General]\n%U0075ser%69d=7\n") << "7";
         QTest::newRow("escaped quote inside quotes") << QByteArray("[General]\nuserid=\"7\\\"\"\n") << "7\"";
         QTest::newRow("text wrapped as Qt does") << QByteArray("[General]\nuserid=@String(7)\n") << "7";
-        QTest::newRow("wrapped text unclosed") << QByteArray("[General]\nuserid=@String(7\n") << "";
         QTest::newRow("Latin-1 bytes") << QByteArray("[General]\nuserid=\xe9\n") << QString(QChar(0xe9));
     }
 
-    void readsQtIniVariants()
+    void handEditedLoginFile()
     {
         QFETCH(QByteArray, file);
         QFETCH(QString, userId);
         writeFile("MuVozedIvazerida.ini", file);
-        QString readId;
-        QString password;
+        QString readId, password = "stale";
         MuSettings::instance()->loadLogin(readId, password);
-        QCOMPARE(readId, userId);
-        QCOMPARE(readId, QSettings("MuVozedIvazerida.ini", QSettings::IniFormat).value("userid").toString());
+        QCOMPARE(readId + '|' + password, userId + '|');
+        if (!file.contains("password="))
+            QCOMPARE(readId,
+                     QSettings("MuVozedIvazerida.ini", QSettings::IniFormat).value("userid").toString());
+        MuSettings::destroyInstance();
+        QCOMPARE(fileBytes("MuVozedIvazerida.ini"), file);
+        MuSettings::instance()->saveLogin("10002", "cGFzcw==", QString());
+        MuSettings::destroyInstance();
+        QVERIFY(
+            fileBytes("MuVozedIvazerida.ini").contains("[General]\npassword=\"cGFzcw==\"\nuserid=10002\n"));
     }
 };
 

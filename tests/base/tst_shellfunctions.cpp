@@ -18,13 +18,9 @@ private slots:
         QTest::addColumn<QString>("expected"); // null: the read fails
         const QString program = TAVIO_APP_PATH;
         QTest::newRow("FileVersion") << program << 9 << TAVIO_VERSION_TEXT;
-        QTest::newRow("ProductVersion") << program << 5 << TAVIO_VERSION_TEXT;
         QTest::newRow("ProductName") << program << 2 << "Tavio语音房电脑助手";
-        QTest::newRow("OriginalFilename") << program << 10 << "VozedIvazerida";
-        QTest::newRow("InternalName") << program << 1 << "VozedIvazerida";
         QTest::newRow("SpecialBuild not carried") << program << 11 << QString();
         QTest::newRow("above 11") << program << 12 << QString();
-        QTest::newRow("negative") << program << -1 << QString();
         QTest::newRow("program without a block") << "/bin/sh" << 9 << QString();
         QTest::newRow("missing file") << "missing.bin" << 9 << QString();
     }

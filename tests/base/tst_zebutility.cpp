@@ -1,8 +1,5 @@
 #include "base/zebUtility.h"
 
-#include "support/TestEnv.h"
-
-#include <QImageReader>
 #include <QtTest>
 
 class TestZebUtility : public QObject
@@ -16,12 +13,12 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("expected");
         // Sorted for the digest (md5 of "a=1&b=2K"), the caller's order on the wire.
-        QTest::newRow("sorted") << QStringList{"b", "2", "a", "1"} << QStringLiteral("K")
+        QTest::newRow("sorted") << QStringList{"b", "2", "a", "1"} << "K"
                                 << "b=2&a=1&sign=c3ade36f19be6d39bae19ed4e8673071";
         // A repeated key signs its later value (md5 of "a=3&b=2K") and sends both.
-        QTest::newRow("repeated key") << QStringList{"a", "1", "b", "2", "a", "3"} << QStringLiteral("K")
+        QTest::newRow("repeated key") << QStringList{"a", "1", "b", "2", "a", "3"} << "K"
                                       << "a=1&b=2&a=3&sign=e875a57453f6adba605c2025ebed28a9";
-        QTest::newRow("empty key") << QStringList{"b", "2", "a", "1"} << QString()
+        QTest::newRow("empty key") << QStringList{"b", "2", "a", "1"} << ""
                                    << "b=2&a=1&sign=ed04c91cf6f6ab5a01a31c0295c5da34";
         // The digest is over the UTF-8 of the decoded text.
         QTest::newRow("utf-8") << QStringList{"name", "中文", "deviceId", "aa:bb"} << QStringLiteral("key")
@@ -42,23 +39,7 @@ private slots:
             list.append({pairs.at(i), pairs.at(i + 1)});
         QCOMPARE(zebUtility::signedQuery(list, key), expected);
     }
-
-    void shrunkGifIsWrittenBackAsPng()
-    {
-        // Qt cannot write GIF: a shrunk GIF is written as PNG under the same name.
-        TestEnv::ScopedWorkDir dir;
-        QFile file("red.gif"); // 4 by 2 pixels
-        QVERIFY(file.open(QIODevice::WriteOnly) &&
-                file.write(QByteArray::fromBase64(
-                    "R0lGODlhBAACAPAAAP8AAAAAACH5BAAAAAAALAAAAAAEAAIAAAIDhG8FADs=")) > 0);
-        file.close();
-        QVERIFY(zebUtility::checkImageSize("red.gif", QSize(2, 2)));
-        QImageReader reader("red.gif");
-        reader.setDecideFormatFromContent(true);
-        QCOMPARE(reader.format(), QByteArray("png"));
-        QCOMPARE(reader.size(), QSize(2, 1));
-    }
 };
 
-QTEST_MAIN(TestZebUtility)
+QTEST_APPLESS_MAIN(TestZebUtility)
 #include "tst_zebutility.moc"

@@ -45,3 +45,11 @@ inline void writeFile(const QString& path, const QByteArray& content)
 }
 
 } // namespace FuzzSupport
+
+// A target's LLVMFuzzerInitialize when it needs nothing beyond the shared set-up.
+#define FUZZ_SHARED_INITIALIZE                                                                               \
+    extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)                                             \
+    {                                                                                                        \
+        FuzzSupport::setUp(argc, argv);                                                                      \
+        return 0;                                                                                            \
+    }

@@ -33,16 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QUrlQuery query(QString::fromUtf8(reinterpret_cast<const char*>(data + 1), int(size - 1)));
     QuerySignature::Items items;
     for (const auto& item : query.queryItems(QUrl::FullyDecoded))
-        items.append(item);
-    if (data[0] & 0x80) {
-        QuerySignature::Items unsigned_;
-        for (const auto& item : items)
-            if (item.first != QLatin1String("sign"))
-                unsigned_.append(item);
-        items = unsigned_;
+        if (!(data[0] & 0x80) || item.first != QLatin1String("sign"))
+            items.append(item);
+    if (data[0] & 0x80)
         items.append({QStringLiteral("sign"),
                       QuerySignature::digest(items, QString::fromLatin1(ServiceState::signKey()))});
-    }
     const QJsonObject answer = g_state->pushOperation(operation, items);
     if (!answer.value(QStringLiteral("code")).isDouble())
         __builtin_trap();

@@ -3,11 +3,7 @@
 
 #include "config/VGlobalConfig.h"
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    FuzzSupport::setUp(argc, argv);
-    return 0;
-}
+FUZZ_SHARED_INITIALIZE
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -6,11 +6,7 @@
 #include "base/PlainIniFormat.h"
 #include "base/ScrambleText.h"
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    FuzzSupport::setUp(argc, argv);
-    return 0;
-}
+FUZZ_SHARED_INITIALIZE
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -19,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzSupport::writeFile(QStringLiteral("MuVozedIvazeridaTemp.ini"), content);
 
     MuSettings* store = MuSettings::instance();
-    QString userId;
-    QString password;
+    QString userId, password;
     store->loadLogin(userId, password);
     const QString plain = scrambleText(password, true);
     int volume = -1;
@@ -31,8 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     store->saveVolume(volume);
     MuSettings::destroyInstance();
 
-    QString userIdAgain;
-    QString passwordAgain;
+    QString userIdAgain, passwordAgain;
     int volumeAgain = -1;
     MuSettings::instance()->loadLogin(userIdAgain, passwordAgain);
     MuSettings::instance()->loadVolume(volumeAgain);

@@ -6,7 +6,6 @@
 #include "net/session/ProtoSchemas.h"
 #include "net/session/VWsComm.h"
 
-
 namespace {
 
 QObject* g_receiver = nullptr;

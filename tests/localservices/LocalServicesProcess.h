@@ -21,26 +21,22 @@ public:
     bool start(const QStringList& extraArguments = QStringList())
     {
         m_process.start(QStringLiteral(TAVIO_LOCALSERVICES_PATH),
-                        QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
-        if (!m_process.waitForStarted(5000))
-            return false;
+                        QStringList{"--port", "0"} + extraArguments);
         const QRegularExpression listening(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+)/)"));
-        while (m_process.state() == QProcess::Running && m_process.waitForReadyRead(5000)) {
-            m_firstOutput += m_process.readAllStandardOutput();
-            const auto match = listening.match(QString::fromUtf8(m_firstOutput));
-            if (match.hasMatch()) {
-                m_baseUrl = match.captured(1);
-                m_port = match.captured(2).toInt();
+        QByteArray output;
+        while (m_process.waitForReadyRead(5000)) {
+            output += m_process.readAllStandardOutput();
+            const auto match = listening.match(QString::fromUtf8(output));
+            m_baseUrl = match.captured(1);
+            m_port = match.captured(2).toInt();
+            if (match.hasMatch())
                 return true;
-            }
         }
         return false;
     }
 
     void stop()
     {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
         m_process.terminate();
         if (!m_process.waitForFinished(5000)) {
             m_process.kill();
@@ -51,7 +47,6 @@ public:
     QProcess& process() { return m_process; }
     QString baseUrl() const { return m_baseUrl; }
     int port() const { return m_port; }
-    QByteArray firstOutput() const { return m_firstOutput; }
 
     // One request to the program; status 0 when no HTTP answer came.
     QByteArray request(const QByteArray& method, const QString& pathAndQuery, const QByteArray& body,
@@ -90,5 +85,4 @@ private:
     QProcess m_process;
     QString m_baseUrl;
     int m_port = 0;
-    QByteArray m_firstOutput;
 };

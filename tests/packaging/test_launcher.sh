@@ -113,20 +113,8 @@ check "schemas: a missing file is added" [ "$(cat "$SCRATCH/seed/tavio/protoFile
 echo "not a folder" >"$SCRATCH/plain-file"
 run_launcher "$SCRATCH/plain-file/home" ""
 check "uncreatable folder: exit 1" status_is 1
-check "uncreatable folder: says so" contains "$SCRATCH/err" "cannot create the working folder"
+check "uncreatable folder: says so, with the reason" contains "$SCRATCH/err" "cannot create the working folder $SCRATCH/plain-file/home/.local/share/tavio: Not a directory"
 check "uncreatable folder: program not started" not_started
-# A read-only home: permissions do not stop root, so root runs the launcher as nobody.
-as_user=()
-[ "$(id -u)" = 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-chmod 755 "$SCRATCH"
-mkdir -p "$SCRATCH/ro-home"
-chmod 555 "$SCRATCH/ro-home"
-rm -f "$STUB_REPORT"
-HOME="$SCRATCH/ro-home" XDG_DATA_HOME="" "${as_user[@]}" "$launcher" >"$SCRATCH/out" 2>"$SCRATCH/err"
-status=$?
-check "read-only home: exit 1" status_is 1
-check "read-only home: says so" contains "$SCRATCH/err" "cannot create the working folder $SCRATCH/ro-home/.local/share/tavio: Permission denied"
-check "read-only home: program not started" not_started
 
 # --- --demo ---
 export TAVIO_DEMO_PORT

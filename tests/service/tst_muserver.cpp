@@ -49,7 +49,6 @@ private slots:
         VHttpComm::destroyInstance();
     }
     void signKeyAdoptsOnlyKnownServerTypes();
-    void signQueryMatchesIndependentDigests();
     void requestsOnTheWire_data();
     void requestsOnTheWire();
     void envelopeRules_data();
@@ -58,26 +57,19 @@ private slots:
     void sessionAgainstTheLocalService();
 };
 
+// Digests computed outside the program: printf '%s%s' TEXT KEY | md5sum. More on the wire below.
 void TestMuServer::signKeyAdoptsOnlyKnownServerTypes()
 {
     MuServer* server = MuServer::instance();
     QCOMPARE(server->signKey("1001") + server->signKey("abc") + server->signKey(""), QString());
+    QCOMPARE(MuServer::signQuery({{"userId", "123"}, {"appId", ""}}, QString()),
+             QStringLiteral("appId=&userId=123&sign=9ee61401608b550f3ce49355fd2038b5"));
     QCOMPARE(server->signKey("1000"), kKey);
     // An unknown type keeps the key in force.
     QCOMPARE(server->signKey("1001") + server->signKey("0") + server->signKey("1002"), kKey + kKey + kKey);
     server->setServer(QStringLiteral("http://127.0.0.1:1/"), QStringLiteral("9"));
-    QCOMPARE(server->signKey(QStringLiteral("x")), kKey);
-    QCOMPARE(server->appId(), QStringLiteral("PC002"));
-}
-
-void TestMuServer::signQueryMatchesIndependentDigests()
-{
-    // Digests computed outside the program: printf '%s%s' TEXT KEY | md5sum. More on the wire below.
+    QCOMPARE(server->signKey(QStringLiteral("x")) + server->appId(), kKey + "PC002");
     QCOMPARE(MuServer::signQuery({}, kKey), QStringLiteral("sign=b8c24701f797bcdff3d0b35e10d17f51"));
-    QCOMPARE(MuServer::signQuery({{"userId", "123"}, {"appId", ""}}, QString()),
-             QStringLiteral("appId=&userId=123&sign=9ee61401608b550f3ce49355fd2038b5"));
-    QCOMPARE(MuServer::signQuery({{"userId", QString::fromUtf8("用户 a+b")}, {"appId", "PC002"}}, kKey),
-             QString::fromUtf8("appId=PC002&userId=用户 a+b&sign=3b5bc1a15ca2b5f17329323459387c8c"));
 }
 
 void TestMuServer::requestsOnTheWire_data()
@@ -87,22 +79,18 @@ void TestMuServer::requestsOnTheWire_data()
     auto row = [](const char* operation, const char* query, const char* sign) {
         QTest::newRow(operation) << operation
                                  << "/base/pushStreamHelper/" + QByteArray(operation).split(' ').first() +
-                                        '?' + query + "&sign=" + sign;
+                                        "?appId=PC002&" + query + "&sign=" + sign;
     };
-    row("login", "appId=PC002&password=e10adc3949ba59abbe56e057f20f883e&phoneNumber=10001",
+    row("login", "password=e10adc3949ba59abbe56e057f20f883e&phoneNumber=10001",
         "4b67a56786c986df11d0c59cd6b2e6c6");
-    row("checkEnterRoom", "appId=PC002&userId=123", "880413ebe5c3cc80ef7db755224a7bb6");
-    row("changeLiveStatus", "appId=PC002&liveStatus=1&roomId=8001&userId=123",
-        "0661d235d71e3c2da4ec824ca0cbb60f");
-    row("changeLiveStatus off", "appId=PC002&liveStatus=2&roomId=8001&userId=123",
-        "446a424da0eae724576787e66c263a60");
-    row("checkLiveStatus", "appId=PC002&roomId=8001&userId=123", "4fb8fae3943c23137f8827c4f8b5dfb6");
-    row("checkLiveStatus no room", "appId=PC002&userId=123", "880413ebe5c3cc80ef7db755224a7bb6");
-    row("mute", "appId=PC002&mute=1&userId=123", "c89b08d73fa9d70f945314aee7753165");
-    row("mute off", "appId=PC002&mute=0&userId=123", "e1cf1479bcd34801c2ce218c0509e105");
+    row("changeLiveStatus", "liveStatus=1&roomId=8001&userId=123", "0661d235d71e3c2da4ec824ca0cbb60f");
+    row("changeLiveStatus off", "liveStatus=2&roomId=8001&userId=123", "446a424da0eae724576787e66c263a60");
+    row("checkLiveStatus", "roomId=8001&userId=123", "4fb8fae3943c23137f8827c4f8b5dfb6");
+    row("checkLiveStatus no room", "userId=123", "880413ebe5c3cc80ef7db755224a7bb6");
+    row("mute", "mute=1&userId=123", "c89b08d73fa9d70f945314aee7753165");
+    row("mute off", "mute=0&userId=123", "e1cf1479bcd34801c2ce218c0509e105");
     // Raw characters travel encoded, signed as they are.
-    row("checkEnterRoom raw", "appId=PC002&userId=%E7%94%A8%E6%88%B7%20a+b",
-        "3b5bc1a15ca2b5f17329323459387c8c");
+    row("checkEnterRoom raw", "userId=%E7%94%A8%E6%88%B7%20a+b", "3b5bc1a15ca2b5f17329323459387c8c");
 }
 
 void TestMuServer::requestsOnTheWire()
@@ -115,10 +103,7 @@ void TestMuServer::requestsOnTheWire()
     run(operation);
     QCOMPARE(http.requests().size(), 1);
     const TestHttpServer::Request& request = http.requests().first();
-    QCOMPARE(request.method, QByteArray("GET"));
-    QCOMPARE(request.target, target);
-    QCOMPARE(request.headers.value("user-agent"), QByteArray("ZebDesktop"));
-    QCOMPARE(request.headers.value("content-type"), QByteArray("application/octet-stream"));
+    QCOMPARE(request.method + ' ' + request.target, "GET " + target);
 }
 
 void TestMuServer::envelopeRules_data()
@@ -129,25 +114,15 @@ void TestMuServer::envelopeRules_data()
     auto row = [](const char* op, const char* body, const char* outcome) {
         QTest::addRow("%s %s", op, body) << op << QByteArray(body) << outcome;
     };
-    row("login", "", "fail code=-1");
     row("login", "<html>", "fail code=-1");
-    row("mute", "[1]", "fail code=-1");
     row("login", R"({"code":1,"msg":"hi","data":{"userId":"u1"}})", "ok code=-1 text=u1");
     row("mute", R"({"code":"1","msg":"m"})", "fail code=-1 msg=m");
     row("mute", R"({"code":2001,"msg":5})", "fail code=2001");
     row("mute", R"({"code":1.5})", "fail code=-1");
-    row("mute", R"({"code":1.0})", "ok code=-1");
-    row("mute", R"({"code":1e10,"msg":"m"})", "fail code=-1 msg=m");
-    row("mute", R"({"code":null,"msg":"m"})", "fail code=-1 msg=m");
-    row("mute", R"({"code":-1,"msg":"m"})", "fail code=-1 msg=m");
     row("checkEnterRoom", R"({"code":1,"msg":"success"})", "fail code=1 msg=success");
     row("login", R"({"code":1,"msg":"m","data":{"userId":12345}})", "fail code=1 msg=m");
-    row("login", R"({"code":1,"data":{"userId":""}})", "fail code=1");
-    row("login", R"({"code":1,"data":"u1"})", "fail code=1");
     row("login", R"({"code":3190,"msg":"bye","data":{"userId":"u1"}})", "fail code=3190 msg=bye");
     row("checkEnterRoom", R"({"code":1,"data":{"roomId":"8001"}})", "ok code=-1 text=8001");
-    row("checkEnterRoom", R"({"code":1,"data":{"roomId":8001}})", "fail code=1");
-    row("checkEnterRoom", R"({"code":3192,"msg":"gone"})", "fail code=3192 msg=gone");
     row("changeLiveStatus", R"({"code":1})", "ok code=-1");
     row("changeLiveStatus", R"({"code":1,"data":{"streamUrl":"rtmp://h/1"}})", "ok code=-1 text=rtmp://h/1");
     row("changeLiveStatus", R"({"code":3194,"msg":"no","data":{"streamUrl":"rtmp://h"}})",
@@ -157,7 +132,6 @@ void TestMuServer::envelopeRules_data()
         "fail code=3163 closeMic msg=b");
     row("checkLiveStatus", R"({"code":1,"data":{"closeMic":"true"}})", "ok code=-1");
     row("checkLiveStatus", R"({"code":1,"data":{"closeMic":true}})", "ok code=-1 closeMic");
-    row("mute", R"({"code":1,"msg":"fine"})", "ok code=-1");
 }
 
 void TestMuServer::envelopeRules()
@@ -188,42 +162,28 @@ void TestMuServer::noAnswer()
     }
 }
 
+// The phone side's bans, microphone and room are driven through the whole program by the fault
+// suite; here: a refused and a second login, and the key the service does not know.
 void TestMuServer::sessionAgainstTheLocalService()
 {
     LocalServicesProcess services;
     QVERIFY(services.start());
     MuServer::instance()->setServer(services.baseUrl(), QStringLiteral("1002"));
     const QString user = QStringLiteral("10001");
-    auto phone = [&](const QString& action, QJsonObject params) {
-        params.insert(QStringLiteral("userId"), user);
-        QCOMPARE(services.admin(action, params).value("code").toInt(), 1);
-    };
-    // The out-values without the service's message text.
-    auto step = [&](const QString& operation) { return run(operation, user).section(" msg=", 0, 0); };
     const QString refused = run("login wrong", user);
     QVERIFY2(refused.startsWith("fail code=2001 msg="), qPrintable(refused));
     QCOMPARE(run("login", user), "ok code=-1 text=10001");
     QCOMPARE(run("checkEnterRoom", user), "ok code=-1 text=8001");
     QCOMPARE(run("changeLiveStatus", user), "ok code=-1 text=rtmp://127.0.0.1:1935/live/8001");
     QCOMPARE(run("checkLiveStatus", user), "ok code=-1");
-    QCOMPARE(run("mute", user), "ok code=-1");
-    phone("ban", {{"banned", true}});
-    QCOMPARE(step("checkLiveStatus"), "fail code=3163 closeMic");
-    QCOMPARE(step("changeLiveStatus"), "fail code=3194");
-    phone("ban", {{"banned", false}});
-    phone("mic", {{"on", false}});
-    QCOMPARE(step("checkLiveStatus"), "fail code=3193");
-    QCOMPARE(step("changeLiveStatus off"), "ok code=-1"); // stopping is accepted in any state
-    phone("room", {{"roomId", ""}});
-    QCOMPARE(step("checkLiveStatus no room"), "fail code=3192");
-    QCOMPARE(step("checkEnterRoom"), "fail code=3192");
-    phone("room", {{"roomId", "9"}});
-    phone("end", {{"code", 3191}, {"msg", QString::fromUtf8("结束")}});
+    services.admin("room", {{"userId", user}, {"roomId", "9"}});
+    services.admin("end", {{"userId", user}, {"code", 3191}, {"msg", QString::fromUtf8("结束")}});
     QCOMPARE(run("checkEnterRoom", user), QString::fromUtf8("fail code=3191 msg=结束"));
-    // A key the service does not know is refused with its own code.
+    QCOMPARE(run("login", user), "ok code=-1 text=10001");
+    QCOMPARE(run("checkEnterRoom", user), "ok code=-1 text=9");
     MuServer::destroyInstance();
     MuServer::instance()->setServer(services.baseUrl(), QStringLiteral("1001"));
-    QCOMPARE(step("login"), "fail code=4002");
+    QCOMPARE(run("login", user).section(" msg=", 0, 0), "fail code=4002");
 }
 
 QTEST_GUILESS_MAIN(TestMuServer)

@@ -26,8 +26,8 @@ public:
     {
         int status = 200;
         QByteArray body;
-        bool never = false; // keep the connection open and say nothing
-        int delayMs = 0;    // answer this much later
+        bool never = false;   // keep the connection open and say nothing
+        int delayMs = 0;      // answer this much later
         int stallAtByte = -1; // send only this many bytes of the answer, then keep the connection open
     };
 
@@ -38,12 +38,7 @@ public:
         m_server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&m_server, &QTcpServer::newConnection, [this]() { accept(); });
     }
-    ~TestHttpServer()
-    {
-        for (const auto& socket : m_open)
-            if (socket)
-                socket->abort();
-    }
+    ~TestHttpServer() { dropAll(); }
 
     quint16 port() const { return m_server.serverPort(); }
     QString url(const QString& pathAndQuery = QStringLiteral("/")) const
@@ -60,25 +55,15 @@ public:
     static QString closedUrl() { return QStringLiteral("http://127.0.0.1:%1/").arg(closedPort()); }
 
     void setResponder(Responder responder) { m_responder = std::move(responder); }
-    void answerWith(int status, const QByteArray& body)
-    {
-        m_responder = [status, body](const Request&) { return Answer{status, body, false, 0}; };
-    }
-    void neverAnswer()
-    {
-        m_responder = [](const Request&) { return Answer{0, QByteArray(), true, 0}; };
-    }
+    void answerWith(int status, const QByteArray& body) { answerAlways({status, body}); }
+    void neverAnswer() { answerAlways({0, QByteArray(), true}); }
+    // A 200 answer with this body that stops after its first bytes.
+    void stallAt(int byte, const QByteArray& body) { answerAlways({200, body, false, 0, byte}); }
     // The whole answer as it goes on the wire.
     static QByteArray answerBytes(int status, const QByteArray& body)
     {
-        return "HTTP/1.1 " + QByteArray::number(status) +
-               " Status\r\nContent-Type: application/json\r\nContent-Length: " +
-               QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-    }
-    // A 200 answer with this body that stops after its first bytes.
-    void stallAt(int byte, const QByteArray& body)
-    {
-        m_responder = [=](const Request&) { return Answer{200, body, false, 0, byte}; };
+        return "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Type: application/json\r\n" +
+               "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     }
     // Closes every connection still open.
     void dropAll()
@@ -89,17 +74,21 @@ public:
     }
 
     const QList<Request>& requests() const { return m_requests; }
-    int connectionCount() const { return m_connections; }
+    int connectionCount() const { return int(m_open.size()); }
     bool waitForRequests(int count, int timeoutMs = 5000)
     {
         return QTest::qWaitFor([&]() { return m_requests.size() >= count; }, timeoutMs);
     }
 
 private:
+    void answerAlways(const Answer& answer)
+    {
+        m_responder = [answer](const Request&) { return answer; };
+    }
+
     void accept()
     {
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-            ++m_connections;
             m_open.append(socket);
             auto data = std::make_shared<QByteArray>();
             QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, data]() {
@@ -131,18 +120,15 @@ private:
     void respond(QTcpSocket* socket, const Request& request)
     {
         m_requests.append(request);
-        const Answer answer = m_responder ? m_responder(request) : Answer{200, "ok", false, 0};
+        const Answer answer = m_responder ? m_responder(request) : Answer{200, "ok"};
         QPointer<QTcpSocket> guarded(socket);
         QTimer::singleShot(answer.delayMs, [guarded, answer]() {
             if (!guarded || answer.never)
                 return;
             const QByteArray bytes = answerBytes(answer.status, answer.body);
-            if (answer.stallAtByte >= 0) {
-                guarded->write(bytes.left(answer.stallAtByte));
-                return;
-            }
-            guarded->write(bytes);
-            guarded->disconnectFromHost();
+            guarded->write(answer.stallAtByte >= 0 ? bytes.left(answer.stallAtByte) : bytes);
+            if (answer.stallAtByte < 0)
+                guarded->disconnectFromHost();
         });
     }
 
@@ -150,5 +136,4 @@ private:
     Responder m_responder;
     QList<Request> m_requests;
     QList<QPointer<QTcpSocket>> m_open;
-    int m_connections = 0;
 };
