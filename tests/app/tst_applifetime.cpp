@@ -7,10 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QProcess>
 #include <QtTest>
-
-#include <csignal>
 
 // Runs the real start-up and shutdown order in this process (no application object of the test
 // framework): a step observer records the steps and closes the windows once the event loop runs.
@@ -126,75 +123,6 @@ private slots:
                      text.contains("user name: 名字\n"),
                  qPrintable(text));
         QVERIFY(log.contains(QString("main dumpTest report \"%1\"").arg(path)));
-    }
-
-    // The real program: started in an empty folder, ended by a signal the way a desktop session
-    // (SIGTERM), Ctrl-C (SIGINT) or a closing terminal (SIGHUP) ends it.
-    void realProgramShutsDownOnSignal_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
-    }
-
-    void realProgramShutsDownOnSignal()
-    {
-        QFETCH(int, signal);
-        TestEnv::ScopedWorkDir dir;
-        QProcess program;
-        program.start(TAVIO_APP_PATH, QStringList());
-        QVERIFY(program.waitForStarted(30000));
-        QTRY_VERIFY_WITH_TIMEOUT(todaysLog().contains(kVersionEntry), 60000);
-        QTest::qWait(300); // let the event loop start
-        ::kill(pid_t(program.processId()), signal);
-        QVERIFY(program.waitForFinished(60000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
-        QVERIFY2(todaysLog().contains("main termination signal"), qPrintable(todaysLog()));
-        QVERIFY(QFile::exists("MuVozedIvazerida.ini")); // the closed login window saved
-        // Logged before the log handler exists, so it goes to standard error.
-        QVERIFY(program.readAllStandardError().contains("MAC===="));
-    }
-
-    // Without a usable log folder the program runs on and says so once on standard error.
-    void realProgramWithoutLogSaysWhereOnce_data()
-    {
-        QTest::addColumn<QString>("blocker"); // what stands where the log should go
-        QTest::newRow("log is a file") << "log";
-        QTest::newRow("today's log is a folder") << LogHandler::fileNameFor(QDateTime::currentDateTime());
-    }
-
-    void realProgramWithoutLogSaysWhereOnce()
-    {
-        QFETCH(QString, blocker);
-        TestEnv::ScopedWorkDir dir;
-        if (blocker == "log") {
-            QFile file("log");
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        } else {
-            QVERIFY(QDir().mkpath(blocker));
-        }
-        QProcess program;
-        program.start(TAVIO_APP_PATH, QStringList());
-        QVERIFY(program.waitForStarted(30000));
-        // No application object here: the output is read by blocking waits.
-        QByteArray err;
-        QDeadlineTimer deadline(60000);
-        while (!err.contains("going on without a log") && !deadline.hasExpired()) {
-            program.waitForReadyRead(100);
-            err += program.readAllStandardError();
-        }
-        QVERIFY2(err.contains("going on without a log"), err.constData());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("res/logo"), 60000); // start-up got past the configuration
-        QTest::qWait(500);
-        program.terminate();
-        QVERIFY(program.waitForFinished(60000));
-        err += program.readAllStandardError();
-        QCOMPARE(program.exitCode(), 0);
-        QCOMPARE(err.count("log: cannot write"), 1);
-        QVERIFY2(err.contains(QDir::current().absoluteFilePath(blocker).toLocal8Bit()), err.constData());
-        QVERIFY(QFile::exists("MuVozedIvazerida.ini"));
     }
 };
 

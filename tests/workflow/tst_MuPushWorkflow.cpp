@@ -77,11 +77,20 @@ private slots:
         QTest::newRow("enter: service down") << 1 << enter << down() << 1 << "网络异常" << "";
         QTest::newRow("enter: 3191") << 1 << enter << envelope(3191, "请重新登录") << 0 << "请重新登录" << "";
         QTest::newRow("enter: 3190") << 1 << enter << envelope(3190, "登录过期") << 0 << "登录过期" << "";
+        QTest::newRow("enter: 3189") << 1 << enter << envelope(3189, "x") << 1 << noRoom << "";
+        QTest::newRow("enter: 3192") << 1 << enter << envelope(3192, "x") << 1 << noRoom << "";
         QTest::newRow("push: 3194") << 2 << push << envelope(3194, "房间已关闭推流") << 2 << "房间已关闭推流" << "";
         QTest::newRow("push: refused") << 2 << push << envelope(3000, "x") << 2 << "无法推流" << "原因：APP不在麦上、已被禁麦";
         QTest::newRow("push: service down") << 2 << push << down() << 2 << "网络异常" << "";
         QTest::newRow("push: no envelope") << 2 << push << QByteArray("<html>") << 2 << "网络异常" << "";
         QTest::newRow("push: 3190") << 2 << push << envelope(3190, "登录过期") << 0 << "登录过期" << "";
+        QTest::newRow("push: 3191") << 2 << push << envelope(3191, "请重新登录") << 0 << "请重新登录" << "";
+        QTest::newRow("push: 3193") << 2 << push << envelope(3193, "x") << 2 << "无法推流" << "原因：APP不在麦上、已被禁麦";
+        QTest::newRow("push: code 0") << 2 << push << envelope(0) << 2 << "无法推流" << "原因：APP不在麦上、已被禁麦";
+        QTest::newRow("push: no code") << 2 << push << QByteArray("{\"msg\":\"x\"}") << 2 << "网络异常" << "";
+        QTest::newRow("push: HTTP 500") << 2 << push << withStatus(500, envelope(1)) << 2 << "网络异常" << "";
+        QTest::newRow("push: HTTP 404 with 3194") << 2 << push << withStatus(404, envelope(3194, "x")) << 2 << "网络异常" << "";
+        QTest::newRow("push: HTTP 502, empty") << 2 << push << withStatus(502, "") << 2 << "网络异常" << "";
         QTest::newRow("beat: 3192 pushing") << 3 << heartbeat << envelope(3192, said) << 1 << said << stopped;
         QTest::newRow("beat: 3192 room confirmed") << 2 << heartbeat << envelope(3192, said) << 1 << said << stopped;
         QTest::newRow("beat: 3192 entering") << 1 << heartbeat << envelope(3192, said) << 1 << "" << "";
@@ -89,6 +98,13 @@ private slots:
         QTest::newRow("beat: 3193 room confirmed") << 2 << heartbeat << envelope(3193, said) << 2 << "" << "";
         QTest::newRow("beat: 3190 pushing") << 3 << heartbeat << envelope(3190, said) << 0 << said << "";
         QTest::newRow("beat: 3191 room confirmed") << 2 << heartbeat << envelope(3191, said) << 0 << said << "";
+        QTest::newRow("beat: 3191 pushing") << 3 << heartbeat << envelope(3191, said) << 0 << said << "";
+        QTest::newRow("beat: 3163 pushing") << 3 << heartbeat << envelope(3163, said) << 3 << "" << "";
+        QTest::newRow("beat: 3163 room confirmed") << 2 << heartbeat << envelope(3163, said) << 2 << "" << "";
+        QTest::newRow("beat: 3162 pushing") << 3 << heartbeat << envelope(3162, said) << 3 << "" << "";
+        QTest::newRow("beat: 3164 pushing") << 3 << heartbeat << envelope(3164, said) << 3 << "" << "";
+        QTest::newRow("beat: 3189 pushing") << 3 << heartbeat << envelope(3189, said) << 3 << "" << "";
+        QTest::newRow("beat: 3194 pushing") << 3 << heartbeat << envelope(3194, said) << 3 << "" << "";
         QTest::newRow("beat: unknown code") << 3 << heartbeat << envelope(4000, said) << 3 << "" << "";
         // clang-format on
     }
@@ -130,12 +146,16 @@ private slots:
         if (fromState == 3 && state != 3 && state != 0)
             QCOMPARE(muteLooks.last().at(0).toBool(), false);
         QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("joinChannel")), joins);
-        QCOMPARE(ScriptedRtcBackend::isJoined(), state == 3);
-        QCOMPARE(ScriptedRtcBackend::publishedUrls().isEmpty(), state != 3);
+        QCOMPARE(ScriptedRtcBackend::snapshot().joined, state == 3);
+        // Only the ban mutes, and only a push.
+        const bool banned = QByteArray(QTest::currentDataTag()) == "beat: 3163 pushing";
+        QCOMPARE(ScriptedRtcBackend::snapshot().localMuted, banned);
+        QCOMPARE(m_workflow->isMicBanned(), banned || QByteArray(QTest::currentDataTag()) == "beat: 3163 room confirmed");
+        QCOMPARE(ScriptedRtcBackend::snapshot().publishedUrls.isEmpty(), state != 3);
         QCOMPARE(m_workflow->rtcEngine() == nullptr, state == 0);
         QCOMPARE(roomChannel(), state >= 2 ? kRoomId : QString());
         if (state == 0) {
-            QCOMPARE(ScriptedRtcBackend::liveEngineCount(), 0);
+            QCOMPARE(ScriptedRtcBackend::snapshot().liveEngines, 0);
             // Not told "not live" on a forced exit, and the heartbeat is over.
             QVERIFY(m_service->value("changeLiveStatus", "liveStatus") != QLatin1String("2"));
             const int checks = m_service->count("checkLiveStatus");
@@ -241,12 +261,35 @@ private slots:
             QVERIFY(m_workflow->exitSession(true));
         else
             beat(envelope(3190, "登录过期"));
-        QVERIFY(!ScriptedRtcBackend::isJoined());
-        QVERIFY(ScriptedRtcBackend::publishedUrls().isEmpty());
-        QCOMPARE(ScriptedRtcBackend::liveEngineCount(), how == QLatin1String("stop") ? 1 : 0);
+        QVERIFY(!ScriptedRtcBackend::snapshot().joined);
+        QVERIFY(ScriptedRtcBackend::snapshot().publishedUrls.isEmpty());
+        QCOMPARE(ScriptedRtcBackend::snapshot().liveEngines, how == QLatin1String("stop") ? 1 : 0);
         QVERIFY(m_workflow->statusLine().isEmpty());
         if (how == QLatin1String("stop"))
             QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("removePublishStreamUrl")), 1);
+    }
+
+    // A second session after a ban, a reconnect and failing heartbeats starts afresh.
+    void secondSessionStartsAfresh()
+    {
+        startSession(PanelStatePushing);
+        beat(envelope(3163, "禁麦"));
+        const QByteArray url = kStreamUrl.toUtf8();
+        raise([url](IRtcEngineEventHandler* h) { h->onRtmpStreamingReconnecting(url, 2, 2000); });
+        QTRY_VERIFY(m_workflow->statusLine().contains(QStringLiteral("第 2 次")));
+        m_service->setUp(false);
+        for (int i = 0; i < 29; ++i)
+            beat(); // 56 s since the first failure
+        QVERIFY(m_workflow->exitSession(true));
+        m_service->setUp(true);
+        startSession(PanelStatePushing);
+        QVERIFY(!m_workflow->isMuted() && !m_workflow->isMicBanned() && !ScriptedRtcBackend::snapshot().localMuted);
+        QCOMPARE(m_workflow->statusLine(), QStringLiteral("正在连接推流服务器…"));
+        m_service->setUp(false);
+        beat();
+        beat(); // a fresh count is far from its 60 s
+        QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
+        QCOMPARE(m_messages->size(), 0);
     }
 
 private:
