@@ -194,7 +194,8 @@ private:
     // Pushes as the panel would, from state 1 to 3, to the peers' server.
     void startPush(const QString& name)
     {
-        m_service.reset(new Service((TestEnv::peer("TAVIO_RTMP_URL_BASE") + QLatin1Char('/') + name).toUtf8()));
+        m_service.reset(
+            new Service((TestEnv::peer("TAVIO_RTMP_URL_BASE") + QLatin1Char('/') + name).toUtf8()));
         m_service->setUp(true);
         m_workflow.reset(new MuPushWorkflow);
         m_lines.reset(new QSignalSpy(m_workflow.get(), &MuPushWorkflow::sigStatusLine));

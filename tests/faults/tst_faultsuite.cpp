@@ -18,8 +18,8 @@
 #include "base/PlainIniFormat.h"
 #include "base/ScrambleText.h"
 #include "config/VGlobalConfig.h"
-#include "support/ScriptedRtcBackend.h"
 #include "service/MuServer.h"
+#include "support/ScriptedRtcBackend.h"
 #include "ui/MuMsgbox.h"
 #include "ui/MuMsgboxEx.h"
 #include "ui/MuVoicePanel.h"
@@ -164,9 +164,12 @@ private slots:
         QTest::newRow("no files at all") << none << none << none << fresh << "main start" << int(SIGTERM);
         QTest::newRow("settings kept byte for byte")
             << remembered << none << usable << remembered << "version" << int(SIGTERM);
-        QTest::newRow("settings file empty") << QByteArray("") << none << usable << fresh << "version" << int(SIGTERM);
-        QTest::newRow("settings file binary") << garbage << none << usable << fresh << "version" << int(SIGTERM);
-        QTest::newRow("settings file huge") << hugeIni << none << usable << remembered << "version" << int(SIGTERM);
+        QTest::newRow("settings file empty")
+            << QByteArray("") << none << usable << fresh << "version" << int(SIGTERM);
+        QTest::newRow("settings file binary")
+            << garbage << none << usable << fresh << "version" << int(SIGTERM);
+        QTest::newRow("settings file huge")
+            << hugeIni << none << usable << remembered << "version" << int(SIGTERM);
         QTest::newRow("password a crafted variant")
             << QByteArray("[General]\npassword=" + kHugeList + "\nuserid=10001\n") << none << usable
             << mainIni(kUser, QString()) << "damaged value" << int(SIGTERM);
@@ -178,11 +181,13 @@ private slots:
             << "version" << int(SIGTERM);
         QTest::newRow("configuration empty")
             << remembered << none << QByteArray("") << remembered << "not JSON" << int(SIGTERM);
-        QTest::newRow("configuration broken")
-            << remembered << none << QByteArray("{\"ServerType\":") << remembered << "not JSON" << int(SIGTERM);
-        QTest::newRow("configuration huge") << remembered << none << hugeConfig << remembered << "version" << int(SIGTERM);
-        QTest::newRow("server type a number") << remembered << none << QByteArray("{\"ServerType\":1000}")
-                                              << remembered << "is not a string: ServerType number" << int(SIGTERM);
+        QTest::newRow("configuration broken") << remembered << none << QByteArray("{\"ServerType\":")
+                                              << remembered << "not JSON" << int(SIGTERM);
+        QTest::newRow("configuration huge")
+            << remembered << none << hugeConfig << remembered << "version" << int(SIGTERM);
+        QTest::newRow("server type a number")
+            << remembered << none << QByteArray("{\"ServerType\":1000}") << remembered
+            << "is not a string: ServerType number" << int(SIGTERM);
         QTest::newRow("configuration of wrong types")
             << remembered << none << QByteArray("{\"sdkinit\":[\"x\"],\"pcmDump\":{}}") << remembered
             << "is not a string: sdkinit array" << int(SIGTERM);
@@ -193,7 +198,8 @@ private slots:
         QTest::newRow("today's log is a folder")
             << remembered << none << usable << remembered << "going on without a log" << int(SIGTERM);
         QTest::newRow("Ctrl-C") << none << none << none << fresh << "main termination signal" << int(SIGINT);
-        QTest::newRow("terminal closed") << none << none << none << fresh << "main termination signal" << int(SIGHUP);
+        QTest::newRow("terminal closed")
+            << none << none << none << fresh << "main termination signal" << int(SIGHUP);
     }
 
     void startupFiles()
@@ -214,8 +220,9 @@ private slots:
             writeFile("Config/GlobalConfig.json", config);
         const QString todaysLog = LogHandler::fileNameFor(QDateTime::currentDateTime());
         const QString blocker = QTest::currentDataTag() == QByteArray("log is a file") ? QStringLiteral("log")
-                              : QTest::currentDataTag() == QByteArray("today's log is a folder") ? todaysLog
-                                                                                               : QString();
+                                : QTest::currentDataTag() == QByteArray("today's log is a folder")
+                                    ? todaysLog
+                                    : QString();
         const bool logBroken = !blocker.isEmpty();
         if (blocker == QLatin1String("log"))
             writeFile("log", "not a folder");
@@ -360,7 +367,8 @@ private slots:
         QTest::newRow("heartbeat garbage") << "heartbeat garbage" << 3 << QString() << true;
         QTest::newRow("heartbeat slow") << "heartbeat slow" << 3 << QString() << true;
         QTest::newRow("heartbeat of wrong types") << "heartbeat types" << 3 << QString() << true;
-        QTest::newRow("service unreachable for 60 s") << "heartbeat down" << 0 << "网络异常，请重新登录" << true;
+        QTest::newRow("service unreachable for 60 s")
+            << "heartbeat down" << 0 << "网络异常，请重新登录" << true;
         QTest::newRow("session ended elsewhere") << "end 3190" << 0 << "您的账号已在其他设备登录" << false;
         QTest::newRow("microphone banned") << "ban" << 3 << QString() << true;
         QTest::newRow("off the microphone") << "mic off" << 2 << "小助手停止了推流" << false;
@@ -486,8 +494,9 @@ private:
         const auto postClick = [](QWidget* widget) {
             const QPoint centre = widget->rect().center();
             for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-                QCoreApplication::postEvent(widget, new QMouseEvent(type, centre, widget->mapToGlobal(centre),
-                                                                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+                QCoreApplication::postEvent(widget,
+                                            new QMouseEvent(type, centre, widget->mapToGlobal(centre),
+                                                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
         };
         for (int i = 0; i < 200; ++i) {
             postClick(m_user->button("pushButton_push"));
@@ -501,7 +510,8 @@ private:
         QTest::qWait(200);
         QVERIFY(panel()->pushState() >= PanelStateStartPush);
         QCOMPARE(serviceLive(), panel()->pushState() == PanelStatePushing);
-        const int calls = QJsonDocument::fromJson(m_services->request("GET", "admin/calls", {})).array().size();
+        const int calls =
+            QJsonDocument::fromJson(m_services->request("GET", "admin/calls", {})).array().size();
         qInfo("rapid clicks: %d requests reached the service", calls);
         QVERIFY(calls >= 3); // login, room check and at least one change of the push
         QVERIFY(panel()->close());

@@ -206,7 +206,10 @@ public:
     {
         return call(QStringLiteral("setChannelProfile"), {QString::number(profile)});
     }
-    int setClientRole(int role) override { return call(QStringLiteral("setClientRole"), {QString::number(role)}); }
+    int setClientRole(int role) override
+    {
+        return call(QStringLiteral("setClientRole"), {QString::number(role)});
+    }
     int setAudioProfile(int profile, int scenario) override
     {
         return call(QStringLiteral("setAudioProfile"), {QString::number(profile), QString::number(scenario)});
@@ -233,8 +236,8 @@ public:
     }
     int joinChannel(const char* token, const char* channel, const char* info, unsigned int uid) override
     {
-        return call(QStringLiteral("joinChannel"), {text(token), text(channel), text(info), QString::number(uid)},
-                    [channel](State& s) {
+        return call(QStringLiteral("joinChannel"),
+                    {text(token), text(channel), text(info), QString::number(uid)}, [channel](State& s) {
                         if (!channel || !*channel)
                             return int(kErrInvalidArgument);
                         s.now.joined = true;
@@ -270,12 +273,13 @@ public:
     }
     int adjustRecordingSignalVolume(int volume) override
     {
-        return call(QStringLiteral("adjustRecordingSignalVolume"), {QString::number(volume)}, [volume](State& s) {
-            if (!isValidVolume(volume))
-                return int(kErrInvalidArgument);
-            s.now.volume = volume;
-            return int(kOk);
-        });
+        return call(QStringLiteral("adjustRecordingSignalVolume"), {QString::number(volume)},
+                    [volume](State& s) {
+                        if (!isValidVolume(volume))
+                            return int(kErrInvalidArgument);
+                        s.now.volume = volume;
+                        return int(kOk);
+                    });
     }
 
 protected:
@@ -290,7 +294,8 @@ private:
 
 int ScriptedRtcBackend::Snapshot::count(const QString& key) const
 {
-    return int(std::count_if(calls.begin(), calls.end(), [&key](const QString& c) { return matches(key, c); }));
+    return int(
+        std::count_if(calls.begin(), calls.end(), [&key](const QString& c) { return matches(key, c); }));
 }
 
 void ScriptedRtcBackend::setEnabled(bool enabled)

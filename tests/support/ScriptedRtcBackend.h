@@ -36,7 +36,7 @@ public:
     struct Snapshot
     {
         QStringList calls;
-        QStringList parameters; // every text setParameters accepted
+        QStringList parameters;  // every text setParameters accepted
         QString recordingDevice; // last id setRecordingDevice accepted
         bool joined = false;
         bool deviceTest = false; // between startRecordingDeviceTest and stopRecordingDeviceTest

@@ -123,7 +123,8 @@ private slots:
         QCOMPARE(mute->text(), QStringLiteral("静音"));
         QVERIFY(ScriptedRtcBackend::snapshot().calls.contains(
             QStringLiteral("joinChannel(, 8801, null, %1)").arg(quint32(-10001))));
-        QCOMPARE(ScriptedRtcBackend::snapshot().publishedUrls, QStringList{"rtmp://127.0.0.1:1935/live/8801"});
+        QCOMPARE(ScriptedRtcBackend::snapshot().publishedUrls,
+                 QStringList{"rtmp://127.0.0.1:1935/live/8801"});
 
         phone("ban", {{"banned", "1"}});
         QTRY_COMPARE_WITH_TIMEOUT(mute->text(), QStringLiteral("禁麦中"), 10000);
@@ -190,7 +191,8 @@ private slots:
         QVERIFY(login.contains(MuSettings::md5Hex(QStringLiteral("123456")).toUtf8()));
         // Neither the password nor its MD5 reaches the log.
         for (const QString& secret : {QStringLiteral("123456"), MuSettings::md5Hex(QStringLiteral("123456"))})
-            QVERIFY2(LogCapture::count(secret) == 0, qPrintable(LogCapture::lines().filter(secret).join('\n')));
+            QVERIFY2(LogCapture::count(secret) == 0,
+                     qPrintable(LogCapture::lines().filter(secret).join('\n')));
     }
 
     // Every way a login can fail keeps the window and leaves the remembered credentials alone.
@@ -239,7 +241,8 @@ private slots:
 
         attemptLogin(QStringLiteral("10001"), QStringLiteral("123456"));
         QTEST(toastText(), "toast");
-        QCOMPARE(m_window->findChild<MuMsgbox*>()->findChild<QLabel*>("label_msgbox")->textFormat(), Qt::PlainText);
+        QCOMPARE(m_window->findChild<MuMsgbox*>()->findChild<QLabel*>("label_msgbox")->textFormat(),
+                 Qt::PlainText);
         verifyIdle();
         // The login is not asked for once the configuration failed.
         QCOMPARE(m_server->requests().size(),
@@ -326,15 +329,27 @@ private:
             return Answer{login.mid(5, 3).toInt(), login.mid(9), false, 0};
         });
     }
-    QLineEdit* edit(const char* name) const { return m_user->edit(name); }
-    QPushButton* loginButton() const { return m_user->button("pushButton_login"); }
-    QString toastText() const { return m_user->toast(); }
+    QLineEdit* edit(const char* name) const
+    {
+        return m_user->edit(name);
+    }
+    QPushButton* loginButton() const
+    {
+        return m_user->button("pushButton_login");
+    }
+    QString toastText() const
+    {
+        return m_user->toast();
+    }
     void verifyIdle() const
     {
         QCOMPARE(loginButton()->text(), QStringLiteral("登录"));
         QVERIFY(loginButton()->isEnabled());
     }
-    void attemptLogin(const QString& userId, const QString& password) { m_user->attemptLogin(userId, password); }
+    void attemptLogin(const QString& userId, const QString& password)
+    {
+        m_user->attemptLogin(userId, password);
+    }
 
     std::unique_ptr<TestHttpServer> m_server;
     std::unique_ptr<TestEnv::ScopedWorkDir> m_workDir;

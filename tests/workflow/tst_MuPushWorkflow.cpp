@@ -150,7 +150,8 @@ private slots:
         // Only the ban mutes, and only a push.
         const bool banned = QByteArray(QTest::currentDataTag()) == "beat: 3163 pushing";
         QCOMPARE(ScriptedRtcBackend::snapshot().localMuted, banned);
-        QCOMPARE(m_workflow->isMicBanned(), banned || QByteArray(QTest::currentDataTag()) == "beat: 3163 room confirmed");
+        QCOMPARE(m_workflow->isMicBanned(),
+                 banned || QByteArray(QTest::currentDataTag()) == "beat: 3163 room confirmed");
         QCOMPARE(ScriptedRtcBackend::snapshot().publishedUrls.isEmpty(), state != 3);
         QCOMPARE(m_workflow->rtcEngine() == nullptr, state == 0);
         QCOMPARE(roomChannel(), state >= 2 ? kRoomId : QString());
@@ -269,8 +270,9 @@ private slots:
             QCOMPARE(ScriptedRtcBackend::callCount(QStringLiteral("removePublishStreamUrl")), 1);
     }
 
-    // A second session after a ban, a reconnect and failing heartbeats starts afresh.
-    void secondSessionStartsAfresh()
+    // Sixty seconds of failing heartbeats end the session; a success restarts the count, and so
+    // does a new session (which also starts unmuted, unbanned, with a fresh status line).
+    void networkFailuresAndASecondSession()
     {
         startSession(PanelStatePushing);
         beat(envelope(3163, "禁麦"));
@@ -279,17 +281,32 @@ private slots:
         QTRY_VERIFY(m_workflow->statusLine().contains(QStringLiteral("第 2 次")));
         m_service->setUp(false);
         for (int i = 0; i < 29; ++i)
-            beat(); // 56 s since the first failure
+            beat(); // the first failure starts the count: 56 s
+        beat(3000);
+        m_service->setUp(true);
+        beat();
+        m_service->setUp(false);
+        beat();
+        beat(59000);
+        QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
         QVERIFY(m_workflow->exitSession(true));
+
         m_service->setUp(true);
         startSession(PanelStatePushing);
-        QVERIFY(!m_workflow->isMuted() && !m_workflow->isMicBanned() && !ScriptedRtcBackend::snapshot().localMuted);
+        QVERIFY(!m_workflow->isMuted() && !m_workflow->isMicBanned() &&
+                !ScriptedRtcBackend::snapshot().localMuted);
         QCOMPARE(m_workflow->statusLine(), QStringLiteral("正在连接推流服务器…"));
         m_service->setUp(false);
         beat();
-        beat(); // a fresh count is far from its 60 s
+        beat(59000);
         QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
         QCOMPARE(m_messages->size(), 0);
+        beat(1000);
+        QCOMPARE(m_workflow->pushState(), int(PanelStateIdle));
+        QCOMPARE(m_messages->size(), 1);
+        QCOMPARE(m_messages->first().at(0).toString(), QStringLiteral("网络异常，请重新登录"));
+        QVERIFY(m_messages->first().at(2).toBool()); // back to the login window
+        QVERIFY(!ScriptedRtcBackend::snapshot().joined && !m_workflow->rtcEngine());
     }
 
 private:
