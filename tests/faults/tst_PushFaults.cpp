@@ -100,13 +100,13 @@ private slots:
         const QString name =
             QStringLiteral("fault_%1_%2").arg(signal).arg(QDateTime::currentMSecsSinceEpoch());
         startPush(name);
-        QVERIFY(waitForStatus(kPushing, 10000));
+        QTRY_VERIFY_WITH_TIMEOUT(m_workflow->statusLine().contains(kPushing), 10000);
         QTest::qWait(2000);
 
         QElapsedTimer sinceKill;
         QVERIFY(::kill(static_cast<pid_t>(nginxPid()), signal) == 0);
         sinceKill.start();
-        QVERIFY(waitForStatus(kInterrupted, 10000));
+        QTRY_VERIFY_WITH_TIMEOUT(m_workflow->statusLine().contains(kInterrupted), 10000);
         const qint64 noticedMs = sinceKill.elapsed();
         QTRY_VERIFY_WITH_TIMEOUT(!portAccepts(rtmpPort()), 5000);
         // The recording before the stop is complete; set it aside so the new one is seen.
@@ -126,7 +126,7 @@ private slots:
             QTest::qWait(20);
         }
         QVERIFY2(firstFrameMs >= 0, "nothing recorded after the server came back");
-        QVERIFY(waitForStatus(kPushing, 5000));
+        QTRY_VERIFY_WITH_TIMEOUT(m_workflow->statusLine().contains(kPushing), 5000);
         const QStringList seen = statusLines();
         qInfo("kill %d: interruption shown after %lld ms; server back -> first AAC frame recorded after %lld "
               "ms; "
@@ -212,18 +212,6 @@ private:
         for (const QList<QVariant>& emitted : *m_lines)
             lines << emitted.at(0).toString();
         return lines;
-    }
-    // The status line (on the real clocks here) shows the text within timeoutMs.
-    bool waitForStatus(const QString& text, int timeoutMs)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < timeoutMs) {
-            if (m_workflow->statusLine().contains(text))
-                return true;
-            QTest::qWait(20);
-        }
-        return false;
     }
 
     std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;

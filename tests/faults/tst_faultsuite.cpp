@@ -161,45 +161,26 @@ private slots:
         const QByteArray hugeConfig =
             "{\"ServerType\":\"1000\",\"pad\":\"" + QByteArray(5 << 20, 'x') + "\"}";
 
+        // clang-format off
         QTest::newRow("no files at all") << none << none << none << fresh << "main start" << int(SIGTERM);
-        QTest::newRow("settings kept byte for byte")
-            << remembered << none << usable << remembered << "version" << int(SIGTERM);
-        QTest::newRow("settings file empty")
-            << QByteArray("") << none << usable << fresh << "version" << int(SIGTERM);
-        QTest::newRow("settings file binary")
-            << garbage << none << usable << fresh << "version" << int(SIGTERM);
-        QTest::newRow("settings file huge")
-            << hugeIni << none << usable << remembered << "version" << int(SIGTERM);
-        QTest::newRow("password a crafted variant")
-            << QByteArray("[General]\npassword=" + kHugeList + "\nuserid=10001\n") << none << usable
-            << mainIni(kUser, QString()) << "damaged value" << int(SIGTERM);
-        QTest::newRow("user id an escaped variant")
-            << QByteArray("[General]\npassword=x\nuserid=\\x40Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)\n")
-            << none << usable << fresh << "damaged value" << int(SIGTERM);
-        QTest::newRow("volume file a crafted variant")
-            << remembered << QByteArray("[10001]\nvolume=" + kHugeList + "\n") << usable << remembered
-            << "version" << int(SIGTERM);
-        QTest::newRow("configuration empty")
-            << remembered << none << QByteArray("") << remembered << "not JSON" << int(SIGTERM);
-        QTest::newRow("configuration broken") << remembered << none << QByteArray("{\"ServerType\":")
-                                              << remembered << "not JSON" << int(SIGTERM);
-        QTest::newRow("configuration huge")
-            << remembered << none << hugeConfig << remembered << "version" << int(SIGTERM);
-        QTest::newRow("server type a number")
-            << remembered << none << QByteArray("{\"ServerType\":1000}") << remembered
-            << "is not a string: ServerType number" << int(SIGTERM);
-        QTest::newRow("configuration of wrong types")
-            << remembered << none << QByteArray("{\"sdkinit\":[\"x\"],\"pcmDump\":{}}") << remembered
-            << "is not a string: sdkinit array" << int(SIGTERM);
-        QTest::newRow("Config is a file")
-            << remembered << none << QByteArray("<folder>") << remembered << "open failed" << int(SIGTERM);
-        QTest::newRow("log is a file")
-            << remembered << none << usable << remembered << "going on without a log" << int(SIGTERM);
-        QTest::newRow("today's log is a folder")
-            << remembered << none << usable << remembered << "going on without a log" << int(SIGTERM);
+        QTest::newRow("settings kept byte for byte") << remembered << none << usable << remembered << "version" << int(SIGTERM);
+        QTest::newRow("settings file empty") << QByteArray("") << none << usable << fresh << "version" << int(SIGTERM);
+        QTest::newRow("settings file binary") << garbage << none << usable << fresh << "version" << int(SIGTERM);
+        QTest::newRow("settings file huge") << hugeIni << none << usable << remembered << "version" << int(SIGTERM);
+        QTest::newRow("password a crafted variant") << QByteArray("[General]\npassword=" + kHugeList + "\nuserid=10001\n") << none << usable << mainIni(kUser, QString()) << "damaged value" << int(SIGTERM);
+        QTest::newRow("user id an escaped variant") << QByteArray("[General]\npassword=x\nuserid=\\x40Variant(\\0\\0\\0\\x31\\x7f\\xff\\xff\\xff)\n") << none << usable << fresh << "damaged value" << int(SIGTERM);
+        QTest::newRow("volume file a crafted variant") << remembered << QByteArray("[10001]\nvolume=" + kHugeList + "\n") << usable << remembered << "version" << int(SIGTERM);
+        QTest::newRow("configuration empty") << remembered << none << QByteArray("") << remembered << "not JSON" << int(SIGTERM);
+        QTest::newRow("configuration broken") << remembered << none << QByteArray("{\"ServerType\":") << remembered << "not JSON" << int(SIGTERM);
+        QTest::newRow("configuration huge") << remembered << none << hugeConfig << remembered << "version" << int(SIGTERM);
+        QTest::newRow("server type a number") << remembered << none << QByteArray("{\"ServerType\":1000}") << remembered << "is not a string: ServerType number" << int(SIGTERM);
+        QTest::newRow("configuration of wrong types") << remembered << none << QByteArray("{\"sdkinit\":[\"x\"],\"pcmDump\":{}}") << remembered << "is not a string: sdkinit array" << int(SIGTERM);
+        QTest::newRow("Config is a file") << remembered << none << QByteArray("<folder>") << remembered << "open failed" << int(SIGTERM);
+        QTest::newRow("log is a file") << remembered << none << usable << remembered << "going on without a log" << int(SIGTERM);
+        QTest::newRow("today's log is a folder") << remembered << none << usable << remembered << "going on without a log" << int(SIGTERM);
         QTest::newRow("Ctrl-C") << none << none << none << fresh << "main termination signal" << int(SIGINT);
-        QTest::newRow("terminal closed")
-            << none << none << none << fresh << "main termination signal" << int(SIGHUP);
+        QTest::newRow("terminal closed") << none << none << none << fresh << "main termination signal" << int(SIGHUP);
+        // clang-format on
     }
 
     void startupFiles()
@@ -269,48 +250,24 @@ private slots:
         const QString ok;
         const QByteArray huge = QByteArray(100 * 1024, 'm');
         const QByteArray bigReply = "{\"code\":1,\"msg\":\"" + QByteArray(5 << 20, 'p') + "\",\"data\":{}}";
-        QTest::newRow("configuration down") << "sdkinit"
-                                            << "down" << 0 << QByteArray() << kPassword << "初始化为空";
-        QTest::newRow("configuration 500") << "sdkinit"
-                                           << "error500" << 0 << QByteArray() << kPassword << "初始化为空";
-        QTest::newRow("configuration garbage") << "sdkinit"
-                                               << "garbage" << 0 << QByteArray() << kPassword << "服务为空";
-        QTest::newRow("configuration of wrong types")
-            << "sdkinit"
-            << "reply" << 200 << QByteArray("{\"code\":1,\"data\":{\"roomServer\":7}}") << kPassword
-            << "服务为空";
-        QTest::newRow("configuration reply 5 MB") << "sdkinit"
-                                                  << "reply" << 200 << bigReply << kPassword << "服务为空";
-        QTest::newRow("push service down") << "login"
-                                           << "down" << 0 << QByteArray() << kPassword << kNetwork;
-        QTest::newRow("login 500") << "login"
-                                   << "error500" << 0 << QByteArray() << kPassword << kWrongLogin;
-        QTest::newRow("login garbage") << "login"
-                                       << "garbage" << 0 << QByteArray() << kPassword << kWrongLogin;
-        QTest::newRow("login slow") << "login"
-                                    << "slow" << 1500 << QByteArray() << kPassword << ok;
-        QTest::newRow("login wrong password") << ""
-                                              << "none" << 0 << QByteArray() << "654321"
-                                              << "*";
-        QTest::newRow("success without data")
-            << "login"
-            << "reply" << 200 << QByteArray("{\"code\":1,\"msg\":\"success\"}") << kPassword << kWrongLogin;
-        QTest::newRow("code of wrong type")
-            << "login"
-            << "reply" << 200 << QByteArray("{\"code\":\"1\",\"msg\":\"success\",\"data\":{}}") << kPassword
-            << kWrongLogin;
-        QTest::newRow("markup message")
-            << "login"
-            << "reply" << 200 << QByteArray("{\"code\":2001,\"msg\":\"<img src=\\\"file:///etc/x.png\\\">\"}")
-            << kPassword << "<img src=\"file:///etc/x.png\">";
-        QTest::newRow("bidi message")
-            << "login"
-            << "reply" << 200 << QByteArray("{\"code\":2001,\"msg\":\"\\u202eEVIL\\n!\"}") << kPassword
-            << "EVIL !";
-        QTest::newRow("100 KB message")
-            << "login"
-            << "reply" << 200 << QByteArray("{\"code\":2001,\"msg\":\"" + huge + "\"}") << kPassword
-            << QString::fromLatin1(huge);
+        const QByteArray none;
+        // clang-format off
+        QTest::newRow("configuration down") << "sdkinit" << "down" << 0 << none << kPassword << "初始化为空";
+        QTest::newRow("configuration 500") << "sdkinit" << "error500" << 0 << none << kPassword << "初始化为空";
+        QTest::newRow("configuration garbage") << "sdkinit" << "garbage" << 0 << none << kPassword << "服务为空";
+        QTest::newRow("configuration of wrong types") << "sdkinit" << "reply" << 200 << QByteArray("{\"code\":1,\"data\":{\"roomServer\":7}}") << kPassword << "服务为空";
+        QTest::newRow("configuration reply 5 MB") << "sdkinit" << "reply" << 200 << bigReply << kPassword << "服务为空";
+        QTest::newRow("push service down") << "login" << "down" << 0 << none << kPassword << kNetwork;
+        QTest::newRow("login 500") << "login" << "error500" << 0 << none << kPassword << kWrongLogin;
+        QTest::newRow("login garbage") << "login" << "garbage" << 0 << none << kPassword << kWrongLogin;
+        QTest::newRow("login slow") << "login" << "slow" << 1500 << none << kPassword << ok;
+        QTest::newRow("login wrong password") << "" << "none" << 0 << none << "654321" << "*";
+        QTest::newRow("success without data") << "login" << "reply" << 200 << QByteArray("{\"code\":1,\"msg\":\"success\"}") << kPassword << kWrongLogin;
+        QTest::newRow("code of wrong type") << "login" << "reply" << 200 << QByteArray("{\"code\":\"1\",\"msg\":\"success\",\"data\":{}}") << kPassword << kWrongLogin;
+        QTest::newRow("markup message") << "login" << "reply" << 200 << QByteArray("{\"code\":2001,\"msg\":\"<img src=\\\"file:///etc/x.png\\\">\"}") << kPassword << "<img src=\"file:///etc/x.png\">";
+        QTest::newRow("bidi message") << "login" << "reply" << 200 << QByteArray("{\"code\":2001,\"msg\":\"\\u202eEVIL\\n!\"}") << kPassword << "EVIL !";
+        QTest::newRow("100 KB message") << "login" << "reply" << 200 << QByteArray("{\"code\":2001,\"msg\":\"" + huge + "\"}") << kPassword << QString::fromLatin1(huge);
+        // clang-format on
     }
 
     void loginFaults()

@@ -129,7 +129,9 @@ private Q_SLOTS:
         const QStringList calls = sdk().calls;
         const int join = calls.indexOf(QStringLiteral("joinChannel(, room1, null, 1234)"));
         QVERIFY(join > 0 && calls.lastIndexOf(QRegularExpression("^setParameters")) < join);
-        QVERIFY(calls.contains(QStringLiteral("muteAllRemoteAudioStreams(true)")));
+        for (const char* call : {"setAudioProfile(5, 3)", "muteAllRemoteAudioStreams(true)",
+                                 "enableWebSdkInteroperability(true)"})
+            QVERIFY2(calls.indexOf(QLatin1String(call)) < join && calls.contains(QLatin1String(call)), call);
         QCOMPARE(sdk().count(QStringLiteral("queryInterface")),
                  sdk().count(QStringLiteral("IRtcEngineParameter::release")));
         QCOMPARE(sdk().parameters.filter(QStringLiteral("start_debug_recording")).size(), dump ? 1 : 0);
