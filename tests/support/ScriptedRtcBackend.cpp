@@ -11,6 +11,9 @@ namespace rtc {
 
 namespace {
 
+using Snapshot = ScriptedRtcBackend::Snapshot;
+using Devices = QList<ScriptedRtcBackend::Device>;
+
 struct Failure
 {
     QString key;
@@ -18,7 +21,7 @@ struct Failure
     int times;
 };
 
-QList<ScriptedRtcBackend::Device> defaultDevices()
+Devices defaultDevices()
 {
     return {{QStringLiteral("Monitor of Null Output"), QStringLiteral("tavio_null.monitor")},
             {QStringLiteral("USB Microphone (default)"), QStringLiteral("usb.mic")}};
@@ -27,8 +30,8 @@ QList<ScriptedRtcBackend::Device> defaultDevices()
 struct State
 {
     QMutex mutex;
-    ScriptedRtcBackend::Snapshot now;
-    QList<ScriptedRtcBackend::Device> devices = defaultDevices();
+    Snapshot now;
+    Devices devices = defaultDevices();
     QList<Failure> failures;
     QList<IRtcEngineEventHandler**> handlers; // one per live engine, oldest first
 };
@@ -39,38 +42,51 @@ State& state()
     return s;
 }
 
+// Runs fn on the state with its mutex held.
+template <typename Fn> auto locked(Fn fn)
+{
+    QMutexLocker lock(&state().mutex);
+    return fn(state());
+}
+
 bool matches(const QString& key, const QString& call)
 {
     return key == call || key == call.left(call.indexOf(QLatin1Char('(')));
 }
 
-QString text(const char* value)
+QString arg(const char* value)
 {
     return value ? QString::fromUtf8(value) : QStringLiteral("null");
 }
-
-QString flag(bool value)
+QString arg(bool value)
 {
-    return value ? QStringLiteral("true") : QStringLiteral("false");
+    return QLatin1String(value ? "true" : "false");
+}
+QString arg(int value)
+{
+    return QString::number(value);
+}
+QString arg(unsigned int value)
+{
+    return QString::number(value);
 }
 
-// Logs one call; runs change (state locked) unless a failure is scripted for it. Returns the
-// scripted code, else what change returns.
-int call(const QString& name, const QStringList& args = {}, const std::function<int(State&)>& change = {})
+// Logs one call; returns the failure scripted for it, else 0.
+template <typename... Args> int call(const char* name, Args... args)
 {
-    State& s = state();
-    QMutexLocker lock(&s.mutex);
-    const QString text = name + QLatin1Char('(') + args.join(QLatin1String(", ")) + QLatin1Char(')');
-    s.now.calls.append(text);
-    for (int i = 0; i < s.failures.size(); ++i) {
-        if (!matches(s.failures[i].key, text))
-            continue;
-        const int code = s.failures[i].code;
-        if (s.failures[i].times > 0 && --s.failures[i].times == 0)
-            s.failures.removeAt(i);
-        return code;
-    }
-    return change ? change(s) : int(kOk);
+    const QString text = QLatin1String(name) + QLatin1Char('(') + QStringList{arg(args)...}.join(", ") + ')';
+    return locked([&text](State& s) {
+        s.now.calls.append(text);
+        for (int i = 0; i < s.failures.size(); ++i) {
+            if (!matches(s.failures[i].key, text))
+                continue;
+            const int code = s.failures[i].code;
+            if (s.failures[i].times > 0 && --s.failures[i].times == 0)
+                s.failures.removeAt(i);
+            return code;
+        }
+        return int(kOk);
+    });
 }
 
 class Parameter : public IRtcEngineParameter
@@ -78,17 +94,16 @@ class Parameter : public IRtcEngineParameter
 public:
     int setParameters(const char* json) override
     {
-        return call(QStringLiteral("setParameters"), {text(json)}, [json](State& s) {
-            // As the real backend: one JSON object per call.
-            if (!json || !QJsonDocument::fromJson(json).isObject())
-                return int(kErrInvalidArgument);
-            s.now.parameters << QString::fromUtf8(json);
-            return int(kOk);
-        });
+        if (const int code = call("setParameters", json))
+            return code;
+        if (!json || !QJsonDocument::fromJson(json).isObject())
+            return kErrInvalidArgument; // as the real backend: one JSON object per call
+        locked([json](State& s) { s.now.parameters << QString::fromUtf8(json); });
+        return kOk;
     }
     void release() override
     {
-        call(QStringLiteral("IRtcEngineParameter::release"));
+        call("IRtcEngineParameter::release");
         delete this;
     }
 };
@@ -96,29 +111,30 @@ public:
 class Collection : public IAudioDeviceCollection
 {
 public:
-    explicit Collection(const QList<ScriptedRtcBackend::Device>& devices) : m_devices(devices) {}
+    explicit Collection(const Devices& devices) : m_devices(devices) {}
     int getCount() override
     {
-        return call(QStringLiteral("getCount"), {}, [this](State&) { return int(m_devices.size()); });
+        const int code = call("getCount");
+        return code ? code : m_devices.size();
     }
     int getDevice(int index, char* name, char* id) override
     {
-        return call(QStringLiteral("getDevice"), {QString::number(index)}, [=](State&) {
-            if (index < 0 || index >= m_devices.size() || !name || !id)
-                return int(kErrInvalidArgument);
-            qstrncpy(name, m_devices.at(index).name.toUtf8().constData(), kMaxDeviceIdLength);
-            qstrncpy(id, m_devices.at(index).id.toUtf8().constData(), kMaxDeviceIdLength);
-            return int(kOk);
-        });
+        if (const int code = call("getDevice", index))
+            return code;
+        if (index < 0 || index >= m_devices.size() || !name || !id)
+            return kErrInvalidArgument;
+        qstrncpy(name, m_devices.at(index).name.toUtf8().constData(), kMaxDeviceIdLength);
+        qstrncpy(id, m_devices.at(index).id.toUtf8().constData(), kMaxDeviceIdLength);
+        return kOk;
     }
     void release() override
     {
-        call(QStringLiteral("IAudioDeviceCollection::release"));
+        call("IAudioDeviceCollection::release");
         delete this;
     }
 
 private:
-    QList<ScriptedRtcBackend::Device> m_devices;
+    Devices m_devices;
 };
 
 class DeviceManager : public IAudioDeviceManager
@@ -126,16 +142,15 @@ class DeviceManager : public IAudioDeviceManager
 public:
     IAudioDeviceCollection* enumerateRecordingDevices() override
     {
-        QList<ScriptedRtcBackend::Device> devices;
-        const int code = call(QStringLiteral("enumerateRecordingDevices"), {}, [&devices](State& s) {
-            devices = s.devices;
-            return int(kOk);
-        });
-        return code == kOk ? new Collection(devices) : nullptr;
+        if (call("enumerateRecordingDevices"))
+            return nullptr;
+        return new Collection(locked([](State& s) { return s.devices; }));
     }
     int setRecordingDevice(const char* id) override
     {
-        return call(QStringLiteral("setRecordingDevice"), {text(id)}, [id](State& s) {
+        if (const int code = call("setRecordingDevice", id))
+            return code;
+        return locked([id](State& s) {
             for (const ScriptedRtcBackend::Device& device : qAsConst(s.devices)) {
                 if (id && *id && device.id == QString::fromUtf8(id)) {
                     s.now.recordingDevice = device.id;
@@ -147,22 +162,21 @@ public:
     }
     int startRecordingDeviceTest(int intervalMs) override
     {
-        return call(QStringLiteral("startRecordingDeviceTest"), {QString::number(intervalMs)}, [](State& s) {
-            s.now.deviceTest = true;
-            return int(kOk);
-        });
+        return test(call("startRecordingDeviceTest", intervalMs), true);
     }
-    int stopRecordingDeviceTest() override
-    {
-        return call(QStringLiteral("stopRecordingDeviceTest"), {}, [](State& s) {
-            s.now.deviceTest = false;
-            return int(kOk);
-        });
-    }
+    int stopRecordingDeviceTest() override { return test(call("stopRecordingDeviceTest"), false); }
     void release() override
     {
-        call(QStringLiteral("IAudioDeviceManager::release"));
+        call("IAudioDeviceManager::release");
         delete this;
+    }
+
+private:
+    static int test(int code, bool running)
+    {
+        if (code == kOk)
+            locked([running](State& s) { s.now.deviceTest = running; });
+        return code;
     }
 };
 
@@ -171,93 +185,85 @@ class Engine : public RtcEngineBase
 public:
     Engine()
     {
-        call(QStringLiteral("createAgoraRtcEngine"), {}, [this](State& s) {
+        call("createAgoraRtcEngine");
+        locked([this](State& s) {
             s.handlers.append(&m_handler);
             ++s.now.liveEngines;
-            return int(kOk);
         });
     }
     ~Engine() override
     {
-        State& s = state();
-        QMutexLocker lock(&s.mutex);
-        s.handlers.removeAll(&m_handler);
-        if (--s.now.liveEngines == 0) {
-            s.now.joined = s.now.deviceTest = false;
-            s.now.publishedUrls.clear();
-        }
+        locked([this](State& s) {
+            s.handlers.removeAll(&m_handler);
+            if (--s.now.liveEngines == 0) {
+                s.now.joined = s.now.deviceTest = false;
+                s.now.publishedUrls.clear();
+            }
+        });
     }
-    void aboutToRelease(bool sync) override { call(QStringLiteral("IRtcEngine::release"), {flag(sync)}); }
+    void aboutToRelease(bool sync) override { call("IRtcEngine::release", sync); }
 
     int initialize(const RtcEngineContext& c) override
     {
-        return call(QStringLiteral("initialize"),
-                    {text(c.appId), QString::number(c.areaCode), QString::number(c.logConfig.level),
-                     c.eventHandler ? QStringLiteral("handler") : QStringLiteral("null")},
-                    [this, &c](State&) {
-                        m_handler = c.eventHandler;
-                        return int(kOk);
-                    });
+        const int code = call("initialize", c.appId, c.areaCode, int(c.logConfig.level),
+                              c.eventHandler ? "handler" : "null");
+        if (code == kOk)
+            m_handler = c.eventHandler;
+        return code;
     }
-    int setLogFile(const char* path) override { return call(QStringLiteral("setLogFile"), {text(path)}); }
-    int disableVideo() override { return call(QStringLiteral("disableVideo")); }
-    int enableAudio() override { return call(QStringLiteral("enableAudio")); }
-    int setChannelProfile(int profile) override
-    {
-        return call(QStringLiteral("setChannelProfile"), {QString::number(profile)});
-    }
-    int setClientRole(int role) override
-    {
-        return call(QStringLiteral("setClientRole"), {QString::number(role)});
-    }
+    int setLogFile(const char* path) override { return call("setLogFile", path); }
+    int disableVideo() override { return call("disableVideo"); }
+    int enableAudio() override { return call("enableAudio"); }
+    int setChannelProfile(int profile) override { return call("setChannelProfile", profile); }
+    int setClientRole(int role) override { return call("setClientRole", role); }
     int setAudioProfile(int profile, int scenario) override
     {
-        return call(QStringLiteral("setAudioProfile"), {QString::number(profile), QString::number(scenario)});
+        return call("setAudioProfile", profile, scenario);
     }
     int queryInterface(int id, void** inter) override
     {
-        const int code = call(QStringLiteral("queryInterface"), {QString::number(id)});
-        return code != kOk ? code : RtcEngineBase::queryInterface(id, inter);
+        const int code = call("queryInterface", id);
+        return code ? code : RtcEngineBase::queryInterface(id, inter);
     }
-    int muteAllRemoteAudioStreams(bool mute) override
-    {
-        return call(QStringLiteral("muteAllRemoteAudioStreams"), {flag(mute)});
-    }
+    int muteAllRemoteAudioStreams(bool mute) override { return call("muteAllRemoteAudioStreams", mute); }
     int muteLocalAudioStream(bool mute) override
     {
-        return call(QStringLiteral("muteLocalAudioStream"), {flag(mute)}, [mute](State& s) {
-            s.now.localMuted = mute;
-            return int(kOk);
-        });
+        const int code = call("muteLocalAudioStream", mute);
+        if (code == kOk)
+            locked([mute](State& s) { s.now.localMuted = mute; });
+        return code;
     }
     int enableWebSdkInteroperability(bool enabled) override
     {
-        return call(QStringLiteral("enableWebSdkInteroperability"), {flag(enabled)});
+        return call("enableWebSdkInteroperability", enabled);
     }
     int joinChannel(const char* token, const char* channel, const char* info, unsigned int uid) override
     {
-        return call(QStringLiteral("joinChannel"),
-                    {text(token), text(channel), text(info), QString::number(uid)}, [channel](State& s) {
-                        if (!channel || !*channel)
-                            return int(kErrInvalidArgument);
-                        s.now.joined = true;
-                        return int(kOk);
-                    });
+        if (const int code = call("joinChannel", token, channel, info, uid))
+            return code;
+        if (!channel || !*channel)
+            return kErrInvalidArgument;
+        locked([](State& s) { s.now.joined = true; });
+        return kOk;
     }
     int leaveChannel() override
     {
-        return call(QStringLiteral("leaveChannel"), {}, [](State& s) {
+        if (const int code = call("leaveChannel"))
+            return code;
+        locked([](State& s) {
             s.now.joined = s.now.localMuted = false; // the mute ends with the stay
             s.now.publishedUrls.clear();
-            return int(kOk);
         });
+        return kOk;
     }
     int addPublishStreamUrl(const char* url, bool transcoding) override
     {
-        return call(QStringLiteral("addPublishStreamUrl"), {text(url), flag(transcoding)}, [url](State& s) {
-            const QString address = QString::fromUtf8(url ? url : "");
-            if (!address.startsWith(QLatin1String("rtmp://")))
-                return int(kErrInvalidArgument);
+        if (const int code = call("addPublishStreamUrl", url, transcoding))
+            return code;
+        const QString address = QString::fromUtf8(url ? url : "");
+        if (!address.startsWith(QLatin1String("rtmp://")))
+            return kErrInvalidArgument;
+        return locked([&address](State& s) {
             if (s.now.publishedUrls.contains(address))
                 return int(kErrRefused);
             s.now.publishedUrls << address;
@@ -266,20 +272,20 @@ public:
     }
     int removePublishStreamUrl(const char* url) override
     {
-        return call(QStringLiteral("removePublishStreamUrl"), {text(url)}, [url](State& s) {
-            return s.now.publishedUrls.removeAll(QString::fromUtf8(url ? url : "")) > 0 ? int(kOk)
-                                                                                        : int(kErrRefused);
-        });
+        if (const int code = call("removePublishStreamUrl", url))
+            return code;
+        const QString address = QString::fromUtf8(url ? url : "");
+        return locked(
+            [&address](State& s) { return s.now.publishedUrls.removeAll(address) ? kOk : kErrRefused; });
     }
     int adjustRecordingSignalVolume(int volume) override
     {
-        return call(QStringLiteral("adjustRecordingSignalVolume"), {QString::number(volume)},
-                    [volume](State& s) {
-                        if (!isValidVolume(volume))
-                            return int(kErrInvalidArgument);
-                        s.now.volume = volume;
-                        return int(kOk);
-                    });
+        if (const int code = call("adjustRecordingSignalVolume", volume))
+            return code;
+        if (!isValidVolume(volume))
+            return kErrInvalidArgument;
+        locked([volume](State& s) { s.now.volume = volume; });
+        return kOk;
     }
 
 protected:
@@ -306,54 +312,43 @@ void ScriptedRtcBackend::setEnabled(bool enabled)
 
 void ScriptedRtcBackend::reset()
 {
-    State& s = state();
-    QMutexLocker lock(&s.mutex);
-    const int engines = s.now.liveEngines;
-    s.now = Snapshot();
-    s.now.liveEngines = engines;
-    s.failures.clear();
-    s.devices = defaultDevices();
+    locked([](State& s) {
+        s.now = Snapshot{{}, {}, {}, false, false, false, 100, {}, s.now.liveEngines};
+        s.failures.clear();
+        s.devices = defaultDevices();
+    });
 }
 
 ScriptedRtcBackend::Snapshot ScriptedRtcBackend::snapshot()
 {
-    QMutexLocker lock(&state().mutex);
-    return state().now;
+    return locked([](State& s) { return s.now; });
 }
 
 void ScriptedRtcBackend::clearCalls()
 {
-    QMutexLocker lock(&state().mutex);
-    state().now.calls.clear();
+    locked([](State& s) { s.now.calls.clear(); });
 }
 
 void ScriptedRtcBackend::setRecordingDevices(const QList<Device>& devices)
 {
-    QMutexLocker lock(&state().mutex);
-    state().devices = devices;
+    locked([&devices](State& s) { s.devices = devices; });
 }
 
 void ScriptedRtcBackend::failCall(const QString& key, int code, int times)
 {
-    QMutexLocker lock(&state().mutex);
     if (times != 0)
-        state().failures.append({key, code, times < 0 ? -1 : times});
+        locked([&](State& s) { s.failures.append({key, code, times < 0 ? -1 : times}); });
 }
 
 void ScriptedRtcBackend::clearFailures()
 {
-    QMutexLocker lock(&state().mutex);
-    state().failures.clear();
+    locked([](State& s) { s.failures.clear(); });
 }
 
 bool ScriptedRtcBackend::withEventHandler(const std::function<void(IRtcEngineEventHandler*)>& fn)
 {
-    IRtcEngineEventHandler* handler = nullptr;
-    {
-        QMutexLocker lock(&state().mutex);
-        if (!state().handlers.isEmpty())
-            handler = *state().handlers.last();
-    }
+    IRtcEngineEventHandler* handler =
+        locked([](State& s) { return s.handlers.isEmpty() ? nullptr : *s.handlers.last(); });
     if (handler && fn)
         fn(handler);
     return handler != nullptr;
