@@ -252,6 +252,12 @@ private Q_SLOTS:
                  QStringList({"AgoraRtcEngine::addPublishStreamUrl \"" + url + "\"",
                               "AgoraRtcEngine::addPublishStreamUrl \"not an address\"",
                               "AgoraRtcEngine::removePublishStreamUrl \"" + url + "\""}));
+        // An address is the service's text: the log keeps a capped piece of a huge one.
+        LogCapture::clear();
+        QCOMPARE(e->addPublishStreamUrl("rtmp://h/live/" + QString(100000, QLatin1Char('x'))), 0);
+        const QString line = LogCapture::lines().value(0);
+        QVERIFY2(line.size() < 2048 + 100 && line.contains(QStringLiteral("(100014 bytes)")),
+                 qPrintable(line.left(80)));
     }
 
     // A device whose query fails is left out of both lists and the count; without devices or
