@@ -150,24 +150,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("channel");
         QTest::addColumn<QString>("userId");
         QTest::addColumn<QString>("sent"); // empty: refused before the SDK
+        // clang-format off
         QTest::newRow("no channel") << QString() << "7" << QString();
         QTest::newRow("no user") << "room" << QString() << QString();
         QTest::newRow("neither") << QString() << QString() << QString();
-        QTest::newRow("plain") << "room"
-                               << "1234"
-                               << "1234";
-        QTest::newRow("letters") << "room"
-                                 << "abc"
-                                 << "0";
-        QTest::newRow("too big") << "room"
-                                 << "2147483648"
-                                 << "0";
-        QTest::newRow("largest") << "room"
-                                 << "2147483647"
-                                 << "2147483647";
-        QTest::newRow("negative") << "room"
-                                  << "-10001"
-                                  << "4294957295";
+        QTest::newRow("plain") << "room" << "1234" << "1234";
+        QTest::newRow("letters") << "room" << "abc" << "0";
+        QTest::newRow("too big") << "room" << "2147483648" << "0";
+        QTest::newRow("largest") << "room" << "2147483647" << "2147483647";
+        QTest::newRow("negative") << "room" << "-10001" << "4294957295";
+        // clang-format on
     }
     void joinNames()
     {
@@ -209,11 +201,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("volume");
         QTest::addColumn<int>("code");
-        QTest::newRow("silent") << 0 << 0;
-        QTest::newRow("unchanged") << 100 << 0;
-        QTest::newRow("loudest") << 400 << 0;
-        QTest::newRow("above") << 401 << -2;
-        QTest::newRow("negative") << -5 << -2;
+        for (const int volume : {0, 100, 400, 401, -5})
+            QTest::addRow("%d", volume) << volume << (volume >= 0 && volume <= 400 ? 0 : -2);
     }
     void valuesPassThrough()
     {

@@ -1,25 +1,19 @@
-// The login window against a scripted configuration and push-stream service (what it sends, what
-// it shows of the replies, what it keeps), and a whole session through the real windows against
-// the local services program.
+// The login window against a scripted configuration and push-stream service: what it sends, what
+// it shows of the replies, what it keeps. (Whole sessions against the local services program are
+// the fault suite's.)
 
 #include "net/http/TestHttpServer.h"
 #include "support/LogCapture.h"
 #include "support/SessionDriver.h"
 #include "support/TestEnv.h"
-#ifdef TAVIO_LOCALSERVICES_PATH
-#include "localservices/LocalServicesProcess.h"
-#endif
 
 #include "base/MuSettings.h"
 #include "config/VGlobalConfig.h"
 #include "support/ScriptedRtcBackend.h"
 #include "ui/MuMsgbox.h"
-#include "ui/MuMsgboxEx.h"
 #include "ui/MuVoicePanel.h"
 #include "ui/MuVozedIvazerida.h"
 
-#include <QApplication>
-#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -69,82 +63,6 @@ private slots:
         m_user.reset();
         m_workDir.reset();
         m_server.reset();
-    }
-
-    // The phone side is played through the services' admin API; heartbeats come from the test.
-    void wholeSessionAgainstLocalServices()
-    {
-#ifndef TAVIO_LOCALSERVICES_PATH
-        if (TestEnv::peersRequired())
-            QFAIL("the local services program is not built");
-        QSKIP("the local services program is not part of this build");
-#else
-        LocalServicesProcess services;
-        QVERIFY(services.start());
-        const auto phone = [&services](const QString& operation, QJsonObject params) {
-            params.insert(QStringLiteral("userId"), QStringLiteral("10001"));
-            QCOMPARE(services.admin(operation, params).value("code").toInt(), 1);
-        };
-        phone("room", {{"roomId", "8801"}});
-        phone("mic", {{"on", "1"}});
-        VGlobalConfig::instance()->setValue(QStringLiteral("sdkinit"), services.baseUrl() + "sdkinit");
-        MuVoicePanel* panel = m_window->voicePanel();
-        auto* push = panel->findChild<QPushButton*>("pushButton_push");
-        auto* mute = panel->findChild<QPushButton*>("pushButton_mute");
-        const auto expect = [panel, push](int state, const QString& pushText, const QString& label) {
-            QCOMPARE(panel->pushState(), state);
-            QCOMPARE(push->text(), pushText);
-            QCOMPARE(panel->findChild<QLabel*>("label_push")->text(), label);
-        };
-        const auto live = [&services]() {
-            const QJsonObject state =
-                QJsonDocument::fromJson(services.request("GET", "admin/state", {})).object();
-            for (const QJsonValue& user : state.value("data").toObject().value("users").toArray())
-                if (user.toObject().value("userId").toString() == QLatin1String("10001"))
-                    return user.toObject().value("live").toBool();
-            return false;
-        };
-        const QString text2 = QStringLiteral("请创建房间或在别的房间上麦，然后点击开始推流开始直播");
-
-        attemptLogin(QStringLiteral("10001"), QStringLiteral("123456"));
-        QVERIFY(panel->isVisible());
-        QVERIFY(!m_window->isVisible());
-        m_user->takeOverHeartbeat();
-        expect(1, QStringLiteral("进入房间"), QStringLiteral("请手机登录TavioAPP并进入房间..."));
-        QTest::mouseClick(push, Qt::LeftButton);
-        expect(2, QStringLiteral("开始推流"), text2);
-        QTest::mouseClick(push, Qt::LeftButton);
-        expect(3, QStringLiteral("结束直播"), QStringLiteral("连接成功，正在直播中..."));
-        QVERIFY(live());
-        QVERIFY(mute->isVisible());
-        QCOMPARE(mute->text(), QStringLiteral("静音"));
-        QVERIFY(ScriptedRtcBackend::snapshot().calls.contains(
-            QStringLiteral("joinChannel(, 8801, null, %1)").arg(quint32(-10001))));
-        QCOMPARE(ScriptedRtcBackend::snapshot().publishedUrls,
-                 QStringList{"rtmp://127.0.0.1:1935/live/8801"});
-
-        phone("ban", {{"banned", "1"}});
-        m_user->beat();
-        QCOMPARE(mute->text(), QStringLiteral("禁麦中"));
-        QVERIFY(ScriptedRtcBackend::snapshot().localMuted);
-        QTest::mouseClick(push, Qt::LeftButton);
-        expect(2, QStringLiteral("开始推流"), text2);
-        QVERIFY(!live());
-        QVERIFY(!ScriptedRtcBackend::snapshot().joined);
-        QVERIFY(ScriptedRtcBackend::snapshot().publishedUrls.isEmpty());
-        QVERIFY(mute->isHidden());
-
-        phone("end", {{"code", "3190"}}); // the phone logs in elsewhere
-        m_user->beat();
-        QVERIFY(panel->messageBox()->isVisible());
-        QTest::mouseClick(panel->messageBox()->findChild<QPushButton*>("pushButton_ok"), Qt::LeftButton);
-        QVERIFY(m_window->isVisible());
-        m_user.reset();
-        QSettings ini(QStringLiteral("MuVozedIvazerida.ini"), QSettings::IniFormat);
-        QCOMPARE(ini.value(QStringLiteral("userid")).toString(), QStringLiteral("10001"));
-        QCOMPARE(MuVozedIvazerida::scrambleText(ini.value(QStringLiteral("password")).toString(), true),
-                 QStringLiteral("123456"));
-#endif
     }
 
     // Enter in the password field logs in (in the user ID field it does nothing). Spaces are
@@ -233,7 +151,7 @@ private slots:
         MuSettings::destroyInstance();
         const QString iniBefore = TestEnv::readText(QStringLiteral("MuVozedIvazerida.ini"));
 
-        attemptLogin(QStringLiteral("10001"), QStringLiteral("123456"));
+        m_user->attemptLogin();
         QTEST(toastText(), "toast");
         QCOMPARE(m_window->findChild<MuMsgbox*>()->findChild<QLabel*>("label_msgbox")->textFormat(),
                  Qt::PlainText);
@@ -264,7 +182,7 @@ private slots:
             clock.advance(9999);
             QTimer::singleShot(50, &scope, [&clock]() { clock.advance(1); });
         });
-        attemptLogin(QStringLiteral("10001"), QStringLiteral("123456"));
+        m_user->attemptLogin();
         QVERIFY(busySeen);
         QCOMPARE(m_server->requests().size(), 1);
         QCOMPARE(toastText(), QStringLiteral("初始化为空"));
@@ -280,7 +198,7 @@ private slots:
             return Answer{200, "{\"code\":1,\"data\":{\"userId\":\"5\"}}", false, 0};
         });
         QTimer::singleShot(100, m_window, [this]() { m_window->close(); });
-        attemptLogin(QStringLiteral("10001"), QStringLiteral("123456"));
+        m_user->attemptLogin();
         QVERIFY(!m_window->isVisible());
         QVERIFY(!m_window->voicePanel()->isVisible());
         QTest::keyClick(edit("lineEdit_password"), Qt::Key_Return);
@@ -317,28 +235,14 @@ private:
             return Answer{login.mid(5, 3).toInt(), login.mid(9), false, 0};
         });
     }
-    QLineEdit* edit(const char* name) const
-    {
-        return m_user->edit(name);
-    }
-    QPushButton* loginButton() const
-    {
-        return m_user->button("pushButton_login");
-    }
-    QString toastText() const
-    {
-        return m_user->toast();
-    }
+    QLineEdit* edit(const char* name) const { return m_user->edit(name); }
+    QPushButton* loginButton() const { return m_user->button("pushButton_login"); }
+    QString toastText() const { return m_user->toast(); }
     void verifyIdle() const
     {
         QCOMPARE(loginButton()->text(), QStringLiteral("登录"));
         QVERIFY(loginButton()->isEnabled());
     }
-    void attemptLogin(const QString& userId, const QString& password)
-    {
-        m_user->attemptLogin(userId, password);
-    }
-
     std::unique_ptr<TestHttpServer> m_server;
     std::unique_ptr<TestEnv::ScopedWorkDir> m_workDir;
     std::unique_ptr<LogCapture> m_log;
