@@ -64,13 +64,6 @@ QString todaysLog()
     return TestEnv::readText(LogHandler::fileNameFor(QDateTime::currentDateTime()));
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
-
 } // namespace
 
 class TestAppLifetime : public QObject
@@ -95,7 +88,7 @@ private slots:
         QFETCH(bool, report);
         TestEnv::ScopedWorkDir dir;
         if (!config.isEmpty())
-            writeFile("Config/GlobalConfig.json", config);
+            QVERIFY(TestEnv::writeFile("Config/GlobalConfig.json", config));
         const RunResult run = runLifetime();
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.steps.contains("event loop")); // the self-test does not stop the start-up

@@ -120,17 +120,17 @@ private slots:
         sinceBack.start();
         qint64 firstFrameMs = -1;
         while (sinceBack.elapsed() < 20000 && firstFrameMs < 0) {
-            QFile file(recording);
-            if (file.open(QIODevice::ReadOnly) && firstAacFrame(file.readAll()) >= 0)
+            if (firstAacFrame(TestEnv::readBytes(recording)) >= 0)
                 firstFrameMs = sinceBack.elapsed();
             QTest::qWait(20);
         }
         QVERIFY2(firstFrameMs >= 0, "nothing recorded after the server came back");
         QTRY_VERIFY_WITH_TIMEOUT(m_workflow->statusLine().contains(kPushing), 5000);
-        const QStringList seen = statusLines();
-        qInfo("kill %d: interruption shown after %lld ms; server back -> first AAC frame recorded after %lld "
-              "ms; "
-              "status lines: %s",
+        QStringList seen;
+        for (const QList<QVariant>& emitted : *m_lines)
+            seen << emitted.at(0).toString();
+        qInfo("kill %d: interruption shown after %lld ms; server back -> first AAC frame recorded after "
+              "%lld ms; status lines: %s",
               signal, noticedMs, firstFrameMs, qPrintable(seen.join(QStringLiteral(" | "))));
         QVERIFY(seen.filter(QStringLiteral("（第 1 次）")).size() >= 1);
         QVERIFY(m_messages->isEmpty()); // no box
@@ -151,16 +151,9 @@ private slots:
     }
 
 private:
-    quint16 rtmpPort() const
-    {
-        return static_cast<quint16>(QUrl(TestEnv::peer("TAVIO_RTMP_URL_BASE")).port());
-    }
+    quint16 rtmpPort() const { return quint16(QUrl(TestEnv::peer("TAVIO_RTMP_URL_BASE")).port()); }
     QString peersDir() const { return TestEnv::peer("TAVIO_PEERS_DIR"); }
-    qint64 nginxPid() const
-    {
-        QFile file(peersDir() + QStringLiteral("/nginx.pid"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
-    }
+    qint64 nginxPid() const { return TestEnv::readBytes(peersDir() + "/nginx.pid").trimmed().toLongLong(); }
     // The peers' nginx again, same configuration and port; its pid goes where the peers'
     // script stops it.
     bool startNginx()
@@ -177,19 +170,13 @@ private:
         qint64 pid = 0;
         if (!nginx.startDetached(&pid))
             return false;
-        QFile file(peersDir() + QStringLiteral("/nginx.pid"));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!TestEnv::writeFile(peersDir() + "/nginx.pid", QByteArray::number(pid) + "\n"))
             return false;
-        file.write(QByteArray::number(pid) + "\n");
-        file.close();
         QElapsedTimer waited;
         waited.start();
-        while (!portAccepts(rtmpPort())) {
-            if (waited.elapsed() > 10000)
-                return false;
+        while (!portAccepts(rtmpPort()) && waited.elapsed() < 10000)
             QTest::qWait(10);
-        }
-        return true;
+        return portAccepts(rtmpPort());
     }
     // Pushes as the panel would, from state 1 to 3, to the peers' server.
     void startPush(const QString& name)
@@ -205,13 +192,6 @@ private:
         m_workflow->pushButton();
         m_workflow->pushButton();
         QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
-    }
-    QStringList statusLines() const
-    {
-        QStringList lines;
-        for (const QList<QVariant>& emitted : *m_lines)
-            lines << emitted.at(0).toString();
-        return lines;
     }
 
     std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;

@@ -54,21 +54,14 @@ bool matches(const QString& key, const QString& call)
     return key == call || key == call.left(call.indexOf(QLatin1Char('(')));
 }
 
-QString arg(const char* value)
+template <typename T> QString arg(T value)
 {
-    return value ? QString::fromUtf8(value) : QStringLiteral("null");
-}
-QString arg(bool value)
-{
-    return QLatin1String(value ? "true" : "false");
-}
-QString arg(int value)
-{
-    return QString::number(value);
-}
-QString arg(unsigned int value)
-{
-    return QString::number(value);
+    if constexpr (std::is_same_v<T, bool>)
+        return QLatin1String(value ? "true" : "false");
+    else if constexpr (std::is_same_v<T, const char*>)
+        return value ? QString::fromUtf8(value) : QStringLiteral("null");
+    else
+        return QString::number(value);
 }
 
 // Logs one call; returns the failure scripted for it, else 0.
@@ -142,21 +135,18 @@ class DeviceManager : public IAudioDeviceManager
 public:
     IAudioDeviceCollection* enumerateRecordingDevices() override
     {
-        if (call("enumerateRecordingDevices"))
-            return nullptr;
-        return new Collection(locked([](State& s) { return s.devices; }));
+        return call("enumerateRecordingDevices") ? nullptr : new Collection(locked([](State& s) { return s.devices; }));
     }
     int setRecordingDevice(const char* id) override
     {
         if (const int code = call("setRecordingDevice", id))
             return code;
         return locked([id](State& s) {
-            for (const ScriptedRtcBackend::Device& device : qAsConst(s.devices)) {
+            for (const ScriptedRtcBackend::Device& device : qAsConst(s.devices))
                 if (id && *id && device.id == QString::fromUtf8(id)) {
                     s.now.recordingDevice = device.id;
                     return int(kOk);
                 }
-            }
             return int(kErrRefused);
         });
     }
