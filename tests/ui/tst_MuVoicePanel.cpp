@@ -188,7 +188,8 @@ private slots:
         QVERIFY(m_panel->findChild<QWidget*>("VMonLayer")->isHidden());
     }
 
-    // The status line is plain text, empty outside a push, and its clock moves on screen.
+    // The status line is plain text, empty outside a push, and its clock moves on screen (the
+    // line's own one-second tick is a real timer: fired here as the clock moves).
     void statusLine()
     {
         m_user->openPanel(PanelStateStartPush);
@@ -204,7 +205,6 @@ private slots:
             h->onRtmpStreamingStateChanged(url, agora::rtc::kRtmpStateRunning, 0);
         });
         QCOMPARE(status->text(), QStringLiteral("已推流 00:00:00"));
-        // The line's own one-second tick (a real timer) redraws it as the clock moves.
         auto tick = [this](qint64 ms) {
             m_user->clock().advance(ms);
             for (QTimer* timer : m_panel->workflow()->findChildren<QTimer*>())
@@ -213,8 +213,6 @@ private slots:
         };
         tick(1000);
         QCOMPARE(status->text(), QStringLiteral("已推流 00:00:01"));
-        tick(60000);
-        QCOMPARE(status->text(), QStringLiteral("已推流 00:01:01"));
         press("pushButton_push");
         QVERIFY(status->text().isEmpty());
         tick(1000);
@@ -355,16 +353,15 @@ private slots:
         QCOMPARE(sdk().liveEngines, 0);
         QCOMPARE(m_service->value("changeLiveStatus", "liveStatus"), QStringLiteral("2"));
         QVERIFY(roomChannel().isEmpty());
-        QCOMPARE(m_panel->pushState(), int(PanelStateIdle));
-        QVERIFY(!m_panel->isVisible() && m_user->window()->isVisible() && !m_user->boxShown());
+        QVERIFY(m_panel->pushState() == PanelStateIdle && !m_panel->isVisible());
+        QVERIFY(m_user->window()->isVisible() && !m_user->boxShown());
         QCOMPARE(m_user->window()->pos(), panelAt);
         QVERIFY(!beating());
         // The window's own close does the same, even with the service down.
         m_user->openPanel(PanelStatePushing);
         m_service->setUp(false);
         QVERIFY(m_panel->close());
-        QCOMPARE(m_panel->pushState(), int(PanelStateIdle));
-        QVERIFY(!sdk().joined && m_user->window()->isVisible());
+        QVERIFY(m_panel->pushState() == PanelStateIdle && !sdk().joined && m_user->window()->isVisible());
     }
 
     // Service calls wait in nested event loops: what happens meanwhile must not act on a panel
@@ -380,12 +377,10 @@ private slots:
             closed = true;
         });
         press("pushButton_push");
-        QVERIFY(closed);
+        QVERIFY(closed && !m_user->boxShown() && m_user->window()->isVisible());
         QCOMPARE(m_service->count("checkLiveStatus"), 0);
         QCOMPARE(m_panel->pushState(), int(PanelStateIdle));
-        QCOMPARE(sdk().count(QStringLiteral("joinChannel")), 0);
-        QVERIFY(!m_user->boxShown() && m_user->window()->isVisible());
-        QCOMPARE(sdk().liveEngines, 0);
+        QCOMPARE(sdk().count(QStringLiteral("joinChannel")) + sdk().liveEngines, 0);
         // The start that the service granted meanwhile is taken back.
         QCOMPARE(m_service->count("changeLiveStatus"), 2);
         QCOMPARE(m_service->value("changeLiveStatus", "liveStatus"), QStringLiteral("2"));
@@ -405,8 +400,7 @@ private slots:
         QCOMPARE(m_service->value("changeLiveStatus", "liveStatus"), QStringLiteral("2"));
         QCOMPARE(sdk().count(QStringLiteral("leaveChannel")), 1);
         QCOMPARE(sdk().count(QStringLiteral("muteLocalAudioStream")), 0);
-        QCOMPARE(m_panel->pushState(), int(PanelStateIdle));
-        QVERIFY(m_user->window()->isVisible());
+        QVERIFY(m_panel->pushState() == PanelStateIdle && m_user->window()->isVisible());
     }
 
 private:
