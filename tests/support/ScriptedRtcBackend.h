@@ -12,18 +12,16 @@ namespace rtc {
 class IRtcEngineEventHandler;
 
 // Deterministic stand-in for the media backend, for the tests of the layers above the SDK.
-// - setEnabled(true) before an engine is created makes createAgoraRtcEngine() hand out scripted
-//   engines, setEnabled(false) the real ones again. reset() clears the state but not the choice.
-// - Every call an engine or its sub-interfaces receive is logged as "name(arg, ...)" (texts as
-//   they are, a null text "null", bools "true"/"false"); Snapshot::count(key) counts the calls
-//   of a bare name ("joinChannel") or of a whole text ("queryInterface(3)").
-// - failCall(key, code[, times]) makes matching calls return code (they are still logged); a
-//   failing queryInterface hands out nothing, a failing enumerateRecordingDevices null.
-// - Otherwise a call succeeds and moves the state the way the real engine does: leaving ends the
-//   mute and the relays; an empty channel, an address that is not rtmp:// or already relayed, an
-//   unknown device id or a volume outside 0..400 is refused.
-// - The engines raise no callbacks of their own: withEventHandler() lends a test the handler of
-//   the newest live engine (false when there is none). Everything is thread-safe.
+// - setEnabled(true) makes createAgoraRtcEngine() hand out scripted engines until
+//   setEnabled(false); reset() clears the state, not the choice.
+// - Every call is logged as "name(arg, ...)" (null texts "null"); Snapshot::count(key) counts a
+//   bare name ("joinChannel") or a whole text ("queryInterface(3)"). failCall(key, code[, times])
+//   makes matching calls return code (a failing query hands out nothing).
+// - Otherwise calls succeed and move the state as the real engine does; what it would refuse
+//   (an empty channel, a non-rtmp:// or doubled address, an unknown device, a volume outside
+//   0..400) is refused. Leaving ends the mute and the relays.
+// - No callbacks of its own: withEventHandler() lends the newest live engine's handler (false
+//   when there is none). Thread-safe.
 class ScriptedRtcBackend
 {
 public:
@@ -54,8 +52,7 @@ public:
     static int callCount(const QString& key) { return snapshot().count(key); }
     static void clearCalls();
 
-    // Listed by enumerateRecordingDevices in this order; at first two, the default last:
-    // {"Monitor of Null Output", "tavio_null.monitor"}, {"USB Microphone (default)", "usb.mic"}.
+    // Listed in this order; after reset() a monitor and "USB Microphone (default)", "usb.mic".
     static void setRecordingDevices(const QList<Device>& devices);
     // times < 0: until clearFailures(); otherwise the next `times` matching calls only.
     static void failCall(const QString& key, int code, int times = -1);
