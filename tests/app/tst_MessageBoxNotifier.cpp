@@ -40,10 +40,13 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("seen");
         const QString warning = QStringLiteral("系统配置文件被损坏，现在为您关闭程序，请您重新登录。");
-        QTest::newRow("information") << int(UserNotifier::Style::Information) << "提示" << "sdk初始化失败"
-                                     << QStringLiteral("提示|sdk初始化失败|%1|1|OK|1").arg(QMessageBox::Information);
-        QTest::newRow("warning") << int(UserNotifier::Style::Warning) << "温馨提示" << warning
-                                 << QStringLiteral("温馨提示|%1|%2|1|确定|1").arg(warning).arg(QMessageBox::NoIcon);
+        QTest::newRow("information")
+            << int(UserNotifier::Style::Information) << "提示"
+            << "sdk初始化失败"
+            << QStringLiteral("提示|sdk初始化失败|%1|1|OK|1").arg(QMessageBox::Information);
+        QTest::newRow("warning")
+            << int(UserNotifier::Style::Warning) << "温馨提示" << warning
+            << QStringLiteral("温馨提示|%1|%2|1|确定|1").arg(warning).arg(QMessageBox::NoIcon);
     }
     void installedBoxesShowTheNote()
     {

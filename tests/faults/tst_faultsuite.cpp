@@ -182,7 +182,9 @@ private slots:
             TestEnv::writeFile("Config/GlobalConfig.json", config);
         const QString todaysLog = LogHandler::fileNameFor(QDateTime::currentDateTime());
         const QByteArray tag = QTest::currentDataTag();
-        const QString blocker = tag == "log is a file" ? "log" : tag == "today's log is a folder" ? todaysLog : "";
+        const QString blocker = tag == "log is a file"             ? "log"
+                                : tag == "today's log is a folder" ? todaysLog
+                                                                   : "";
         const bool logBroken = !blocker.isEmpty();
         if (tag == "log is a file")
             TestEnv::writeFile("log", "not a folder");

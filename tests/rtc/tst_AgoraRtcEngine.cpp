@@ -263,9 +263,10 @@ private Q_SLOTS:
                               {"guid", QStringList({"usb.mic", "line.in", "null.monitor"})},
                               {"length", 3}}));
         ScriptedRtcBackend::failCall(QStringLiteral("getDevice(1)"), -1);
-        QCOMPARE(e->recordingDevices(), QVariantMap({{"name", QStringList({"麦克风 (USB)", "Monitor (default)"})},
-                                                     {"guid", QStringList({"usb.mic", "null.monitor"})},
-                                                     {"length", 2}}));
+        QCOMPARE(e->recordingDevices(),
+                 QVariantMap({{"name", QStringList({"麦克风 (USB)", "Monitor (default)"})},
+                              {"guid", QStringList({"usb.mic", "null.monitor"})},
+                              {"length", 2}}));
         ScriptedRtcBackend::failCall(QStringLiteral("getDevice"), -1);
         QCOMPARE(e->recordingDevices().value("length").toInt(), 0);
         for (const char* key : {"getCount", "enumerateRecordingDevices", "queryInterface(1)"}) {
@@ -308,16 +309,21 @@ private Q_SLOTS:
     }
 
     // Raised from a thread of the SDK's own, the events reach the GUI thread queued, with their
-    // values; the log keeps its throttle, the signals do not.
+    // values (the status line and the meter show them: the workflow's and the panel's tests);
+    // the log keeps its throttle, the signals do not.
     void pushEventsArriveQueuedAndAreStillLogged()
     {
         auto e = engine();
-        QSignalSpy relay(e.get(), &AgoraRtcEngine::sigRelayStateChanged);
-        QSignalSpy reconnect(e.get(), &AgoraRtcEngine::sigRelayReconnecting);
-        QSignalSpy capture(e.get(), &AgoraRtcEngine::sigCaptureStateChanged);
-        QSignalSpy device(e.get(), &AgoraRtcEngine::sigRecordingDeviceChanged);
-        QSignalSpy traffic(e.get(), &AgoraRtcEngine::sigAcknowledgedTraffic);
-        QSignalSpy level(e.get(), &AgoraRtcEngine::sigCaptureLevel);
+        QStringList seen;
+        const auto record = [&seen](const char* name) {
+            return [&seen, name](auto... values) {
+                seen << (QStringList{name} << QStringList{QVariant(values).toString()...}).join(' ');
+            };
+        };
+        connect(e.get(), &AgoraRtcEngine::sigRelayStateChanged, this, record("relay"));
+        connect(e.get(), &AgoraRtcEngine::sigRelayReconnecting, this, record("reconnecting"));
+        connect(e.get(), &AgoraRtcEngine::sigRecordingDeviceChanged, this, record("device"));
+        connect(e.get(), &AgoraRtcEngine::sigAcknowledgedTraffic, this, record("traffic"));
         std::thread sdkThread([] {
             ScriptedRtcBackend::withEventHandler([](IRtcEngineEventHandler* handler) {
                 RtcStats stats;
@@ -326,44 +332,35 @@ private Q_SLOTS:
                 handler->onRtmpStreamingStateChanged("rtmp://h/live/a", kRtmpStateRecovering,
                                                      kRtmpErrorConnectionLost);
                 handler->onRtmpStreamingReconnecting("rtmp://h/live/a", 2, 2000);
-                handler->onLocalAudioStateChanged(kLocalAudioFailed, kLocalAudioErrorRecordingFailure);
                 handler->onAudioDeviceStateChanged("mic.\xc3\xa9", kAudioRecordingDevice,
                                                    kDeviceStateUnplugged);
                 handler->onAudioDeviceStateChanged("speaker", kAudioPlayoutDevice, kDeviceStateUnplugged);
                 handler->onRtcStats(stats);
                 handler->onRtcStats(stats);
-                AudioVolumeInfo speaker;
-                speaker.volume = 200;
-                handler->onAudioVolumeIndication(&speaker, 1, 200);
             });
         });
         sdkThread.join();
-        QCOMPARE(relay.size() + reconnect.size() + capture.size() + device.size() + level.size(),
-                 0); // queued
-        QTRY_COMPARE(level.size(), 1);
-        QCOMPARE(relay.takeFirst(),
-                 QVariantList({"rtmp://h/live/a", int(kRtmpStateRecovering), int(kRtmpErrorConnectionLost)}));
-        QCOMPARE(reconnect.takeFirst(), QVariantList({"rtmp://h/live/a", 2, 2000}));
-        QCOMPARE(capture.takeFirst(),
-                 QVariantList({int(kLocalAudioFailed), int(kLocalAudioErrorRecordingFailure)}));
-        QCOMPARE(device.size(), 1); // the playout device is not ours
-        QCOMPARE(device.takeFirst(),
-                 QVariantList({QStringLiteral("mic.\u00e9"), int(kDeviceStateUnplugged)}));
-        QCOMPARE(traffic.size(), 2);
-        QCOMPARE(traffic.takeFirst(), QVariantList({quint64(4000000000u), 128}));
-        QCOMPARE(level.takeFirst(), QVariantList({200}));
+        QVERIFY(seen.isEmpty()); // queued
+        QTRY_COMPARE(seen.size(), 5);
+        // The playout device is not ours.
+        QCOMPARE(seen, QStringList({QStringLiteral("relay rtmp://h/live/a %1 %2")
+                                        .arg(kRtmpStateRecovering)
+                                        .arg(kRtmpErrorConnectionLost),
+                                    "reconnecting rtmp://h/live/a 2 2000",
+                                    QStringLiteral("device mic.\u00e9 %1").arg(kDeviceStateUnplugged),
+                                    "traffic 4000000000 128", "traffic 4000000000 128"}));
         const QStringList lines = LogCapture::lines();
         QCOMPARE(lines.filter(QStringLiteral("onRtcStats")).size(), 1);
         QCOMPARE(lines.filter(QStringLiteral("onRtmpStreamingStateChanged")).size(), 1);
 
         // Events still queued when the engine goes are dropped with it.
         ScriptedRtcBackend::withEventHandler([](IRtcEngineEventHandler* handler) {
-            handler->onLocalAudioStateChanged(kLocalAudioRecording, 0);
+            handler->onRtmpStreamingReconnecting("rtmp://h/live/a", 3, 4000);
         });
         QPointer<QObject> alive(e.get());
         e.reset();
         QCoreApplication::processEvents();
-        QVERIFY(capture.isEmpty() && !alive);
+        QVERIFY(seen.size() == 5 && !alive);
     }
 
     // A steady level reaches the GUI twenty more times, then once per twenty reports; any change

@@ -74,7 +74,8 @@ private Q_SLOTS:
     // The detail switch is the exact text "true", read once at construction.
     void detailLogSwitchIsExact()
     {
-        for (const QString& value : {QStringLiteral("true"), QStringLiteral("TRUE"), QStringLiteral("1"), QString()}) {
+        for (const QString& value :
+             {QStringLiteral("true"), QStringLiteral("TRUE"), QStringLiteral("1"), QString()}) {
             VGlobalConfig::instance()->setValue(QStringLiteral("vaDetailLog"), value);
             AgoraRtcEngineEventHandler handler(nullptr);
             VGlobalConfig::instance()->setValue(QStringLiteral("vaDetailLog"), QStringLiteral("true"));

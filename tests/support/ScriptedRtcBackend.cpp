@@ -135,7 +135,8 @@ class DeviceManager : public IAudioDeviceManager
 public:
     IAudioDeviceCollection* enumerateRecordingDevices() override
     {
-        return call("enumerateRecordingDevices") ? nullptr : new Collection(locked([](State& s) { return s.devices; }));
+        return call("enumerateRecordingDevices") ? nullptr
+                                                 : new Collection(locked([](State& s) { return s.devices; }));
     }
     int setRecordingDevice(const char* id) override
     {

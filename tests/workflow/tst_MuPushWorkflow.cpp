@@ -206,7 +206,9 @@ private slots:
                                         agora::rtc::kLocalAudioErrorRecordingFailure);
         });
         QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("录音设备已断开"));
-        raise([](IRtcEngineEventHandler* h) { h->onLocalAudioStateChanged(agora::rtc::kLocalAudioRecording, 0); });
+        raise([](IRtcEngineEventHandler* h) {
+            h->onLocalAudioStateChanged(agora::rtc::kLocalAudioRecording, 0);
+        });
         QTRY_VERIFY(m_workflow->statusLine().startsWith(QStringLiteral("已推流")));
 
         QCOMPARE(m_service->count("changeLiveStatus"), liveCalls);
