@@ -94,6 +94,8 @@ private slots:
         QTest::newRow("beat: 3192 pushing") << 3 << heartbeat << envelope(3192, said) << 1 << said << stopped;
         QTest::newRow("beat: 3192 room confirmed") << 2 << heartbeat << envelope(3192, said) << 1 << said << stopped;
         QTest::newRow("beat: 3192 entering") << 1 << heartbeat << envelope(3192, said) << 1 << "" << "";
+        QTest::newRow("beat: 3193 entering") << 1 << heartbeat << envelope(3193, said) << 1 << "" << "";
+        QTest::newRow("beat: 3191 entering") << 1 << heartbeat << envelope(3191, said) << 0 << said << "";
         QTest::newRow("beat: 3193 pushing") << 3 << heartbeat << envelope(3193, said) << 2 << said << stopped;
         QTest::newRow("beat: 3193 room confirmed") << 2 << heartbeat << envelope(3193, said) << 2 << "" << "";
         QTest::newRow("beat: 3190 pushing") << 3 << heartbeat << envelope(3190, said) << 0 << said << "";
