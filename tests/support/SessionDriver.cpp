@@ -89,6 +89,19 @@ void SessionDriver::beat(qint64 advanceMs)
     panel()->sltHeartbeat();
 }
 
+int SessionDriver::fireTimers(const QObject* owner, int intervalMs, bool fire)
+{
+    int count = 0;
+    for (QTimer* timer : owner->findChildren<QTimer*>()) {
+        if (!timer->isActive() || timer->interval() != intervalMs)
+            continue;
+        ++count;
+        if (fire)
+            QMetaObject::invokeMethod(timer, "timeout");
+    }
+    return count;
+}
+
 bool SessionDriver::boxShown() const
 {
     return panel()->messageBox()->isVisible();

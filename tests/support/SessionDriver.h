@@ -9,6 +9,7 @@
 class MuVoicePanel;
 class MuVozedIvazerida;
 class QLineEdit;
+class QObject;
 class QPushButton;
 
 // The user at the real windows: logs in, opens the panel, presses its buttons and reads what the
@@ -43,6 +44,9 @@ public:
     void dismissBox(const char* buttonName = "pushButton_ok");
 
     ManualClock& clock() { return *m_clock; }
+    // Fires the active real timers of owner's children with this interval (the status line's
+    // one-second tick, the heartbeat) as the test's clock moves; returns how many there were.
+    static int fireTimers(const QObject* owner, int intervalMs, bool fire = true);
 
 private:
     std::unique_ptr<ManualClock> m_clock;

@@ -207,9 +207,7 @@ private slots:
         QCOMPARE(status->text(), QStringLiteral("已推流 00:00:00"));
         auto tick = [this](qint64 ms) {
             m_user->clock().advance(ms);
-            for (QTimer* timer : m_panel->workflow()->findChildren<QTimer*>())
-                if (timer->isActive() && timer->interval() == 1000)
-                    QMetaObject::invokeMethod(timer, "timeout");
+            SessionDriver::fireTimers(m_panel->workflow(), 1000);
         };
         tick(1000);
         QCOMPARE(status->text(), QStringLiteral("已推流 00:00:01"));
@@ -340,12 +338,7 @@ private slots:
     {
         m_user->openPanel(PanelStatePushing);
         m_panel->startHeartbeat();
-        const auto beating = [this] {
-            for (QTimer* timer : m_panel->findChildren<QTimer*>())
-                if (timer->isActive() && timer->interval() == 2000)
-                    return true;
-            return false;
-        };
+        const auto beating = [this] { return SessionDriver::fireTimers(m_panel, 2000, false) > 0; };
         QVERIFY(beating()); // every two seconds while the session lasts
         const QPoint panelAt = m_panel->frameGeometry().topLeft();
         press("pushButton_close");

@@ -3,6 +3,7 @@
 #include "support/ManualClock.h"
 #include "support/PushServiceDouble.h"
 #include "support/ScriptedRtcBackend.h"
+#include "support/SessionDriver.h"
 #include "support/TestEnv.h"
 
 #include "base/MuSettings.h"
@@ -322,9 +323,7 @@ private:
     void tick(qint64 ms)
     {
         m_clock->advance(ms);
-        for (QTimer* timer : m_workflow->findChildren<QTimer*>())
-            if (timer->isActive() && timer->interval() == 1000)
-                QMetaObject::invokeMethod(timer, "timeout");
+        SessionDriver::fireTimers(m_workflow.get(), 1000);
     }
     void beat(qint64 advanceMs = 2000)
     {
