@@ -132,8 +132,6 @@ private Q_SLOTS:
         for (const char* call : {"setAudioProfile(5, 3)", "muteAllRemoteAudioStreams(true)",
                                  "enableWebSdkInteroperability(true)"})
             QVERIFY2(calls.indexOf(QLatin1String(call)) < join && calls.contains(QLatin1String(call)), call);
-        QCOMPARE(sdk().count(QStringLiteral("queryInterface")),
-                 sdk().count(QStringLiteral("IRtcEngineParameter::release")));
         QCOMPARE(sdk().parameters.filter(QStringLiteral("start_debug_recording")).size(), dump ? 1 : 0);
         QCOMPARE(LogCapture::lines().contains(QStringLiteral("AgoraRtcEngine::setPcmDump true 0")), dump);
         QVERIFY(LogCapture::lines().contains(dump ? "setPcmDump true" : "setPcmDump false"));
@@ -250,7 +248,7 @@ private Q_SLOTS:
     }
 
     // A device whose query fails is left out of both lists and the count; without devices or
-    // interfaces the map is empty. Every interface handed out is released.
+    // interfaces the map is empty. (An interface not released is the leak check's.)
     void deviceMap()
     {
         ScriptedRtcBackend::setRecordingDevices(
@@ -277,10 +275,6 @@ private Q_SLOTS:
         ScriptedRtcBackend::clearFailures();
         ScriptedRtcBackend::setRecordingDevices({});
         QVERIFY(e->recordingDevices().isEmpty());
-        const ScriptedRtcBackend::Snapshot s = sdk();
-        QCOMPARE(s.count(QStringLiteral("IAudioDeviceManager::release")),
-                 s.count(QStringLiteral("queryInterface(1)")) - 1);
-        QCOMPARE(s.count(QStringLiteral("IAudioDeviceCollection::release")), 5);
 
         QCOMPARE(e->setRecordingDevice(QString()), -1);
         QCOMPARE(e->setRecordingDevice(QStringLiteral("line.in")), -5); // gone from the system

@@ -94,11 +94,7 @@ public:
         locked([json](State& s) { s.now.parameters << QString::fromUtf8(json); });
         return kOk;
     }
-    void release() override
-    {
-        call("IRtcEngineParameter::release");
-        delete this;
-    }
+    void release() override { delete this; }
 };
 
 class Collection : public IAudioDeviceCollection
@@ -120,11 +116,7 @@ public:
         qstrncpy(id, m_devices.at(index).id.toUtf8().constData(), kMaxDeviceIdLength);
         return kOk;
     }
-    void release() override
-    {
-        call("IAudioDeviceCollection::release");
-        delete this;
-    }
+    void release() override { delete this; }
 
 private:
     Devices m_devices;
@@ -156,11 +148,7 @@ public:
         return test(call("startRecordingDeviceTest", intervalMs), true);
     }
     int stopRecordingDeviceTest() override { return test(call("stopRecordingDeviceTest"), false); }
-    void release() override
-    {
-        call("IAudioDeviceManager::release");
-        delete this;
-    }
+    void release() override { delete this; }
 
 private:
     static int test(int code, bool running)
