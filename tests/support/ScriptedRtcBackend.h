@@ -14,10 +14,10 @@ class IRtcEngineEventHandler;
 // Deterministic stand-in for the media backend, for the tests of the layers above the SDK.
 // - setEnabled(true) makes createAgoraRtcEngine() hand out scripted engines until
 //   setEnabled(false); reset() clears the state, not the choice.
-// - Every call (but a sub-interface's release) is logged as "name(arg, ...)" (null texts "null");
-// Snapshot::count(key) counts a
-//   bare name ("joinChannel") or a whole text ("queryInterface(3)"). failCall(key, code[, times])
-//   makes matching calls return code (a failing query hands out nothing).
+// - Every call (but a sub-interface's release) is logged as "name(arg, ...)", a null text as
+//   "null"; Snapshot::count(key) counts a bare name ("joinChannel") or a whole text
+//   ("queryInterface(3)"). failCall(key, code[, times]) makes matching calls return code (a
+//   failing query hands out nothing).
 // - Otherwise calls succeed and move the state as the real engine does; what it would refuse
 //   (an empty channel, a non-rtmp:// or doubled address, an unknown device, a volume outside
 //   0..400) is refused. Leaving ends the mute and the relays.
