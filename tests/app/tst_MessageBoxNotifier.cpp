@@ -32,28 +32,27 @@ private slots:
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
+    // What the user sees: title, text, icon, the one button, a dialog of a fixed size.
     void installedBoxesShowTheNote_data()
     {
         QTest::addColumn<int>("style");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("icon");
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<bool>("fixedDialog");
-        QTest::newRow("information") << int(UserNotifier::Style::Information) << "提示"
-                                     << "sdk初始化失败" << int(QMessageBox::Information) << "OK" << false;
-        QTest::newRow("warning") << int(UserNotifier::Style::Warning) << "温馨提示"
-                                 << "系统配置文件被损坏，现在为您关闭程序，请您重新登录。"
-                                 << int(QMessageBox::NoIcon) << "确定" << true;
+        QTest::addColumn<QString>("seen");
+        const QString warning = QStringLiteral("系统配置文件被损坏，现在为您关闭程序，请您重新登录。");
+        QTest::newRow("information")
+            << int(UserNotifier::Style::Information) << "提示"
+            << "sdk初始化失败"
+            << QStringLiteral("提示|sdk初始化失败|%1|1|OK|1").arg(QMessageBox::Information);
+        QTest::newRow("warning")
+            << int(UserNotifier::Style::Warning) << "温馨提示" << warning
+            << QStringLiteral("温馨提示|%1|%2|1|确定|1").arg(warning).arg(QMessageBox::NoIcon);
     }
     void installedBoxesShowTheNote()
     {
         QFETCH(int, style);
         QFETCH(QString, title);
         QFETCH(QString, text);
-        QFETCH(int, icon);
-        QFETCH(QString, button);
-        QFETCH(bool, fixedDialog);
         MessageBoxNotifier notifier;
         UserNotifier::install(&notifier);
         QString seen;
@@ -62,23 +61,22 @@ private slots:
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box)
                 return;
-            seen = QStringLiteral("%1|%2|%3|%4|%5")
+            // A fixed-size dialog (the platform adds window hints of its own: only ours are looked at).
+            const bool fixed = box->windowType() == Qt::Dialog &&
+                               box->windowFlags().testFlag(Qt::MSWindowsFixedSizeDialogHint);
+            seen = QStringLiteral("%1|%2|%3|%4|%5|%6")
                        .arg(box->windowTitle(), box->text())
                        .arg(box->icon())
                        .arg(box->buttons().size())
-                       .arg(box->buttons().first()->text().remove(QLatin1Char('&')));
-            // The warning box asks for a fixed-size dialog (the platform adds hints of its own).
-            if (fixedDialog && (box->windowType() != Qt::Dialog ||
-                                !box->windowFlags().testFlag(Qt::MSWindowsFixedSizeDialogHint)))
-                seen += QStringLiteral("|not a fixed-size dialog");
+                       .arg(box->buttons().first()->text().remove(QLatin1Char('&')))
+                       .arg(int(fixed));
             QVERIFY(!box->parentWidget());
             box->buttons().first()->click();
         });
         dismiss.start(10);
         LogCapture::clear();
         UserNotifier::tellUser(UserNotifier::Style(style), title, text);
-        // tellUser returned, so the box was dismissed.
-        QCOMPARE(seen, QStringLiteral("%1|%2|%3|1|%4").arg(title, text).arg(icon).arg(button));
+        QTEST(seen, "seen"); // tellUser returned, so the box was dismissed
         QVERIFY(LogCapture::lines().filter(QStringLiteral("tell user")).isEmpty());
     }
 };

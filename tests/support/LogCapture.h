@@ -2,6 +2,7 @@
 
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -32,12 +33,7 @@ public:
     // Lines that start with the given text.
     static QStringList linesStartingWith(const QString& prefix)
     {
-        QStringList found;
-        for (const QString& line : lines()) {
-            if (line.startsWith(prefix))
-                found.append(line);
-        }
-        return found;
+        return lines().filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)));
     }
     static int count(const QString& fragment) { return lines().filter(fragment).size(); }
     static bool contains(const QString& fragment) { return count(fragment) > 0; }

@@ -18,6 +18,12 @@ inline QByteArray envelope(int code, const QString& msg = QString(), const QByte
            "}";
 }
 
+// An answer with another HTTP status than 200.
+inline QByteArray withStatus(int status, const QByteArray& body)
+{
+    return "HTTP " + QByteArray::number(status) + " " + body;
+}
+
 // Stands for a service that is not running.
 inline const QByteArray& down()
 {
@@ -38,8 +44,10 @@ struct Service
             const QString op = url.path().section(QLatin1Char('/'), -1);
             queries[op] << QUrlQuery(url);
             QList<QByteArray>& queued = once[op];
-            return TestHttpServer::Answer{200, queued.isEmpty() ? defaults.value(op) : queued.takeFirst(),
-                                          false, delayMs};
+            const QByteArray body = queued.isEmpty() ? defaults.value(op) : queued.takeFirst();
+            if (body.startsWith("HTTP "))
+                return TestHttpServer::Answer{body.mid(5, 3).toInt(), body.mid(9), false, delayMs};
+            return TestHttpServer::Answer{200, body, false, delayMs};
         });
     }
     int count(const QString& op) const { return queries.value(op).size(); }

@@ -22,8 +22,11 @@ private:
     QString m_previous;
 };
 
-// Reads the whole file as UTF-8 text; empty when missing.
+// Reads the whole file (as UTF-8 text); empty when missing.
+QByteArray readBytes(const QString& path);
 QString readText(const QString& path);
+// Writes the whole file, making its folder; true when all of it was written.
+bool writeFile(const QString& path, const QByteArray& bytes);
 
 // Value of an environment variable set by the test command, empty when unset.
 QString peer(const char* name);

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "support/ManualClock.h"
+
+#include <QString>
+
+#include <memory>
+
+class MuVoicePanel;
+class MuVozedIvazerida;
+class QLineEdit;
+class QObject;
+class QPushButton;
+
+// The user at the real windows: logs in, opens the panel, presses its buttons and reads what the
+// windows show. Time is a ManualClock from the start (unless the test needs real time); the
+// panel's heartbeats then come from beat().
+class SessionDriver
+{
+public:
+    explicit SessionDriver(bool manualTime = true); // the login window, shown
+    ~SessionDriver();
+    SessionDriver(const SessionDriver&) = delete;
+    SessionDriver& operator=(const SessionDriver&) = delete;
+
+    MuVozedIvazerida* window() const { return m_window.get(); }
+    MuVoicePanel* panel() const;
+    QLineEdit* edit(const char* name) const;
+    QPushButton* button(const char* name) const; // the panel's, else the login window's
+    void press(const char* name);
+
+    void attemptLogin(const QString& user = QStringLiteral("10001"),
+                      const QString& password = QStringLiteral("123456"));
+    QString toast() const; // the login window's toast while it shows, else empty
+    // The panel as a successful login leaves it (demo user "10001"), then pressed up to state.
+    void openPanel(int state);
+    // Stops the panel's own heartbeat after a login through the window: beats come from beat().
+    void takeOverHeartbeat();
+    void beat(qint64 advanceMs = 2000);
+
+    // The panel's message box: its lines while it shows (empty otherwise), and dismissing it.
+    bool boxShown() const;
+    QString boxLine(int line) const;
+    void dismissBox(const char* buttonName = "pushButton_ok");
+
+    ManualClock& clock() { return *m_clock; }
+    // Fires the active real timers of owner's children with this interval (the status line's
+    // one-second tick, the heartbeat) as the test's clock moves; returns how many there were.
+    static int fireTimers(const QObject* owner, int intervalMs, bool fire = true);
+
+private:
+    std::unique_ptr<ManualClock> m_clock;
+    std::unique_ptr<MuVozedIvazerida> m_window;
+};
