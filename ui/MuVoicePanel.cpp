@@ -118,6 +118,8 @@ MuVoicePanel::MuVoicePanel(QWidget* parent) : QWidget(parent)
     connect(m_workflow, &MuPushWorkflow::sigMessage, this, &MuVoicePanel::showWorkflowMessage);
     connect(m_workflow, &MuPushWorkflow::sigSessionEnding, m_heartbeatTimer, &QTimer::stop);
     connect(m_workflow, &MuPushWorkflow::sigStatusLine, m_labelStatus, &QLabel::setText);
+    connect(m_workflow, &MuPushWorkflow::sigMuteBusy, m_muteButton,
+            [this](bool busy) { m_muteButton->setEnabled(!busy); });
     connect(m_workflow, &MuPushWorkflow::sigRecordingDevicesChanged, this, [this] { fillDevices(true); });
 
     // A plain list view lets the style sheet draw the items; its popup window gets no frame
@@ -404,9 +406,7 @@ void MuVoicePanel::sltMute()
 {
     if (m_workflow->isMicBanned() || !m_workflow->rtcEngine() || m_workflow->isExiting())
         return;
-    m_muteButton->setEnabled(false);
     m_workflow->muteButton();
-    m_muteButton->setEnabled(true);
 }
 
 void MuVoicePanel::setMuteLook(bool muted, bool banned)

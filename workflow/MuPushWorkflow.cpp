@@ -7,6 +7,7 @@
 #include "rtc/sdk/RtcTypes.h"
 #include "service/MuServer.h"
 
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtDebug>
 
@@ -399,7 +400,7 @@ void MuPushWorkflow::handleHeartbeatFailure(int code, const QString& msg)
 
 void MuPushWorkflow::muteButton()
 {
-    if (m_micBanned || !m_engine || m_exiting)
+    if (m_micBanned || !m_engine || m_exiting || m_muteBusy)
         return;
     toggleMute();
 }
@@ -410,6 +411,12 @@ void MuPushWorkflow::toggleMute()
     if (!session)
         return;
     BusyScope busy(m_busyDepth);
+    m_muteBusy = true;
+    emit sigMuteBusy(true);
+    const auto done = qScopeGuard([this] {
+        m_muteBusy = false;
+        emit sigMuteBusy(false);
+    });
     const bool wanted = !m_muted;
     const int r = session->muteLocalAudioStream(wanted);
     qInfo() << "muteLocalAudioStream" << wanted << r;

@@ -33,7 +33,7 @@ public:
     void pushButton();
     // One heartbeat: at most one service check per clock second.
     void heartbeat();
-    // The mute button: does nothing while the microphone is banned.
+    // The mute button: does nothing while the microphone is banned or a mute call waits.
     void muteButton();
     // Leaves the session (exit of the panel): out of the channel, relay stopped, optionally the
     // service told "not live", room forgotten, engine released. False when there was nothing
@@ -60,6 +60,9 @@ signals:
     // The session is being left: no heartbeat is wanted any more.
     void sigSessionEnding();
     void sigStatusLine(const QString& text);
+    // A mute call is under way (the button's or the microphone ban's): the mute button waits
+    // for it, so a click cannot undo a ban's mute while the service answers.
+    void sigMuteBusy(bool busy);
     // A recording device appeared or went (the window refreshes its list).
     void sigRecordingDevicesChanged();
 
@@ -107,6 +110,8 @@ private:
     int m_busyDepth = 0;
     // Set while leaving, so a second exit during its service call does nothing.
     bool m_exiting = false;
+    // A mute call (the button's or the ban's) waits for the service.
+    bool m_muteBusy = false;
 
     // What the engine says about the push in state 3.
     qint64 m_pushStartMs = 0;
