@@ -1,24 +1,16 @@
-// The real media backend against real peers: PulseAudio (a null sink playing a 1 kHz tone)
-// and nginx with the RTMP module recording every stream. Only what needs them is here: real
-// AAC reaching the server, real connections cut, real devices vanishing. The relay's schedule
-// and bookkeeping and the capture's decisions are tested through their units (tests/rtc/sdk).
+// The real backend against PulseAudio (a 1 kHz tone) and nginx recording every RTMP stream.
 #include "config/VGlobalConfig.h"
 #include "rtc/AgoraRtcEngine.h"
 #include "rtc/sdk/GstPipeline.h"
 #include "rtc/sdk/IRtcEngine.h"
 #include "support/RtcEventRecorder.h"
-#include "support/ScriptedRtcBackend.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QUrl>
 #include <QUuid>
 #include <QtEndian>
 #include <QtTest>
@@ -26,12 +18,10 @@
 #include <cmath>
 
 using namespace agora::rtc;
-using Event = RtcEventRecorder::Event;
 
 namespace {
 
-// The engine with its handler and sub-interfaces, released through the static release like
-// the wrapper does.
+// The engine with its handler and sub-interfaces, released as the wrapper does.
 struct EngineFixture
 {
     RtcEventRecorder handler;
@@ -59,11 +49,15 @@ struct EngineFixture
     int join() { return engine->joinChannel("", "room", nullptr, 7); }
     int publish(const QString& url) { return engine->addPublishStreamUrl(url.toUtf8().constData(), false); }
     int unpublish(const QString& url) { return engine->removePublishStreamUrl(url.toUtf8().constData()); }
+    bool waitFor(const char* name, const QString& text, int a, int b, int timeoutMs)
+    {
+        return handler.waitFor(QStringLiteral("%1 %2 %3").arg(name).arg(a).arg(b), text, timeoutMs);
+    }
     bool waitForRtmp(const QString& url, int state, int timeoutMs, int code = kRtmpErrorOk)
     {
-        return handler.waitFor(QStringLiteral("onRtmpStreamingStateChanged %1 %2").arg(state).arg(code), url,
-                               timeoutMs);
+        return waitFor("onRtmpStreamingStateChanged", url, state, code, timeoutMs);
     }
+    int lastLocalAudioError() const { return handler.events("onLocalAudioStateChanged").last().b; }
 };
 
 // What a program prints; for a recording, its decoded PCM (48 kHz stereo S16LE) or its format.
@@ -90,16 +84,7 @@ double levelDb(const QByteArray& pcm, double fromS, double toS)
     return sum == 0 ? -200 : 10 * std::log10(sum / ((to - from) / 2));
 }
 
-// A second capture source (the monitor of a new null sink); the module's id, empty on failure.
-QString loadNullSink(const QString& sink)
-{
-    QString module;
-    TestEnv::pactl({"load-module", "module-null-sink", "sink_name=" + sink}, &module);
-    return module;
-}
-
-// A TCP proxy in front of the RTMP server whose connections the test can cut or freeze (the
-// connection stays open but what is sent is no longer read: a server that stopped reading).
+// A proxy to the RTMP server whose connections can be cut, or frozen (open but no longer read).
 class CuttableProxy : public QObject
 {
 public:
@@ -113,7 +98,7 @@ public:
                 connect(client, &QTcpSocket::readyRead, upstream,
                         [=] { upstream->write(client->readAll()); });
                 connect(upstream, &QTcpSocket::readyRead, client,
-                        [client, upstream] { client->write(upstream->readAll()); });
+                        [=] { client->write(upstream->readAll()); });
                 connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
                 m_clients.append(client);
             }
@@ -149,7 +134,6 @@ class tst_GstRtcEngine : public QObject
 private Q_SLOTS:
     void init()
     {
-        ScriptedRtcBackend::setEnabled(false);
         if (TestEnv::peer("PULSE_SERVER").isEmpty() || TestEnv::peer("TAVIO_RTMP_URL_BASE").isEmpty()) {
             if (TestEnv::peersRequired())
                 QFAIL("PulseAudio and the RTMP server are required but not running");
@@ -157,20 +141,18 @@ private Q_SLOTS:
         }
     }
 
-    // What the server records: AAC-LC 48 kHz stereo following volume and mute; statistics of
-    // what it acknowledged.
+    // The server records AAC-LC 48 kHz stereo following volume and mute; statistics of what it acknowledged.
     void relayCarriesAacStereo48kWithLiveVolumeAndMute()
     {
         EngineFixture f;
         QCOMPARE(f.parameters->setParameters("{\"che.audio.specify.codec\":\"HEAAC_2ch\"}"), 0);
         QCOMPARE(f.engine->joinChannel("", "room", nullptr, 1234), 0);
-        QVERIFY(f.handler.waitFor(QStringLiteral("onJoinChannelSuccess"), 1234, 3000));
+        QVERIFY(f.handler.waitFor("onJoinChannelSuccess", 1234, 3000));
         QVERIFY(f.handler.events("onJoinChannelSuccess").first().thread != QThread::currentThreadId());
-        const QString name = Stream::name("levels");
-        const QString url = Stream::url(name);
+        const QString name = Stream::name("levels"), url = Stream::url(name);
         QCOMPARE(f.publish(url), 0);
         QVERIFY(f.waitForRtmp(url, kRtmpStateRunning, 5000));
-        QCOMPARE(f.publish(url), static_cast<int>(kErrRefused));
+        QCOMPARE(f.publish(url), int(kErrRefused));
 
         // Stream time: 0-3 s at 100, 3-6 s at 50, 6-9 s muted, then 100 again.
         for (const auto& step :
@@ -197,27 +179,22 @@ private Q_SLOTS:
         const QByteArray pcm = decodeToPcm(recording);
         QVERIFY2(pcm.size() / 192000.0 > 11.0, qPrintable(QString::number(pcm.size())));
         // Windows inside each phase, clear of the switching moments.
-        const double full = levelDb(pcm, 0.8, 2.6);
-        const double half = levelDb(pcm, 3.8, 5.6);
-        const double muted = levelDb(pcm, 6.8, 8.6);
-        const double again = levelDb(pcm, 9.8, 11.0);
+        const double full = levelDb(pcm, 0.8, 2.6), half = levelDb(pcm, 3.8, 5.6);
+        const double muted = levelDb(pcm, 6.8, 8.6), again = levelDb(pcm, 9.8, 11.0);
         const QString levels =
             QStringLiteral("full %1 half %2 muted %3 again %4").arg(full).arg(half).arg(muted).arg(again);
-        qInfo("%s", qPrintable(levels));
         QVERIFY2(full > -30 && std::fabs((full - half) - 6.0) < 1.5, qPrintable(levels));
         QVERIFY2(muted < -80 && std::fabs(again - full) < 1.5, qPrintable(levels));
     }
 
-    // A dropped connection and a server that stops reading (no error: its silence is noticed
-    // from rtmp2sink's counts) both come back on the same address, the capture untouched.
-    // Releasing the engine then ends every callback.
+    // A dropped connection and a server that stops reading both come back; release ends the callbacks.
     void droppedAndStalledConnectionsReconnect()
     {
         EngineFixture f;
         CuttableProxy proxy(static_cast<quint16>(QUrl(TestEnv::peer("TAVIO_RTMP_URL_BASE")).port()));
         QCOMPARE(f.join(), 0);
         const QString url =
-            QStringLiteral("rtmp://127.0.0.1:%1/live/%2").arg(proxy.port()).arg(Stream::name("dropped"));
+            QString("rtmp://127.0.0.1:%1/live/%2").arg(proxy.port()).arg(Stream::name("dropped"));
         QCOMPARE(f.publish(url), 0);
         QVERIFY(f.waitForRtmp(url, kRtmpStateRunning, 8000));
         proxy.cutOrFreeze(false);
@@ -235,16 +212,19 @@ private Q_SLOTS:
         QCOMPARE(f.handler.events().size(), events);
     }
 
-    // The chosen device vanishes while live: silence goes out, the relay goes on, and the
-    // device is taken back when it returns; switching devices keeps the relay too.
+    // A device that vanishes while live, returns, or is switched: the relay goes on.
     void vanishingAndSwitchedDevicesKeepTheRelay()
     {
-        const QString sink = QStringLiteral("tavio_vanish_%1").arg(QCoreApplication::applicationPid());
-        const QString monitor = sink + QStringLiteral(".monitor");
-        QString module = loadNullSink(sink);
+        const QString sink = QStringLiteral("tavio_vanish_%1").arg(QCoreApplication::applicationPid()),
+                      monitor = sink + ".monitor";
+        QString module; // a second capture source: the monitor of a new null sink
+        const auto loadSink = [&] {
+            TestEnv::pactl({"load-module", "module-null-sink", "sink_name=" + sink}, &module);
+        };
+        loadSink();
         const QString name = Stream::name("vanish");
         QElapsedTimer live;
-        qint64 liveMs = 0;
+        qint64 liveMs = 0; // how long the stream was live, all of it to be recorded
         {
             EngineFixture f;
             QTRY_VERIFY_WITH_TIMEOUT(f.selectDevice(monitor) == 0, 5000);
@@ -253,23 +233,18 @@ private Q_SLOTS:
             QVERIFY(f.waitForRtmp(Stream::url(name), kRtmpStateRunning, 8000));
             live.start();
             QVERIFY(TestEnv::pactl({"unload-module", module}));
-            QVERIFY(f.handler.waitFor(QStringLiteral("onLocalAudioStateChanged"), kLocalAudioFailed, 8000));
-            QCOMPARE(f.handler.events("onLocalAudioStateChanged").last().b,
-                     static_cast<int>(kLocalAudioErrorRecordingFailure));
-            QVERIFY(f.handler.waitFor(QStringLiteral("onAudioDeviceStateChanged %1 %2")
-                                          .arg(kAudioRecordingDevice)
-                                          .arg(kDeviceStateUnplugged),
-                                      monitor, 5000));
+            QVERIFY(f.handler.waitFor("onLocalAudioStateChanged", kLocalAudioFailed, 8000));
+            QCOMPARE(f.lastLocalAudioError(), int(kLocalAudioErrorRecordingFailure));
+            QVERIFY(f.waitFor("onAudioDeviceStateChanged", monitor, kAudioRecordingDevice,
+                              kDeviceStateUnplugged, 5000));
             QCOMPARE(f.handler.events("onError").size(), 1);
             QTest::qWait(3000);
             const int recording = f.handler.count("onLocalAudioStateChanged", kLocalAudioRecording);
-            module = loadNullSink(sink);
+            loadSink();
             QTRY_VERIFY_WITH_TIMEOUT(
                 f.handler.count("onLocalAudioStateChanged", kLocalAudioRecording) > recording, 8000);
-            QVERIFY(f.handler.waitFor(QStringLiteral("onAudioDeviceStateChanged %1 %2")
-                                          .arg(kAudioRecordingDevice)
-                                          .arg(kDeviceStateActive),
-                                      monitor, 1000));
+            QVERIFY(f.waitFor("onAudioDeviceStateChanged", monitor, kAudioRecordingDevice, kDeviceStateActive,
+                              1000));
             QCOMPARE(f.selectDevice(TestEnv::peer("TAVIO_PULSE_SOURCE")), 0);
             QTest::qWait(1500);
             QCOMPARE(f.handler.count("onRtmpStreamingStateChanged", kRtmpStateRecovering), 0);
@@ -277,8 +252,7 @@ private Q_SLOTS:
             liveMs = live.elapsed();
         }
         TestEnv::pactl({"unload-module", module});
-        // The stream went on through the loss (3 s of silence) and the switch: at most the
-        // starts of the captures are missing.
+        // The stream went on through the loss and the switch (at most the captures' starts missing).
         QTRY_VERIFY_WITH_TIMEOUT(decodeToPcm(Stream::flv(name)).size() / 192.0 > liveMs - 2000, 5000);
     }
 
@@ -293,40 +267,35 @@ private Q_SLOTS:
             QVERIFY(f.devices->startRecordingDeviceTest(50) < 0); // stays on without a device; nothing opens
             QCOMPARE(GstPipeline::openCount(), pipelines);
             QCOMPARE(f.devices->stopRecordingDeviceTest(), 0);
-            QCOMPARE(f.join(), static_cast<int>(kErrNoDevice));
-            QVERIFY(f.handler.waitFor(QStringLiteral("onLocalAudioStateChanged"), kLocalAudioFailed, 3000));
-            QCOMPARE(f.handler.events("onLocalAudioStateChanged").last().b,
-                     static_cast<int>(kLocalAudioErrorNoDevice));
+            QCOMPARE(f.join(), int(kErrNoDevice));
+            QVERIFY(f.handler.waitFor("onLocalAudioStateChanged", kLocalAudioFailed, 3000));
+            QCOMPARE(f.lastLocalAudioError(), int(kLocalAudioErrorNoDevice));
             const QString valid = Stream::url(QStringLiteral("never"));
-            QCOMPARE(f.publish(valid), static_cast<int>(kErrNotReady)); // not in a channel
+            QCOMPARE(f.publish(valid), int(kErrNotReady)); // not in a channel
             for (const char* bad :
                  {"http://127.0.0.1/live/x", "rtmp://127.0.0.1/live", "rtmp://127.0.0.1/live/x\" ! fakesink"})
                 QVERIFY2(f.engine->addPublishStreamUrl(bad, false) == kErrInvalidArgument, bad);
-            QCOMPARE(f.engine->addPublishStreamUrl(valid.toUtf8().constData(), true),
-                     static_cast<int>(kErrNotSupported));
-            QCOMPARE(f.unpublish(valid), static_cast<int>(kErrRefused));
-            QCOMPARE(f.engine->adjustRecordingSignalVolume(401), static_cast<int>(kErrInvalidArgument));
+            QCOMPARE(f.engine->addPublishStreamUrl(valid.toUtf8().constData(), true), int(kErrNotSupported));
+            QCOMPARE(f.unpublish(valid), int(kErrRefused));
+            QCOMPARE(f.engine->adjustRecordingSignalVolume(401), int(kErrInvalidArgument));
         }
         qputenv("PULSE_SERVER", saved);
     }
 
-    // The wrapper on the real backend: the default device first, the level of the device test
-    // as a signal, the panel's negative account id, the dump of the capture.
+    // The wrapper: default device first, the device test's level, a negative account id, the dump.
     void wrapperDrivesTheRealBackend()
     {
         TestEnv::ScopedWorkDir work;
         VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), QStringLiteral("true"));
         {
             AgoraRtcEngine engine;
-            const QVariantMap devices = engine.recordingDevices();
-            QCOMPARE(devices.value(QStringLiteral("guid")).toStringList().first(),
+            QCOMPARE(engine.recordingDevices().value("guid").toStringList().value(0),
                      TestEnv::peer("TAVIO_PULSE_SOURCE"));
             QCOMPARE(engine.setRecordingDevice(TestEnv::peer("TAVIO_PULSE_SOURCE")), 0);
             QSignalSpy levels(&engine, &AgoraRtcEngine::sigCaptureLevel);
             QCOMPARE(engine.startRecordingDeviceTest(50), 0);
             QTRY_VERIFY_WITH_TIMEOUT(!levels.isEmpty() && levels.last().first().toInt() > 0, 6000);
-            // Joining takes the test's capture over (only the dump opens); leaving hands it back
-            // unmuted.
+            // Joining takes the test's capture over (only the dump opens); leaving hands it back unmuted.
             const int pipelines = GstPipeline::openCount();
             QCOMPARE(engine.joinChannel(QString(), QStringLiteral("8001"), QStringLiteral("-10001")), 0);
             QCOMPARE(GstPipeline::openCount(), pipelines + 1);
@@ -339,18 +308,16 @@ private Q_SLOTS:
             QVERIFY(engine.startRecordingDeviceTest(5) < 0); // faster than the SDK offers
         }
         VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), QString());
-        const QString logPath = AgoraRtcEngine::sdkLogFilePath(QDate::currentDate());
-        const QString log = TestEnv::readText(logPath);
+        const QString logPath = AgoraRtcEngine::sdkLogFilePath(QDate::currentDate()),
+                      log = TestEnv::readText(logPath);
         QVERIFY(log.contains(QLatin1String("joined channel 8001 as 4294957295")));
-        QCOMPARE(log.count(QLatin1String("refused")),
-                 log.count(QLatin1String("startRecordingDeviceTest refused")));
+        QCOMPARE(log.count("refused"), log.count("startRecordingDeviceTest refused"));
         // The capture's dump beside the SDK log, its header completed on stop.
-        const QStringList wavs = QDir(QFileInfo(logPath).path()).entryList({QStringLiteral("NoName-*.wav")});
+        const QFileInfoList wavs = QFileInfo(logPath).dir().entryInfoList({QStringLiteral("NoName-*.wav")});
         QCOMPARE(wavs.size(), 1);
-        QFile wav(QFileInfo(logPath).path() + QLatin1Char('/') + wavs.first());
+        QFile wav(wavs.first().filePath());
         QVERIFY(wav.open(QIODevice::ReadOnly) && wav.size() > 48000 * 4);
-        QCOMPARE(qFromLittleEndian<quint32>(wav.read(8).constData() + 4),
-                 static_cast<quint32>(wav.size() - 8));
+        QCOMPARE(qFromLittleEndian<quint32>(wav.read(8).constData() + 4), quint32(wav.size() - 8));
     }
 };
 

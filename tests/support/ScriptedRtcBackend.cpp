@@ -17,21 +17,17 @@ using Devices = QList<ScriptedRtcBackend::Device>;
 struct Failure
 {
     QString key;
-    int code;
-    int times;
+    int code, times;
 };
 
-Devices defaultDevices()
-{
-    return {{QStringLiteral("Monitor of Null Output"), QStringLiteral("tavio_null.monitor")},
-            {QStringLiteral("USB Microphone (default)"), QStringLiteral("usb.mic")}};
-}
+const Devices kDefaultDevices = {{"Monitor of Null Output", "tavio_null.monitor"},
+                                 {"USB Microphone (default)", "usb.mic"}};
 
 struct State
 {
     QMutex mutex;
     Snapshot now;
-    Devices devices = defaultDevices();
+    Devices devices = kDefaultDevices;
     QList<Failure> failures;
     QList<IRtcEngineEventHandler**> handlers; // one per live engine, oldest first
 };
@@ -82,6 +78,12 @@ template <typename... Args> int call(const char* name, Args... args)
     });
 }
 
+// A scripted failure wins; otherwise change decides (with the state locked) and returns the code.
+template <typename Fn> int unlessFailed(int code, Fn change)
+{
+    return code != kOk ? code : locked(change);
+}
+
 class Parameter : public IRtcEngineParameter
 {
 public:
@@ -89,10 +91,8 @@ public:
     {
         if (const int code = call("setParameters", json))
             return code;
-        if (!json || !QJsonDocument::fromJson(json).isObject())
-            return kErrInvalidArgument; // as the real backend: one JSON object per call
-        locked([json](State& s) { s.now.parameters << QString::fromUtf8(json); });
-        return kOk;
+        // As the real backend: one JSON object per call.
+        return json && QJsonDocument::fromJson(json).isObject() ? kOk : kErrInvalidArgument;
     }
     void release() override { delete this; }
 };
@@ -132,9 +132,7 @@ public:
     }
     int setRecordingDevice(const char* id) override
     {
-        if (const int code = call("setRecordingDevice", id))
-            return code;
-        return locked([id](State& s) {
+        return unlessFailed(call("setRecordingDevice", id), [id](State& s) {
             for (const ScriptedRtcBackend::Device& device : qAsConst(s.devices))
                 if (id && *id && device.id == QString::fromUtf8(id)) {
                     s.now.recordingDevice = device.id;
@@ -143,19 +141,14 @@ public:
             return int(kErrRefused);
         });
     }
-    int startRecordingDeviceTest(int intervalMs) override
-    {
-        return test(call("startRecordingDeviceTest", intervalMs), true);
-    }
+    int startRecordingDeviceTest(int ms) override { return test(call("startRecordingDeviceTest", ms), true); }
     int stopRecordingDeviceTest() override { return test(call("stopRecordingDeviceTest"), false); }
     void release() override { delete this; }
 
 private:
-    static int test(int code, bool running)
+    static int test(int code, bool on)
     {
-        if (code == kOk)
-            locked([running](State& s) { s.now.deviceTest = running; });
-        return code;
+        return unlessFailed(code, [on](State& s) { return s.now.deviceTest = on, int(kOk); });
     }
 };
 
@@ -165,19 +158,14 @@ public:
     Engine()
     {
         call("createAgoraRtcEngine");
-        locked([this](State& s) {
-            s.handlers.append(&m_handler);
-            ++s.now.liveEngines;
-        });
+        locked([this](State& s) { s.handlers.append(&m_handler), ++s.now.liveEngines; });
     }
     ~Engine() override
     {
         locked([this](State& s) {
             s.handlers.removeAll(&m_handler);
-            if (--s.now.liveEngines == 0) {
-                s.now.joined = s.now.deviceTest = false;
-                s.now.publishedUrls.clear();
-            }
+            if (--s.now.liveEngines == 0)
+                s.now.joined = s.now.deviceTest = false, s.now.publishedUrls.clear();
         });
     }
     void aboutToRelease(bool sync) override { call("IRtcEngine::release", sync); }
@@ -195,10 +183,7 @@ public:
     int enableAudio() override { return call("enableAudio"); }
     int setChannelProfile(int profile) override { return call("setChannelProfile", profile); }
     int setClientRole(int role) override { return call("setClientRole", role); }
-    int setAudioProfile(int profile, int scenario) override
-    {
-        return call("setAudioProfile", profile, scenario);
-    }
+    int setAudioProfile(int profile, int scene) override { return call("setAudioProfile", profile, scene); }
     int queryInterface(int id, void** inter) override
     {
         const int code = call("queryInterface", id);
@@ -207,42 +192,32 @@ public:
     int muteAllRemoteAudioStreams(bool mute) override { return call("muteAllRemoteAudioStreams", mute); }
     int muteLocalAudioStream(bool mute) override
     {
-        const int code = call("muteLocalAudioStream", mute);
-        if (code == kOk)
-            locked([mute](State& s) { s.now.localMuted = mute; });
-        return code;
+        return unlessFailed(call("muteLocalAudioStream", mute),
+                            [mute](State& s) { return s.now.localMuted = mute, int(kOk); });
     }
-    int enableWebSdkInteroperability(bool enabled) override
-    {
-        return call("enableWebSdkInteroperability", enabled);
-    }
+    int enableWebSdkInteroperability(bool on) override { return call("enableWebSdkInteroperability", on); }
     int joinChannel(const char* token, const char* channel, const char* info, unsigned int uid) override
     {
-        if (const int code = call("joinChannel", token, channel, info, uid))
-            return code;
-        if (!channel || !*channel)
-            return kErrInvalidArgument;
-        locked([](State& s) { s.now.joined = true; });
-        return kOk;
+        return unlessFailed(call("joinChannel", token, channel, info, uid), [channel](State& s) {
+            if (!channel || !*channel)
+                return int(kErrInvalidArgument);
+            return s.now.joined = true, int(kOk);
+        });
     }
     int leaveChannel() override
     {
-        if (const int code = call("leaveChannel"))
-            return code;
-        locked([](State& s) {
+        return unlessFailed(call("leaveChannel"), [](State& s) {
             s.now.joined = s.now.localMuted = false; // the mute ends with the stay
             s.now.publishedUrls.clear();
+            return int(kOk);
         });
-        return kOk;
     }
     int addPublishStreamUrl(const char* url, bool transcoding) override
     {
-        if (const int code = call("addPublishStreamUrl", url, transcoding))
-            return code;
         const QString address = QString::fromUtf8(url ? url : "");
-        if (!address.startsWith(QLatin1String("rtmp://")))
-            return kErrInvalidArgument;
-        return locked([&address](State& s) {
+        return unlessFailed(call("addPublishStreamUrl", url, transcoding), [&address](State& s) {
+            if (!address.startsWith(QLatin1String("rtmp://")))
+                return int(kErrInvalidArgument);
             if (s.now.publishedUrls.contains(address))
                 return int(kErrRefused);
             s.now.publishedUrls << address;
@@ -251,20 +226,18 @@ public:
     }
     int removePublishStreamUrl(const char* url) override
     {
-        if (const int code = call("removePublishStreamUrl", url))
-            return code;
         const QString address = QString::fromUtf8(url ? url : "");
-        return locked(
-            [&address](State& s) { return s.now.publishedUrls.removeAll(address) ? kOk : kErrRefused; });
+        return unlessFailed(call("removePublishStreamUrl", url), [&address](State& s) {
+            return int(s.now.publishedUrls.removeAll(address) ? kOk : kErrRefused);
+        });
     }
     int adjustRecordingSignalVolume(int volume) override
     {
-        if (const int code = call("adjustRecordingSignalVolume", volume))
-            return code;
-        if (!isValidVolume(volume))
-            return kErrInvalidArgument;
-        locked([volume](State& s) { s.now.volume = volume; });
-        return kOk;
+        return unlessFailed(call("adjustRecordingSignalVolume", volume), [volume](State& s) {
+            if (!isValidVolume(volume))
+                return int(kErrInvalidArgument);
+            return s.now.volume = volume, int(kOk);
+        });
     }
 
 protected:
@@ -292,9 +265,11 @@ void ScriptedRtcBackend::setEnabled(bool enabled)
 void ScriptedRtcBackend::reset()
 {
     locked([](State& s) {
-        s.now = Snapshot{{}, {}, {}, false, false, false, 100, {}, s.now.liveEngines};
+        const int live = s.now.liveEngines;
+        s.now = Snapshot();
+        s.now.liveEngines = live;
         s.failures.clear();
-        s.devices = defaultDevices();
+        s.devices = kDefaultDevices;
     });
 }
 

@@ -11,39 +11,26 @@ namespace rtc {
 
 class IRtcEngineEventHandler;
 
-// Deterministic stand-in for the media backend, for the tests of the layers above the SDK.
-// - setEnabled(true) makes createAgoraRtcEngine() hand out scripted engines until
-//   setEnabled(false); reset() clears the state, not the choice.
-// - Every call (but a sub-interface's release) is logged as "name(arg, ...)", a null text as
-//   "null"; Snapshot::count(key) counts a bare name ("joinChannel") or a whole text
-//   ("queryInterface(3)"). failCall(key, code[, times]) makes matching calls return code (a
-//   failing query hands out nothing).
-// - Otherwise calls succeed and move the state as the real engine does; what it would refuse
-//   (an empty channel, a non-rtmp:// or doubled address, an unknown device, a volume outside
-//   0..400) is refused. Leaving ends the mute and the relays.
-// - No callbacks of its own: withEventHandler() lends the newest live engine's handler (false
-//   when there is none). Thread-safe.
+// Deterministic stand-in for the media backend, thread-safe. Calls are logged as "name(arg, ...)";
+// count(key) and failCall(key, code) take a bare name or a whole text. Unscripted calls succeed but
+// for what the real engine refuses (empty channel, non-rtmp:// or doubled address, unknown device,
+// volume outside 0..400). withEventHandler() lends the newest live engine's handler.
 class ScriptedRtcBackend
 {
 public:
     struct Device
     {
-        QString name;
-        QString id;
+        QString name, id;
     };
 
     struct Snapshot
     {
         QStringList calls;
-        QStringList parameters;  // every text setParameters accepted
         QString recordingDevice; // last id setRecordingDevice accepted
-        bool joined = false;
+        bool joined = false, localMuted = false;
         bool deviceTest = false; // between startRecordingDeviceTest and stopRecordingDeviceTest
-        bool localMuted = false;
-        int volume = 100;
+        int volume = 100, liveEngines = 0;
         QStringList publishedUrls;
-        int liveEngines = 0;
-
         int count(const QString& key) const;
     };
 
