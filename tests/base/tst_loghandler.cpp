@@ -5,15 +5,6 @@
 
 #include <QtTest>
 
-namespace {
-
-void setTime(const QDate& day, const QTime& time)
-{
-    VClock::setWallClock([=] { return QDateTime(day, time); });
-}
-
-} // namespace
-
 // The log handler replaces the test framework's own handler for the length of each test.
 class TestLogHandler : public QObject
 {
@@ -21,13 +12,17 @@ class TestLogHandler : public QObject
 
     QtMessageHandler m_testHandler = nullptr;
     QScopedPointer<TestEnv::ScopedWorkDir> m_dir;
+    static void setTime(const QDateTime& at)
+    {
+        VClock::setWallClock([=] { return at; });
+    }
 
 private slots:
     void init()
     {
         m_dir.reset(new TestEnv::ScopedWorkDir);
         m_testHandler = qInstallMessageHandler(nullptr);
-        setTime(QDate(2026, 3, 4), QTime(12, 34, 56));
+        setTime(QDateTime(QDate(2026, 3, 4), QTime(12, 34, 56)));
     }
     void cleanup()
     {
@@ -36,34 +31,25 @@ private slots:
         m_dir.reset();
     }
 
-    void entryLayoutAndLevels_data()
-    {
-        QTest::addColumn<bool>("withDebug");
-        QTest::addColumn<QString>("debugEntry");
-        QTest::newRow("debug-including handler") << true << "12:34:56 DEBUG \ndebug\r\n";
-        QTest::newRow("debug-dropping handler") << false << "";
-    }
-
+    // With the debug-including handler and with the one that drops debug messages.
     void entryLayoutAndLevels()
     {
-        QFETCH(bool, withDebug);
-        QFETCH(QString, debugEntry);
-        QVERIFY(QDir().mkdir("log"));
-        QFile old("log/valog_2026-03-04.txt");
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier run\r\n") > 0);
-        old.close();
-        installLogHandler(withDebug, false);
-        qDebug("debug");
-        qCritical("critical never written");
-        qWarning() << "count" << 3;
-        qInfo().noquote() << "line one\nline two %1 %6"; // the message's own breaks and placeholders
-        // Called directly: through qFatal the process would end after the handler.
-        (withDebug ? LogHandler::handlerWithDebug
-                   : LogHandler::handlerWithoutDebug)(QtFatalMsg, QMessageLogContext(), "fatal");
-        QCOMPARE(TestEnv::readText("log/valog_2026-03-04.txt"),
-                 "earlier run\r\n" + debugEntry +
-                     "12:34:56 WARNING \ncount 3\r\n"
-                     "12:34:56 INFO \nline one\nline two %1 %6\r\n12:34:56 FATAL \nfatal\r\n");
+        for (const bool withDebug : {true, false}) {
+            TestEnv::ScopedWorkDir dir;
+            QVERIFY(TestEnv::writeFile("log/valog_2026-03-04.txt", "earlier run\r\n"));
+            installLogHandler(withDebug, false);
+            qDebug("debug");
+            qCritical("critical never written");
+            qWarning() << "count" << 3;
+            qInfo().noquote() << "line one\nline two %1 %6"; // the message's own breaks and placeholders
+            // Called directly: through qFatal the process would end after the handler.
+            (withDebug ? LogHandler::handlerWithDebug
+                       : LogHandler::handlerWithoutDebug)(QtFatalMsg, QMessageLogContext(), "fatal");
+            QCOMPARE(TestEnv::readText("log/valog_2026-03-04.txt"),
+                     QString("earlier run\r\n") + (withDebug ? "12:34:56 DEBUG \ndebug\r\n" : "") +
+                         "12:34:56 WARNING \ncount 3\r\n"
+                         "12:34:56 INFO \nline one\nline two %1 %6\r\n12:34:56 FATAL \nfatal\r\n");
+        }
     }
 
     void dayChangeAndMissingOrBlockedFolder()
@@ -72,7 +58,7 @@ private slots:
         qInfo("deleted");
         QVERIFY(QDir("log").removeRecursively());
         qInfo("before midnight");
-        setTime(QDate(2026, 3, 5), QTime(0, 0, 1));
+        setTime(QDateTime(QDate(2026, 3, 5), QTime(0, 0, 1)));
         qInfo("after midnight");
         QCOMPARE(TestEnv::readText("log/valog_2026-03-04.txt"),
                  QStringLiteral("12:34:56 INFO \nbefore midnight\r\n"));

@@ -11,49 +11,36 @@ class TestShellFunctions : public QObject
     Q_OBJECT
 
 private slots:
-    void versionBlockReadFromTheFile_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("selector");
-        QTest::addColumn<QString>("expected"); // null: the read fails
-        const QString program = TAVIO_APP_PATH;
-        QTest::newRow("FileVersion") << program << 9 << TAVIO_VERSION_TEXT;
-        QTest::newRow("ProductName") << program << 2 << "Tavio语音房电脑助手";
-        QTest::newRow("SpecialBuild not carried") << program << 11 << QString();
-        QTest::newRow("above 11") << program << 12 << QString();
-        QTest::newRow("program without a block") << "/bin/sh" << 9 << QString();
-        QTest::newRow("missing file") << "missing.bin" << 9 << QString();
-    }
-
+    // FileVersion and ProductName are carried, SpecialBuild (11) and above are not; null: the read fails.
     void versionBlockReadFromTheFile()
     {
-        QFETCH(QString, path);
-        QFETCH(int, selector);
-        QFETCH(QString, expected);
-        std::string value = "stale";
-        QCOMPARE(readFileVersionValue(path.toStdString(), selector, value), !expected.isNull());
-        QCOMPARE(QString::fromStdString(value), expected); // empty after a failure
+        const QString program = TAVIO_APP_PATH;
+        const QList<std::tuple<QString, int, QString>> rows{
+            {program, 9, TAVIO_VERSION_TEXT}, {program, 2, "Tavio语音房电脑助手"},
+            {program, 11, QString()},         {program, 12, QString()},
+            {"/bin/sh", 9, QString()},        {"missing.bin", 9, QString()}};
+        for (const auto& [path, selector, expected] : rows) {
+            std::string value = "stale";
+            QCOMPARE(readFileVersionValue(path.toStdString(), selector, value), !expected.isNull());
+            QCOMPARE(QString::fromStdString(value), expected); // empty after a failure
+        }
     }
 
     void fatalExitLogsWarningAndExitsWithMinusOne()
     {
         TestEnv::ScopedWorkDir dir;
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TAVIO_FATAL_CHILD", "1");
-        child.setProcessEnvironment(env);
+        qputenv("TAVIO_FATAL_CHILD", "1"); // the child inherits it
         child.start(QCoreApplication::applicationFilePath(), QStringList());
-        QVERIFY(child.waitForFinished(60000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        qunsetenv("TAVIO_FATAL_CHILD");
+        QVERIFY(child.waitForFinished(60000) && child.exitStatus() == QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 255); // exit(-1)
         const QString log = TestEnv::readText(LogHandler::fileNameFor(QDateTime::currentDateTime()));
         QVERIFY2(log.endsWith(" WARNING \nschema request/x.proto missing\r\n"), qPrintable(log));
         // The echo on standard output is the same entry, ended by a plain line feed.
         const QString echo = QString::fromUtf8(child.readAllStandardOutput());
-        QVERIFY2(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d WARNING \nschema request/x.proto missing\n$")
-                     .match(echo)
-                     .hasMatch(),
-                 qPrintable(echo));
+        const QRegularExpression entry("^\\d\\d:\\d\\d:\\d\\d WARNING \nschema request/x.proto missing\n$");
+        QVERIFY2(echo.contains(entry), qPrintable(echo));
     }
 };
 

@@ -24,49 +24,37 @@ private slots:
         QVERIFY(QFileInfo("res/logo").isDir());
     }
 
-    // Only texts are taken from the file; any other member is warned (its name capped) and
-    // replaces what was there with an empty value. A file that is not a JSON object changes nothing.
-    void fileValuesAreTextsOnly_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("stored");  // null: the file is refused
-        QTest::addColumn<QString>("warning"); // empty: no warning
-        auto row = [](const char* name, const QByteArray& content, const QString& stored,
-                      const QString& warning) { QTest::newRow(name) << content << stored << warning; };
-        row("text", "{\"vaDetailLog\":\"true\",\"deviceId\":\"from-file\"}", "true", "");
-        row("empty text", "{\"vaDetailLog\":\"\"}", "", "");
-        for (const auto& [type, value] : QList<QPair<const char*, const char*>>{
-                 {"bool", "true"}, {"number", "1"}, {"null", "null"}, {"object", "{}"}, {"array", "[\"1\"]"}})
-            row(type, QByteArray("{\"vaDetailLog\":") + value + "}", "",
-                QStringLiteral("vaDetailLog ") + type);
-        row("long name", "{\"" + QByteArray(300, 'k') + "\":1}", "before", "…(300 bytes)");
-        row("missing", QByteArray(), QString(), "");
-        row("not json", "vaDetailLog=true", QString(), "");
-        row("binary", QByteArray("\x00\xff\xfe{", 4), QString(), "");
-    }
-
+    // Only texts are taken from the file; any other member is warned (its name capped) and replaces
+    // what was there with an empty value. A file that is not a JSON object changes nothing.
     void fileValuesAreTextsOnly()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, stored);
-        QFETCH(QString, warning);
-        TestEnv::ScopedWorkDir dir;
-        config->setValue("vaDetailLog", "before");
-        config->setValue("deviceId", "52:54:00:12:34:56"); // computed before the file is read
-        QFile file("cfg.json");
-        QVERIFY(content.isEmpty() ||
-                (file.open(QIODevice::WriteOnly) && file.write(content) == content.size()));
-        file.close();
-        LogCapture log;
-        QCOMPARE(config->load("cfg.json"), !stored.isNull());
-        QCOMPARE(config->value("vaDetailLog"), stored.isNull() ? QStringLiteral("before") : stored);
-        QCOMPARE(config->value("deviceId"),
-                 content.contains("from-file") ? "from-file" : "52:54:00:12:34:56");
-        const QStringList warnings = log.lines().filter("is not a string");
-        QCOMPARE(warnings.size(), warning.isEmpty() ? 0 : 1);
-        if (!warning.isEmpty())
-            QVERIFY2(warnings.first().contains(warning) && warnings.first().size() < 300,
-                     qPrintable(warnings.first()));
+        // The file, what is stored (null: the file is refused) and the warning (empty: none).
+        QList<std::tuple<QByteArray, QString, QString>> rows{
+            {"{\"vaDetailLog\":\"true\",\"deviceId\":\"from-file\"}", "true", ""},
+            {"{\"vaDetailLog\":\"\"}", "", ""},
+            {"{\"" + QByteArray(300, 'k') + "\":1}", "before", "…(300 bytes)"},
+            {QByteArray(), QString(), ""},
+            {"vaDetailLog=true", QString(), ""},
+            {QByteArray("\x00\xff\xfe{", 4), QString(), ""}};
+        for (const char* type : {"bool true", "number 1", "null null", "object {}", "array [\"1\"]"})
+            rows.append({QByteArray("{\"vaDetailLog\":") + strchr(type, ' ') + "}", "",
+                         "vaDetailLog " + QString(type).section(' ', 0, 0)});
+        for (const auto& [content, stored, warning] : rows) {
+            TestEnv::ScopedWorkDir dir;
+            config->setValue("vaDetailLog", "before");
+            config->setValue("deviceId", "52:54:00:12:34:56"); // computed before the file is read
+            QVERIFY(content.isEmpty() || TestEnv::writeFile("cfg.json", content));
+            LogCapture log;
+            QCOMPARE(config->load("cfg.json"), !stored.isNull());
+            QCOMPARE(config->value("vaDetailLog"), stored.isNull() ? QStringLiteral("before") : stored);
+            QCOMPARE(config->value("deviceId"),
+                     content.contains("from-file") ? "from-file" : "52:54:00:12:34:56");
+            const QStringList warnings = log.lines().filter("is not a string");
+            QCOMPARE(warnings.size(), warning.isEmpty() ? 0 : 1);
+            if (!warning.isEmpty())
+                QVERIFY2(warnings.first().contains(warning) && warnings.first().size() < 300,
+                         qPrintable(warnings.first()));
+        }
     }
 
     void replyWrappedInOtherTextIsApplied()
@@ -82,30 +70,22 @@ private slots:
     }
 
     // A reply changes only what it carries with the right type; its texts reach the log capped.
-    void repliesChangeOnlyWhatTheyCarry_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("no braces") << QByteArray("<html>502 Bad Gateway</html>");
-        QTest::newRow("not json inside") << QByteArray("{roomServer: http://evil}");
-        QTest::newRow("members left out")
-            << QByteArray("{\"code\":7,\"data\":{\"cdnServer\":\"http://cdn/\"}}");
-        QTest::newRow("data not an object") << QByteArray("{\"code\":7,\"data\":\"roomServer\"}");
-        QTest::newRow("invalid utf-8") << QByteArray("{\"msg\":\"\xff\xfe\"}");
-        QTest::newRow("wrongly typed")
-            << QByteArray("{\"data\":{\"roomServer\":5,\"logServer\":[\"http://x\"]}}");
-        QTest::newRow("long") << "{\"data\":{\"h5Server\":\"" + QByteArray(5000, 'h') + "\"}}";
-    }
-
     void repliesChangeOnlyWhatTheyCarry()
     {
-        QFETCH(QByteArray, reply);
-        config->applySdkInitReply(
-            "{\"data\":{\"roomServer\":\"http://kept/\",\"logServer\":\"http://log/\"}}");
-        LogCapture log;
-        config->applySdkInitReply(reply);
-        QCOMPARE(servers(), QStringLiteral("http://kept/ http://log/"));
-        for (const QString& line : log.lines())
-            QVERIFY(line.size() < 2200);
+        for (const QByteArray& reply :
+             {QByteArray("<html>502 Bad Gateway</html>"), QByteArray("{roomServer: http://evil}"),
+              QByteArray("{\"code\":7,\"data\":{\"cdnServer\":\"http://cdn/\"}}"),
+              QByteArray("{\"code\":7,\"data\":\"roomServer\"}"), QByteArray("{\"msg\":\"\xff\xfe\"}"),
+              QByteArray("{\"data\":{\"roomServer\":5,\"logServer\":[\"http://x\"]}}"),
+              "{\"data\":{\"h5Server\":\"" + QByteArray(5000, 'h') + "\"}}"}) {
+            config->applySdkInitReply(
+                "{\"data\":{\"roomServer\":\"http://kept/\",\"logServer\":\"http://log/\"}}");
+            LogCapture log;
+            config->applySdkInitReply(reply);
+            QCOMPARE(servers(), QStringLiteral("http://kept/ http://log/"));
+            for (const QString& line : log.lines())
+                QVERIFY(line.size() < 2200);
+        }
     }
 
     // Read from our own file; a file without a version block leaves the outputs as they were.

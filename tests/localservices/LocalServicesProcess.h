@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -8,10 +7,11 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTimer>
+#include <QTest>
 
-// Runs the local services program on a free port for one test and stops it by its process;
-// also a plain HTTP client for its admin API (independent of the transport under test).
+#include <memory>
+
+// The local services program on a free port, and a plain HTTP client for it (not the one under test).
 class LocalServicesProcess
 {
 public:
@@ -50,22 +50,17 @@ public:
 
     // One request to the program; status 0 when no HTTP answer came.
     QByteArray request(const QByteArray& method, const QString& pathAndQuery, const QByteArray& body,
-                       int* status = nullptr, const QByteArray& contentType = "application/json")
+                       int* status = nullptr)
     {
         QNetworkAccessManager manager;
         manager.setProxy(QNetworkProxy::NoProxy);
         QNetworkRequest req(QUrl(m_baseUrl + pathAndQuery.mid(pathAndQuery.startsWith('/') ? 1 : 0)));
-        req.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
-        QNetworkReply* reply = manager.sendCustomRequest(req, method, body);
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(8000, &loop, &QEventLoop::quit);
-        loop.exec();
+        req.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+        const std::unique_ptr<QNetworkReply> reply(manager.sendCustomRequest(req, method, body));
+        (void)QTest::qWaitFor([&]() { return reply->isFinished(); }, 8000);
         if (status)
             *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        const QByteArray answer = reply->readAll();
-        delete reply;
-        return answer;
+        return reply->readAll();
     }
 
     // A GET whose answer is read as a JSON object (empty when it is none).
@@ -76,9 +71,8 @@ public:
 
     QJsonObject admin(const QString& action, const QJsonObject& params)
     {
-        return QJsonDocument::fromJson(request("POST", QStringLiteral("admin/") + action,
-                                               QJsonDocument(params).toJson(QJsonDocument::Compact)))
-            .object();
+        const QByteArray body = QJsonDocument(params).toJson(QJsonDocument::Compact);
+        return QJsonDocument::fromJson(request("POST", "admin/" + action, body)).object();
     }
 
 private:

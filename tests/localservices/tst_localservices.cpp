@@ -19,7 +19,7 @@ QString md5(const QString& text)
 QString signedQuery(const QString& text, const QString& sortedText = QString())
 {
     const QString key = QStringLiteral("c3f19a07e28b4d5c9e6a71b0f4d2835a");
-    return text + QStringLiteral("&sign=") + md5((sortedText.isEmpty() ? text : sortedText) + key);
+    return text + "&sign=" + md5((sortedText.isEmpty() ? text : sortedText) + key);
 }
 
 int code(const QJsonObject& answer)
@@ -39,8 +39,7 @@ private slots:
     {
         LocalServicesProcess services;
         QVERIFY(services.start());
-        services.admin(QStringLiteral("account"),
-                       {{"userId", QString::fromUtf8("用户 a+b")}, {"password", "p"}});
+        services.admin("account", {{"userId", QString::fromUtf8("用户 a+b")}, {"password", "p"}});
         const QString sorted("appId=PC002&userId=10001");
         const QList<QPair<QString, int>> cases{
             {signedQuery("userId=10001&appId=PC002", sorted), 1}, // signed over the keys in order
@@ -55,17 +54,16 @@ private slots:
         for (const auto& c : cases)
             QCOMPARE(code(services.getJson("pushStreamHelper/checkEnterRoom?" + c.first)), c.second);
         int status = 0;
-        QCOMPARE(code(services.getJson(QStringLiteral("nowhere"), &status)) + status, 404 + 404);
-        QCOMPARE(code(services.getJson(QStringLiteral("pushStreamHelper/unknownOp?a=1"))), 4001);
+        QCOMPARE(code(services.getJson("nowhere", &status)) + status, 404 + 404);
+        QCOMPARE(code(services.getJson("pushStreamHelper/unknownOp?a=1")), 4001);
     }
 
     void dataFileOptionsConfigurationAndFaults()
     {
         TestEnv::ScopedWorkDir dir;
-        QFile file(QStringLiteral("accounts.json"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("{\"accounts\":[{\"userId\":\"20002\",\"password\":\"pw\",\"roomId\":\"77\"}]}");
-        file.close();
+        QVERIFY(TestEnv::writeFile(
+            "accounts.json",
+            "{\"accounts\":[{\"userId\":\"20002\",\"password\":\"pw\",\"roomId\":\"77\"}]}"));
         LocalServicesProcess services;
         QVERIFY(
             services.start({"--data", "accounts.json", "--rtmp-host", "10.0.0.1", "--rtmp-port", "1999"}));
@@ -78,10 +76,10 @@ private slots:
         QCOMPARE(live.value("data").toObject().value("streamUrl").toString(),
                  QStringLiteral("rtmp://10.0.0.1:1999/live/77"));
         int status = 0;
-        services.admin(QStringLiteral("fault"), {{"mode", "error500"}});
+        services.admin("fault", {{"mode", "error500"}});
         services.request("GET", login, {}, &status);
         QCOMPARE(status, 500);
-        services.admin(QStringLiteral("fault"), {{"mode", "none"}});
+        services.admin("fault", {{"mode", "none"}});
         QCOMPARE(code(services.getJson(login)), 1);
         // Its log names the requests but not their parameters: the password's digest and signature stay out.
         services.stop();
@@ -99,8 +97,8 @@ private slots:
         idle.connectToHost(QHostAddress::LocalHost, quint16(services.port()));
         QVERIFY(idle.waitForConnected(5000));
         QVERIFY(::kill(pid_t(services.process().processId()), SIGTERM) == 0);
-        QVERIFY(services.process().waitForFinished(10000));
-        QCOMPARE(services.process().exitStatus(), QProcess::NormalExit);
+        QVERIFY(services.process().waitForFinished(10000) &&
+                services.process().exitStatus() == QProcess::NormalExit);
         QCOMPARE(services.process().exitCode(), 0);
         QVERIFY(services.process().readAllStandardOutput().contains("stopped"));
     }

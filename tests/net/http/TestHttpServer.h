@@ -9,8 +9,7 @@
 #include <functional>
 #include <memory>
 
-// A small HTTP server on 127.0.0.1 for tests that need odd answers (a given status or body, a
-// server that never answers) and want to see the raw requests. One request per connection.
+// An HTTP server on 127.0.0.1 giving odd answers and keeping the raw requests; one per connection.
 class TestHttpServer
 {
 public:
@@ -65,7 +64,6 @@ public:
         return "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Type: application/json\r\n" +
                "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     }
-    // Closes every connection still open.
     void dropAll()
     {
         for (const auto& socket : m_open)

@@ -36,19 +36,12 @@ QByteArray frame(quint16 uuid, quint16 protoId, quint16 state, const QByteArray&
     return WsEnvelope{uuid, protoId, state}.frame(payload);
 }
 
-void writeFile(const QString& path, const QByteArray& text)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-}
-
 // The shipped schemas and protoId table, copied into the current directory, loaded.
 bool loadShippedSchemas()
 {
     const QString shipped = QStringLiteral(TAVIO_SOURCE_DIR "/protoFiles/");
     for (const QString& name : QDir(shipped).entryList(QDir::Files))
-        writeFile(QStringLiteral("protoFiles/") + name, TestEnv::readText(shipped + name).toUtf8());
+        TestEnv::writeFile(QStringLiteral("protoFiles/") + name, TestEnv::readBytes(shipped + name));
     return loadProtoSchemas() && ProtoIdRegistry::loadFile(ProtoIdRegistry::defaultFile());
 }
 
@@ -67,8 +60,7 @@ int runAnswerWithoutSchema()
 
 } // namespace
 
-// A scripted session server on 127.0.0.1: records every binary message, answers through `answer`
-// (an empty answer sends nothing) in frames of answerFrameSize bytes, drops connections.
+// A scripted session server on 127.0.0.1: records what it gets, answers through `answer` (if any).
 class WsTestPeer
 {
 public:
@@ -111,15 +103,10 @@ public:
     // A self-signed certificate for 127.0.0.1 made by the openssl tool into dir (an EC key: quick).
     bool useFreshCertificate(const QString& dir)
     {
-        QProcess openssl;
-        openssl.start(QStringLiteral("openssl"),
-                      QStringLiteral("req -x509 -newkey ec -pkeyopt "
-                                     "ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                     "-subj /CN=127.0.0.1 -keyout %1/peer.key -out %1/peer.crt")
-                          .arg(dir)
-                          .split(' '));
+        const QString request = "req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                                "-subj /CN=127.0.0.1 -keyout %1/peer.key -out %1/peer.crt";
         QFile key(dir + "/peer.key");
-        if (!openssl.waitForFinished(60000) || !key.open(QIODevice::ReadOnly))
+        if (QProcess::execute("openssl", request.arg(dir).split(' ')) != 0 || !key.open(QIODevice::ReadOnly))
             return false;
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.setLocalCertificate(QSslCertificate::fromPath(dir + "/peer.crt").value(0));
@@ -138,9 +125,8 @@ private:
     QList<QPointer<QWebSocket>> m_clients;
 };
 
-// The session channel, the request router on top of it and the dynamic messages they carry,
-// against a loopback peer, with clocks the test moves by hand. Only shutdown touches the channel
-// today; these tests pin what a peer sees once something gives it an address.
+// The session channel, its request router and the dynamic messages they carry, against a loopback
+// peer, with clocks the test moves by hand.
 class TstSession : public QObject
 {
     Q_OBJECT
@@ -162,7 +148,7 @@ private slots:
         Log::clear();
         m_dir.reset(new TestEnv::ScopedWorkDir());
         QVERIFY(loadShippedSchemas());
-        writeFile(QStringLiteral("protoFiles/") + kProbe, kProbeSchema);
+        QVERIFY(TestEnv::writeFile(QStringLiteral("protoFiles/") + kProbe, kProbeSchema));
         m_channel = VWsComm::instance();
         m_router = ZebServerComm::instance();
         m_calls.clear();
@@ -183,9 +169,8 @@ private slots:
         m_dir.reset();
     }
 
-    // Messages the peer sends unasked, over one connection: what is logged and broadcast, nothing of
-    // one left over for the next. A broadcast that does not parse tells the user, reports a click
-    // event and, once that is answered, tells the workflow.
+    // Messages the peer sends unasked: what is logged and broadcast. A broadcast that does not parse
+    // tells the user, reports a click event and, once that is answered, tells the workflow.
     void inboundMessages()
     {
         // Message, frame size, what is logged, the broadcast (protoId and content) if any.
@@ -197,7 +182,7 @@ private slots:
             {frame(0, 777, 0, "\x08\x01"), 0, "找不到正确的proto映射 777", "777 invalid"},
             {frame(0, 1, 0, QByteArray("\x08\xff", 2)), 0, "反序列化失败parseSerialData", "1 invalid"}};
         TestHttpServer logService;
-        VGlobalConfig::instance()->setValue(QStringLiteral("ApiLogServer"), logService.url());
+        VGlobalConfig::instance()->setValue("ApiLogServer", logService.url());
         connectChannel();
         QSignalSpy whole(m_channel, &VWsComm::sigQueueBinaryMessageReceived);
         QSignalSpy parseErrors(m_channel, &VWsComm::sigParseError);
@@ -217,30 +202,27 @@ private slots:
             }
         }
         WAIT_FOR(parseErrors.size() == 1);
-        QVERIFY(Log::contains(QStringLiteral("系统配置文件被损坏，现在为您关闭程序，请您重新登录。")));
-        QCOMPARE(logService.requests().size(), 1);
-        QVERIFY(logService.requests().first().target.endsWith("/burySite/appClickEvent"));
+        QVERIFY(Log::contains("系统配置文件被损坏，现在为您关闭程序，请您重新登录。"));
+        QVERIFY(logService.requests().size() == 1 &&
+                logService.requests().first().target.endsWith("/burySite/appClickEvent"));
     }
 
-    // Requests older than 10 s fail, the connecting one with them; a late answer is dropped; the
-    // next request is answered; shutting down closes normally.
+    // Requests older than 10 s fail, a late answer is dropped, the next is answered; closing is normal.
     void sweepAfterTenSecondsAndNormalClose()
     {
         useFakeClocks();
         connectChannel();
         const QDateTime start = m_wall;
+        const auto sweepAt = [&](int ms) { m_wall = start.addMSecs(ms), m_channel->releaseTimeout(); };
         QVERIFY(request(11));
         m_wall = start.addMSecs(1);
         QVERIFY(request(12));
-        m_wall = start.addMSecs(10000);
-        m_channel->releaseTimeout();
+        sweepAt(10000);
         QVERIFY(m_channel->isPending(11));
-        m_wall = start.addMSecs(10001);
-        m_channel->releaseTimeout();
+        sweepAt(10001);
         QVERIFY(!m_channel->isPending(11) && m_channel->isPending(12));
-        QVERIFY(Log::contains(QStringLiteral("timeSend timeout and ignore 11")));
-        m_wall = start.addMSecs(10002);
-        m_channel->releaseTimeout();
+        QVERIFY(Log::contains("timeSend timeout and ignore 11"));
+        sweepAt(10002);
         WAIT_FOR(m_calls.size() == 3);
         m_calls.sort();
         QCOMPARE(m_calls, (QStringList{"-200 100 0", "-200 11 0", "-200 12 0"}));
@@ -253,9 +235,8 @@ private slots:
         WAIT_FOR(m_peer->lastCloseCode == 1000);
     }
 
-    // After the connection drops: waiting requests fail (the workflow logs in again), the channel
-    // reopens once a second, and only two minutes without network since the latest drop force the
-    // user off line.
+    // After a drop waiting requests fail (the workflow logs in again), the channel reopens once a
+    // second, and only two minutes without network since the latest drop force the user off line.
     void reopenOncePerSecondAndOffLineAfterTwoMinutes()
     {
         useFakeClocks();
@@ -270,11 +251,11 @@ private slots:
         QTest::qWait(250);
         QCOMPARE(Log::count(open), 1);
         m_monotonic = start + 1000;
-        WAIT_FOR(Log::count(QStringLiteral("websocket no net end")) == 2 && Log::count(open) == 2);
+        WAIT_FOR(Log::count("websocket no net end") == 2 && Log::count(open) == 2);
         const qint64 second = m_monotonic = start + 119500;
         m_channel->setUrl(QStringLiteral("ws://127.0.0.1:%1").arg(TestHttpServer::closedPort()));
         m_peer->dropAll();
-        WAIT_FOR(Log::count(QStringLiteral("websocket no net start")) == 3);
+        WAIT_FOR(Log::count("websocket no net start") == 3);
         m_monotonic = second + 120000;
         QTest::qWait(250);
         QCOMPARE(offLine.size(), 0);
@@ -294,7 +275,7 @@ private slots:
             m_wall = start.addMSecs(steps.at(i).first);
             QCOMPARE(request(quint16(i + 1), true), steps.at(i).second);
         }
-        QVERIFY(Log::contains(QStringLiteral("VWsComm::request reconnect ignore frequent 2")));
+        QVERIFY(Log::contains("VWsComm::request reconnect ignore frequent 2"));
         QCOMPARE(m_channel->queuedCount(), 2);
     }
 
@@ -322,8 +303,7 @@ private slots:
         QCOMPARE(offLine.at(0).at(0).toString(), QStringLiteral("网络证书错误，请校正本机日期时间"));
     }
 
-    // The heartbeat on the wire and the status the workflow gets: the answer's state and time (none
-    // without a type); an answered request leaves nothing in flight.
+    // The heartbeat on the wire and the answer's state and time (none without a type) the workflow gets.
     void heartBeatStatus()
     {
         m_peer->answerFrameSize = 3;
@@ -337,8 +317,7 @@ private slots:
             QCOMPARE(m_peer->received.last(),
                      QByteArray("\x00\x01\x00\x01\x00\x00\x00\x02\x00\x01\x00\x00", 12).mid(6 * uuid - 6, 6));
         }
-        QCOMPARE(status.at(0), (QList<QVariant>{0, 1234ll}));
-        QCOMPARE(status.at(1), (QList<QVariant>{8, 0ll}));
+        QCOMPARE(status.at(0) + status.at(1), (QList<QVariant>{0, 1234ll, 8, 0ll}));
         QCOMPARE(m_router->inFlightCount(), 0);
     }
 
@@ -347,86 +326,74 @@ private slots:
         // Refused sends still use up their uuid, which makes the full cycle cheap to walk.
         VWsComm::instance()->setUrl(QString());
         VProtoMsg logon;
-        logon.createByNameOrExit(QStringLiteral("UserCmd.logon"));
+        logon.createByNameOrExit("UserCmd.logon");
         Log::muted = true;
         bool sawZero = false;
         for (int i = 0; i < 65536 && m_router->nextUuid() != 65535; ++i) {
-            QVERIFY(m_router->Send(QStringLiteral("UserCmd.logon"), logon).isRejected());
+            QVERIFY(m_router->Send("UserCmd.logon", logon).isRejected());
             sawZero = sawZero || m_router->nextUuid() == 0;
         }
-        m_router->Send(QStringLiteral("UserCmd.logon"), logon);
+        m_router->Send("UserCmd.logon", logon);
         Log::muted = false;
         QCOMPARE(int(m_router->nextUuid()), 1);
         QVERIFY(!sawZero && m_router->inFlightCount() == 0);
     }
 
     // How an answer (or a failed request) becomes the promise's outcome; each logged line is capped.
-    void answerRules_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<QString>("outcome"); // code, text, message; "none": the promise stays pending
-        QTest::addColumn<QString>("logged");
-        auto row = [](const char* name, int status, const QByteArray& message, const char* outcome,
-                      const char* logged) { QTest::newRow(name) << status << message << outcome << logged; };
-        const QByteArray longText = "\x12\xb8\x17" + QByteArray(3000, 'd');
-        row("answer", 200, frame(3, 1, 7, "\x08\x63"), "7  msg", "result :  \"HeartBeatCmd");
-        row("error result, long text", 200, frame(1, 3, 5, longText), "5 dddddddddddd msg", "…(3000 bytes)");
-        row("state 10", 200, frame(1, 0, 10), "10  -", "state :  10");
-        row("state 12", 200, frame(1, 0, 12), "12  -", "state :  12");
-        row("user not logged in", 200, frame(1, 1, 11), "none limit", "Recv USER_NOT_LOGIN");
-        row("unknown protoId", 200, frame(1, 777, 0), "none", "proto文件丢失或损坏 777");
-        row("broken payload", 200, frame(1, 1, 0, QByteArray("\x08\xff", 2)), "none",
-            "retToFunctor反序列化失败");
-        row("failed request", -200, QByteArray(), "-200 网络错误:-200 -", "网络错误:-200\" 0");
-        row("status 500, long body", 500, QByteArray(5000, 'b'), "-200 网络错误:500 -",
-            "网络错误:500\" 5000");
-    }
     void answerRules()
     {
-        QFETCH(int, status);
-        QFETCH(QByteArray, message);
-        QFETCH(QString, outcome);
-        QFETCH(QString, logged);
-        QSignalSpy limit(m_router, &ZebServerComm::sigSessionTimeLimit);
-        QString seen = QStringLiteral("none");
-        m_router->Recv(status, message, [&](const ZebServerResponse& r) {
-            seen = QStringLiteral("%1 %2 %3").arg(r.code).arg(r.text.left(12), r.msg ? "msg" : "-");
-        });
-        QCOMPARE(seen + (limit.isEmpty() ? "" : " limit"), outcome);
-        QVERIFY(Log::contains(logged));
-        for (const QString& line : Log::lines())
-            QVERIFY(line.size() < OutsideText::logCapBytes + 200);
+        // Status, message, outcome (code, text, message; "none": the promise stays pending), logged.
+        const QByteArray longText = "\x12\xb8\x17" + QByteArray(3000, 'd');
+        const QList<std::tuple<int, QByteArray, QString, QString>> rows{
+            {200, frame(3, 1, 7, "\x08\x63"), "7  msg", "result :  \"HeartBeatCmd"},
+            {200, frame(1, 3, 5, longText), "5 dddddddddddd msg", "…(3000 bytes)"},
+            {200, frame(1, 0, 10), "10  -", "state :  10"},
+            {200, frame(1, 0, 12), "12  -", "state :  12"},
+            {200, frame(1, 1, 11), "none limit", "Recv USER_NOT_LOGIN"},
+            {200, frame(1, 777, 0), "none", "proto文件丢失或损坏 777"},
+            {200, frame(1, 1, 0, QByteArray("\x08\xff", 2)), "none", "retToFunctor反序列化失败"},
+            {-200, QByteArray(), "-200 网络错误:-200 -", "网络错误:-200\" 0"},
+            {500, QByteArray(5000, 'b'), "-200 网络错误:500 -", "网络错误:500\" 5000"}};
+        for (const auto& [status, message, outcome, logged] : rows) {
+            Log::clear();
+            QSignalSpy limit(m_router, &ZebServerComm::sigSessionTimeLimit);
+            QString seen = QStringLiteral("none");
+            m_router->Recv(status, message, [&seen](const ZebServerResponse& r) {
+                seen = QStringLiteral("%1 %2 %3").arg(r.code).arg(r.text.left(12), r.msg ? "msg" : "-");
+            });
+            QCOMPARE(logged + ": " + seen + (limit.isEmpty() ? "" : " limit"), logged + ": " + outcome);
+            QVERIFY2(Log::contains(logged), qPrintable(logged));
+            for (const QString& line : Log::lines())
+                QVERIFY(line.size() < OutsideText::logCapBytes + 200);
+        }
     }
 
-    // A schema is looked up in the request, then the response, then the common folder; missing and
-    // broken ones give invalid messages, and a failed create leaves the object usable.
+    // Schemas: request, response, then common folder; missing or broken ones give invalid messages.
     void schemaLoading()
     {
         // A is in all three folders, B in the last two; the field names the folder it came from.
         for (const QString& folder : {"request", "response", "common"})
             for (const QString& name : {"A", "B"})
                 if (name == "A" || folder != "request")
-                    writeFile(
+                    TestEnv::writeFile(
                         QStringLiteral("protoFiles/%1/%2.proto").arg(folder == "common" ? "." : folder, name),
                         QStringLiteral("package %1; message M { optional int32 %2 = 1; }")
                             .arg(name, folder)
                             .toUtf8());
-        writeFile(QStringLiteral("protoFiles/Broken.proto"),
-                  "syntax = \"proto2\"; package Broken; message X {");
+        TestEnv::writeFile("protoFiles/Broken.proto", "syntax = \"proto2\"; package Broken; message X {");
         VProtoMsg msg;
         for (const QString& name : {"A", "B"}) {
             QVERIFY(msg.create(name + ".proto", name + ".M"));
             QCOMPARE(msg.message()->GetDescriptor()->field(0)->name(),
                      std::string(name == "A" ? "request" : "response"));
         }
-        QVERIFY(!msg.create(QStringLiteral("Absent.proto"), QStringLiteral("Absent.X")));
-        QVERIFY(!msg.create(QStringLiteral("Broken.proto"), QStringLiteral("Broken.X")) && !msg.isValid());
-        QVERIFY(!msg.create(kProbe, QStringLiteral("Probe.Nothing")));
-        QVERIFY(Log::contains(QStringLiteral("Broken.proto")));
-        QVERIFY(msg.create(kProbe, QStringLiteral("Probe.All")));
+        QVERIFY(!msg.create("Absent.proto", "Absent.X"));
+        QVERIFY(!msg.create("Broken.proto", "Broken.X") && !msg.isValid());
+        QVERIFY(!msg.create(kProbe, "Probe.Nothing"));
+        QVERIFY(Log::contains("Broken.proto"));
+        QVERIFY(msg.create(kProbe, "Probe.All"));
         releaseProtoSchemas();
-        QVERIFY(!VProtoMsg().create(kProbe, QStringLiteral("Probe.All")));
+        QVERIFY(!VProtoMsg().create(kProbe, "Probe.All"));
     }
 
     // What the program reads of an answer survives the wire; a field read as another kind, by a name
@@ -434,38 +401,34 @@ private slots:
     void roundTripAndBadInput()
     {
         VProtoMsg out, in, empty;
-        out.createOrExit(kProbe, QStringLiteral("Probe.All"));
-        in.createOrExit(kProbe, QStringLiteral("Probe.All"));
-        QVERIFY(out.setInt64(QStringLiteral("i64"), -(1LL << 40)) &&
-                out.setString(QStringLiteral("s"), "温馨提示"));
+        out.createOrExit(kProbe, "Probe.All");
+        in.createOrExit(kProbe, "Probe.All");
+        QVERIFY(out.setInt64("i64", -(1LL << 40)) && out.setString("s", "温馨提示"));
         QVERIFY(!in.parse(QByteArray("\x08\xff", 2)) && in.parse(out.serialize()));
         qint64 i64 = 0;
         qint32 i32 = 42;
         QString s;
-        QVERIFY(in.getInt64(QStringLiteral("i64"), i64) && in.getString(QStringLiteral("s"), s, QString()));
+        QVERIFY(in.getInt64("i64", i64) && in.getString("s", s, QString()));
         QCOMPARE(QStringLiteral("%1 %2").arg(i64).arg(s), QStringLiteral("-1099511627776 温馨提示"));
-        QVERIFY(in.hasField(QStringLiteral("s")) && !in.hasField(QStringLiteral("i32")));
-        QVERIFY(!in.getInt32(QStringLiteral("i64"), i32) && i32 == 42);
-        QVERIFY(!in.getInt64(QStringLiteral("ri64"), i64) &&
-                !in.getString(QStringLiteral("i32"), s, QString()));
-        QVERIFY(!in.getInt64(QStringLiteral("nothing"), i64, 1) && i64 == 1);
-        QVERIFY(in.getInt32(QStringLiteral("i32"), i32) && i32 == 0); // unset: the schema default
-        QVERIFY(empty.serialize().isEmpty() && !empty.parse("\x08\x01") &&
-                !empty.setInt32(QStringLiteral("x"), 1));
+        QVERIFY(in.hasField("s") && !in.hasField("i32"));
+        QVERIFY(!in.getInt32("i64", i32) && i32 == 42);
+        QVERIFY(!in.getInt64("ri64", i64) && !in.getString("i32", s, QString()));
+        QVERIFY(!in.getInt64("nothing", i64, 1) && i64 == 1);
+        QVERIFY(in.getInt32("i32", i32) && i32 == 0); // unset: the schema default
+        QVERIFY(empty.serialize().isEmpty() && !empty.parse("\x08\x01") && !empty.setInt32("x", 1));
     }
 
     // Ends the program with the schema's name on standard error.
     void answerWithoutSchemaEndsTheProgram()
     {
         QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TAVIO_FATAL_CASE"), QStringLiteral("1"));
-        child.setProcessEnvironment(environment);
+        qputenv("TAVIO_FATAL_CASE", "1"); // the child inherits it
         child.start(QCoreApplication::applicationFilePath(), QStringList());
+        qunsetenv("TAVIO_FATAL_CASE");
         QVERIFY(child.waitForFinished(60000) && child.exitStatus() == QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 255);
         const QString errors = QString::fromUtf8(child.readAllStandardError());
-        QVERIFY2(errors.contains(QStringLiteral("proto解析错误，Ghost.thing")), qPrintable(errors));
+        QVERIFY2(errors.contains("proto解析错误，Ghost.thing"), qPrintable(errors));
     }
 
 private:
