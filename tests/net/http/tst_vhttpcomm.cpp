@@ -179,8 +179,14 @@ private slots:
             QObject scope;
             QStringList seen;
             QTimer::singleShot(0, &scope, [&]() { clock.advance(9999); });
-            QTimer::singleShot(50, &scope, [&]() { seen << "waiting at 9999", clock.advance(1); });
-            QTimer::singleShot(5000, &scope, [&]() { seen << "dropped", server.dropAll(); });
+            QTimer::singleShot(50, &scope, [&]() {
+                seen << "waiting at 9999";
+                clock.advance(1);
+            });
+            QTimer::singleShot(5000, &scope, [&]() {
+                seen << "dropped";
+                server.dropAll();
+            });
             QCOMPARE(send("sync", QUrl(server.url())), QStringLiteral("|failed"));
             QCOMPARE(seen, QStringList{"waiting at 9999"});
             QCOMPARE(clock.monotonicMs() - startMs, 10000);

@@ -213,7 +213,10 @@ private slots:
         useFakeClocks();
         connectChannel();
         const QDateTime start = m_wall;
-        const auto sweepAt = [&](int ms) { m_wall = start.addMSecs(ms), m_channel->releaseTimeout(); };
+        const auto sweepAt = [&](int ms) {
+            m_wall = start.addMSecs(ms);
+            m_channel->releaseTimeout();
+        };
         QVERIFY(request(11));
         m_wall = start.addMSecs(1);
         QVERIFY(request(12));
@@ -372,8 +375,8 @@ private slots:
     void schemaLoading()
     {
         // A is in all three folders, B in the last two; the field names the folder it came from.
-        for (const QString& folder : {"request", "response", "common"})
-            for (const QString& name : {"A", "B"})
+        for (const QString folder : {"request", "response", "common"})
+            for (const QString name : {"A", "B"})
                 if (name == "A" || folder != "request")
                     TestEnv::writeFile(
                         QStringLiteral("protoFiles/%1/%2.proto").arg(folder == "common" ? "." : folder, name),
@@ -382,7 +385,7 @@ private slots:
                             .toUtf8());
         TestEnv::writeFile("protoFiles/Broken.proto", "syntax = \"proto2\"; package Broken; message X {");
         VProtoMsg msg;
-        for (const QString& name : {"A", "B"}) {
+        for (const QString name : {"A", "B"}) {
             QVERIFY(msg.create(name + ".proto", name + ".M"));
             QCOMPARE(msg.message()->GetDescriptor()->field(0)->name(),
                      std::string(name == "A" ? "request" : "response"));
