@@ -245,6 +245,8 @@ private Q_SLOTS:
                 f.handler.count("onLocalAudioStateChanged", kLocalAudioRecording) > recording, 8000);
             QVERIFY(f.waitFor("onAudioDeviceStateChanged", monitor, kAudioRecordingDevice, kDeviceStateActive,
                               1000));
+            // Muted, the switch to the tone's source opens it muted too.
+            QCOMPARE(f.engine->muteLocalAudioStream(true), 0);
             QCOMPARE(f.selectDevice(TestEnv::peer("TAVIO_PULSE_SOURCE")), 0);
             QTest::qWait(1500);
             QCOMPARE(f.handler.count("onRtmpStreamingStateChanged", kRtmpStateRecovering), 0);
@@ -254,6 +256,10 @@ private Q_SLOTS:
         TestEnv::pactl({"unload-module", module});
         // The stream went on through the loss and the switch (at most the captures' starts missing).
         QTRY_VERIFY_WITH_TIMEOUT(decodeToPcm(Stream::flv(name)).size() / 192.0 > liveMs - 2000, 5000);
+        const QByteArray pcm = decodeToPcm(Stream::flv(name));
+        const double endS = pcm.size() / 192000.0;
+        QVERIFY2(levelDb(pcm, endS - 1.1, endS - 0.1) < -80,
+                 qPrintable(QString::number(levelDb(pcm, endS - 1.1, endS - 0.1))));
     }
 
     // Calls refused before anything starts, and no device at all.
