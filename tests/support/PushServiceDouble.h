@@ -23,13 +23,7 @@ inline QByteArray withStatus(int status, const QByteArray& body)
 {
     return "HTTP " + QByteArray::number(status) + " " + body;
 }
-
-// Stands for a service that is not running.
-inline const QByteArray& down()
-{
-    static const QByteArray text = "down";
-    return text;
-}
+inline const QByteArray kDown = "down"; // stands for a service that is not running
 
 struct Service
 {
