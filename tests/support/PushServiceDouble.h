@@ -45,16 +45,18 @@ struct Service
         });
     }
     int count(const QString& op) const { return queries.value(op).size(); }
-    QString value(const QString& op, const QString& key, int index = -1) const
+    // The values of one parameter over every call of op, in order.
+    QStringList values(const QString& op, const QString& key) const
     {
-        const QList<QUrlQuery> list = queries.value(op);
-        return list.value(index < 0 ? list.size() + index : index).queryItemValue(key);
+        QStringList all;
+        for (const QUrlQuery& query : queries.value(op))
+            all << query.queryItemValue(key);
+        return all;
     }
     // Points the push-stream client at this service, or at a closed port.
     void setUp(bool up)
     {
-        MuServer::instance()->setServer(up ? http.url() : TestHttpServer::closedUrl(),
-                                        QStringLiteral("1000"));
+        MuServer::instance()->setServer(up ? http.url() : TestHttpServer::closedUrl(), "1000");
     }
 
     TestHttpServer http;

@@ -23,11 +23,10 @@ bool pactl(const QStringList& arguments, QString* output)
 {
     QProcess process;
     process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(10000) || process.exitCode() != 0)
-        return false;
-    if (output)
+    const bool ok = process.waitForFinished(10000) && process.exitCode() == 0;
+    if (ok && output)
         *output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    return true;
+    return ok;
 }
 
 } // namespace TestEnv

@@ -15,8 +15,8 @@ private slots:
         const int levels[] = {0, -5, 1, 255, 900, 128, 64};
         const double fractions[] = {0, 0, 0, 1, 1, 1 - 6.0 / 48, 1 - 12.0 / 48};
         for (int i = 0; i < 7; ++i)
-            QVERIFY2(std::fabs(MuLevelMeter::fractionOf(levels[i]) - fractions[i]) < 0.01,
-                     qPrintable(QString::number(levels[i])));
+            QVERIFY2(qAbs(MuLevelMeter::fractionOf(levels[i]) - fractions[i]) < 0.01,
+                     QByteArray::number(levels[i]));
     }
 
     // Up at once, down by a twentieth per report, flat when suppressed; gold up to the level.
