@@ -17,8 +17,6 @@ public:
         s_previous = qInstallMessageHandler(&LogCapture::handle);
     }
     ~LogCapture() { qInstallMessageHandler(s_previous); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     static QStringList lines()
     {
@@ -36,12 +34,14 @@ public:
     }
     static int count(const QString& fragment) { return lines().filter(fragment).size(); }
     static bool contains(const QString& fragment) { return count(fragment) > 0; }
+    static inline bool muted = false; // long loops of refused requests would fill memory
 
 private:
     static void handle(QtMsgType, const QMessageLogContext&, const QString& text)
     {
         QMutexLocker lock(&s_mutex);
-        s_lines.append(text);
+        if (!muted)
+            s_lines.append(text);
     }
 
     static inline QMutex s_mutex;

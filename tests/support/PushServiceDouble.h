@@ -14,8 +14,7 @@ namespace PushServiceDouble {
 
 inline QByteArray envelope(int code, const QString& msg = QString(), const QByteArray& data = "{}")
 {
-    return "{\"code\":" + QByteArray::number(code) + ",\"msg\":\"" + msg.toUtf8() + "\",\"data\":" + data +
-           "}";
+    return QStringLiteral("{\"code\":%1,\"msg\":\"%2\",\"data\":%3}").arg(code).arg(msg, data).toUtf8();
 }
 
 // An answer with another HTTP status than 200.

@@ -1,5 +1,4 @@
-// The login window against a scripted configuration and push-stream service: what it sends, what
-// it shows of the replies, what it keeps.
+// The login window against a scripted configuration and push-stream service: what it sends, shows, keeps.
 #include "net/http/TestHttpServer.h"
 #include "support/LogCapture.h"
 #include "support/SessionDriver.h"
@@ -15,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QtTest>
 
 #include <memory>
@@ -88,8 +86,8 @@ private slots:
         const QByteArray login = m_server->requests().last().target;
         QVERIFY2(login.startsWith("/pushStreamHelper/login?") && login.contains("phoneNumber=10001"), login);
         QVERIFY2(login.contains(md5.toUtf8()), login);
-        // Neither the password nor its MD5 reaches the log.
-        QCOMPARE(LogCapture::lines().filter(QRegularExpression("123456|" + md5)), QStringList());
+        QCOMPARE(LogCapture::lines().filter(QRegularExpression("123456|" + md5)),
+                 QStringList()); // no secrets
     }
 
     // A refused login keeps the window and the stored credentials; only a refusal code lets the msg
@@ -143,8 +141,7 @@ private slots:
             QTest::keyClick(m_user->edit("lineEdit_password"), Qt::Key_Return);
             QTest::mouseClick(loginButton(), Qt::LeftButton);
             QVERIFY(m_server->waitForRequests(1));
-            // The request gives up at its 10 s, not before.
-            clock.advance(9999);
+            clock.advance(9999); // the request gives up at its 10 s, not before
             QTimer::singleShot(50, &scope, [&clock]() { clock.advance(1); });
         });
         m_user->attemptLogin();
@@ -172,9 +169,8 @@ private slots:
         QTest::mouseClick(m_user->window()->findChild<QPushButton*>("pushButton_close"), Qt::LeftButton);
         QVERIFY(!m_user->window()->isVisible());
         m_user.reset();
-        QSettings ini(QStringLiteral("MuVozedIvazerida.ini"), QSettings::IniFormat);
-        QCOMPARE(ini.value(QStringLiteral("userid")).toString(), QStringLiteral("20002"));
-        QVERIFY(ini.value(QStringLiteral("password")).toString() != QStringLiteral("秘密 pass"));
+        const QString ini = TestEnv::readText("MuVozedIvazerida.ini"); // the password scrambled
+        QVERIFY2(ini.contains("\nuserid=20002\n") && !ini.contains("秘密"), qPrintable(ini));
 
         m_user = std::make_unique<SessionDriver>();
         QCOMPARE(m_user->edit("lineEdit_userid")->text(), "20002");
@@ -185,11 +181,11 @@ private:
     // The configuration sends the login here, which answers `login` ("HTTP <status> <body>" for not 200).
     void answer(const QByteArray& login, int configDelayMs = 0)
     {
-        const QString config =
-            QStringLiteral("{\"code\":1,\"data\":{\"roomServer\":\"%1\"}}").arg(m_server->url());
+        const QByteArray config =
+            "{\"code\":1,\"data\":{\"roomServer\":\"" + m_server->url().toUtf8() + "\"}}";
         m_server->setResponder([=](const TestHttpServer::Request& request) {
             if (request.target.startsWith("/sdkinit"))
-                return Answer{200, config.toUtf8(), false, configDelayMs};
+                return Answer{200, config, false, configDelayMs};
             const bool plain = !login.startsWith("HTTP ");
             return Answer{plain ? 200 : login.mid(5, 3).toInt(), plain ? login : login.mid(9), false, 0};
         });
