@@ -9,19 +9,15 @@ class tst_MuLevelMeter : public QObject
     Q_OBJECT
 
 private slots:
-    // Silence, below the floor and full scale clamp; -6 dB and -12 dB are the 1 kHz tone at 100 and 50.
-    void scale()
+    // Silence, below the floor and full scale clamp; -6/-12 dB are the 1 kHz tone at volume 100/50.
+    // Then up at once, down a twentieth per report, flat when suppressed; gold up to the level.
+    void scaleFallOffSuppressionAndPaint()
     {
         const int levels[] = {0, -5, 1, 255, 900, 128, 64};
         const double fractions[] = {0, 0, 0, 1, 1, 1 - 6.0 / 48, 1 - 12.0 / 48};
         for (int i = 0; i < 7; ++i)
             QVERIFY2(qAbs(MuLevelMeter::fractionOf(levels[i]) - fractions[i]) < 0.01,
                      QByteArray::number(levels[i]));
-    }
-
-    // Up at once, down by a twentieth per report, flat when suppressed; gold up to the level.
-    void fallOffSuppressionAndPaint()
-    {
         QWidget window;
         auto* meter = new MuLevelMeter(&window);
         meter->setGeometry(0, 0, 266, 4);

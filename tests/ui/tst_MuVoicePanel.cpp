@@ -57,7 +57,7 @@ private slots:
     void joinChannelFailureTellsServiceNotLive()
     {
         m_user->openPanel(PanelStateStartPush);
-        ScriptedRtcBackend::failCall(QStringLiteral("joinChannel"), -17);
+        ScriptedRtcBackend::failCall("joinChannel", -17, 1);
         m_user->press("pushButton_push");
         QCOMPARE(m_panel->pushState(), int(PanelStateStartPush));
         QCOMPARE(m_user->button("pushButton_push")->text(), QStringLiteral("开始推流"));
@@ -66,7 +66,6 @@ private slots:
         QCOMPARE(sdk().count(QStringLiteral("addPublishStreamUrl")), 0);
         QVERIFY(m_user->button("pushButton_mute")->isHidden());
         m_user->dismissBox();
-        ScriptedRtcBackend::clearFailures();
         m_user->press("pushButton_push"); // the second attempt goes through
         QCOMPARE(m_panel->pushState(), int(PanelStatePushing));
     }
@@ -142,12 +141,12 @@ private slots:
         m_user->openPanel(PanelStatePushing);
         beat(beatReply);
         QCOMPARE(m_panel->pushState(), state);
-        QVERIFY(m_panel->findChild<QWidget*>("VMonLayer")->isVisible());
+        QVERIFY(m_panel->findChild<QWidget*>("VMonLayer")->isVisible() &&
+                m_user->button("pushButton_push")->isEnabled());
         QTEST(m_user->boxLine(1), "line1");
         QCOMPARE(m_user->boxLine(2), state == 1 ? "小助手停止了推流" : ""); // stopped by the service
         for (const char* name : {"label_line1", "label_line2"})
             QCOMPARE(m_panel->messageBox()->findChild<QLabel*>(name)->textFormat(), Qt::PlainText);
-        QVERIFY(m_user->button("pushButton_push")->isEnabled());
         if (state != 0) // back to entering a room: its button, no mute button
             QVERIFY(m_user->button("pushButton_push")->text() == "进入房间" &&
                     m_user->button("pushButton_mute")->isHidden());
@@ -162,8 +161,7 @@ private slots:
     {
         m_user->openPanel(PanelStateStartPush);
         auto* status = m_panel->findChild<QLabel*>("label_status");
-        QCOMPARE(status->textFormat(), Qt::PlainText);
-        QVERIFY(status->text().isEmpty());
+        QVERIFY(status->textFormat() == Qt::PlainText && status->text().isEmpty());
         m_user->press("pushButton_push");
         QCOMPARE(status->text(), QStringLiteral("正在连接推流服务器…"));
         QCOMPARE(m_panel->findChild<QLabel*>("label_push")->text(), "连接成功，正在直播中...");
@@ -247,7 +245,6 @@ private slots:
             QCOMPARE(box->currentText(), step.shown.filter("Mic B").value(0)); // still the user's choice
         }
         QCOMPARE(sdk().count("setRecordingDevice"), selections); // none chosen behind the user's back
-        QCOMPARE(sdk().recordingDevice, QStringLiteral("b"));
     }
 
     void micBanWhilePushing()

@@ -145,8 +145,7 @@ private slots:
             QTimer::singleShot(50, &scope, [&clock]() { clock.advance(1); });
         });
         m_user->attemptLogin();
-        QVERIFY(busySeen);
-        QCOMPARE(m_server->requests().size(), 1);
+        QVERIFY(busySeen && m_server->requests().size() == 1);
         QCOMPARE(m_user->toast(), QStringLiteral("初始化为空"));
         verifyIdle();
     }
