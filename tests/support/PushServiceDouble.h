@@ -8,8 +8,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-// The push-stream service on loopback for the workflow's and the panel's tests: a cooperative
-// answer per endpoint, one-shot answers queued on top, every query recorded.
+// The push-stream service on loopback for the workflow's and the panel's tests: a cooperative answer per
+// endpoint, one-shot answers queued on top ("HTTP <status> <body>" for not 200), every query recorded.
 namespace PushServiceDouble {
 
 inline QByteArray envelope(int code, const QString& msg = QString(), const QByteArray& data = "{}")
@@ -17,11 +17,6 @@ inline QByteArray envelope(int code, const QString& msg = QString(), const QByte
     return QStringLiteral("{\"code\":%1,\"msg\":\"%2\",\"data\":%3}").arg(code).arg(msg, data).toUtf8();
 }
 
-// An answer with another HTTP status than 200.
-inline QByteArray withStatus(int status, const QByteArray& body)
-{
-    return "HTTP " + QByteArray::number(status) + " " + body;
-}
 inline const QByteArray kDown = "down"; // stands for a service that is not running
 
 struct Service

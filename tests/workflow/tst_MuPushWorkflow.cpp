@@ -64,8 +64,7 @@ private slots:
         QTest::addColumn<QString>("line1");
         QTest::addColumn<QString>("line2");
         const QString enter = "checkEnterRoom", push = "changeLiveStatus", heartbeat = "checkLiveStatus";
-        const QString noRoom = "要进入任意语音房间才能推流哦", said = "服务说明",
-                      stopped = "小助手停止了推流";
+        const QString noRoom = "要进入任意语音房间才能推流哦", stopped = "小助手停止了推流";
         // clang-format off
         QTest::newRow("enter: not in a room") << 1 << enter << envelope(3100, "nope") << 1 << noRoom << "";
         QTest::newRow("enter: nonsense") << 1 << enter << QByteArray("<html>") << 1 << noRoom << "";
@@ -83,26 +82,26 @@ private slots:
         QTest::newRow("push: 3193") << 2 << push << envelope(3193, "x") << 2 << "无法推流" << "原因：APP不在麦上、已被禁麦";
         QTest::newRow("push: code 0") << 2 << push << envelope(0) << 2 << "无法推流" << "原因：APP不在麦上、已被禁麦";
         QTest::newRow("push: no code") << 2 << push << QByteArray("{\"msg\":\"x\"}") << 2 << "网络异常" << "";
-        QTest::newRow("push: HTTP 500") << 2 << push << withStatus(500, envelope(1)) << 2 << "网络异常" << "";
-        QTest::newRow("push: HTTP 404 with 3194") << 2 << push << withStatus(404, envelope(3194, "x")) << 2 << "网络异常" << "";
-        QTest::newRow("push: HTTP 502, empty") << 2 << push << withStatus(502, "") << 2 << "网络异常" << "";
-        QTest::newRow("beat: 3192 pushing") << 3 << heartbeat << envelope(3192, said) << 1 << said << stopped;
-        QTest::newRow("beat: 3192 room confirmed") << 2 << heartbeat << envelope(3192, said) << 1 << said << stopped;
-        QTest::newRow("beat: 3192 entering") << 1 << heartbeat << envelope(3192, said) << 1 << "" << "";
-        QTest::newRow("beat: 3193 entering") << 1 << heartbeat << envelope(3193, said) << 1 << "" << "";
-        QTest::newRow("beat: 3191 entering") << 1 << heartbeat << envelope(3191, said) << 0 << said << "";
-        QTest::newRow("beat: 3193 pushing") << 3 << heartbeat << envelope(3193, said) << 2 << said << stopped;
-        QTest::newRow("beat: 3193 room confirmed") << 2 << heartbeat << envelope(3193, said) << 2 << "" << "";
-        QTest::newRow("beat: 3190 pushing") << 3 << heartbeat << envelope(3190, said) << 0 << said << "";
-        QTest::newRow("beat: 3191 room confirmed") << 2 << heartbeat << envelope(3191, said) << 0 << said << "";
-        QTest::newRow("beat: 3191 pushing") << 3 << heartbeat << envelope(3191, said) << 0 << said << "";
-        QTest::newRow("beat: 3163 pushing") << 3 << heartbeat << envelope(3163, said) << 3 << "" << "";
-        QTest::newRow("beat: 3163 room confirmed") << 2 << heartbeat << envelope(3163, said) << 2 << "" << "";
-        QTest::newRow("beat: 3162 pushing") << 3 << heartbeat << envelope(3162, said) << 3 << "" << "";
-        QTest::newRow("beat: 3164 pushing") << 3 << heartbeat << envelope(3164, said) << 3 << "" << "";
-        QTest::newRow("beat: 3189 pushing") << 3 << heartbeat << envelope(3189, said) << 3 << "" << "";
-        QTest::newRow("beat: 3194 pushing") << 3 << heartbeat << envelope(3194, said) << 3 << "" << "";
-        QTest::newRow("beat: unknown code") << 3 << heartbeat << envelope(4000, said) << 3 << "" << "";
+        QTest::newRow("push: HTTP 500") << 2 << push << "HTTP 500 " + envelope(1) << 2 << "网络异常" << "";
+        QTest::newRow("push: HTTP 404 with 3194") << 2 << push << "HTTP 404 " + envelope(3194, "x") << 2 << "网络异常" << "";
+        QTest::newRow("push: HTTP 502, empty") << 2 << push << QByteArray("HTTP 502 ") << 2 << "网络异常" << "";
+        QTest::newRow("beat: 3192 pushing") << 3 << heartbeat << envelope(3192, "服务说明") << 1 << "服务说明" << stopped;
+        QTest::newRow("beat: 3192 room confirmed") << 2 << heartbeat << envelope(3192, "服务说明") << 1 << "服务说明" << stopped;
+        QTest::newRow("beat: 3192 entering") << 1 << heartbeat << envelope(3192, "服务说明") << 1 << "" << "";
+        QTest::newRow("beat: 3193 entering") << 1 << heartbeat << envelope(3193, "服务说明") << 1 << "" << "";
+        QTest::newRow("beat: 3191 entering") << 1 << heartbeat << envelope(3191, "服务说明") << 0 << "服务说明" << "";
+        QTest::newRow("beat: 3193 pushing") << 3 << heartbeat << envelope(3193, "服务说明") << 2 << "服务说明" << stopped;
+        QTest::newRow("beat: 3193 room confirmed") << 2 << heartbeat << envelope(3193, "服务说明") << 2 << "" << "";
+        QTest::newRow("beat: 3190 pushing") << 3 << heartbeat << envelope(3190, "服务说明") << 0 << "服务说明" << "";
+        QTest::newRow("beat: 3191 room confirmed") << 2 << heartbeat << envelope(3191, "服务说明") << 0 << "服务说明" << "";
+        QTest::newRow("beat: 3191 pushing") << 3 << heartbeat << envelope(3191, "服务说明") << 0 << "服务说明" << "";
+        QTest::newRow("beat: 3163 pushing") << 3 << heartbeat << envelope(3163, "服务说明") << 3 << "" << "";
+        QTest::newRow("beat: 3163 room confirmed") << 2 << heartbeat << envelope(3163, "服务说明") << 2 << "" << "";
+        QTest::newRow("beat: 3162 pushing") << 3 << heartbeat << envelope(3162, "服务说明") << 3 << "" << "";
+        QTest::newRow("beat: 3164 pushing") << 3 << heartbeat << envelope(3164, "服务说明") << 3 << "" << "";
+        QTest::newRow("beat: 3189 pushing") << 3 << heartbeat << envelope(3189, "服务说明") << 3 << "" << "";
+        QTest::newRow("beat: 3194 pushing") << 3 << heartbeat << envelope(3194, "服务说明") << 3 << "" << "";
+        QTest::newRow("beat: unknown code") << 3 << heartbeat << envelope(4000, "服务说明") << 3 << "" << "";
         // clang-format on
     }
 
@@ -143,13 +142,11 @@ private slots:
                           sdk.liveEngines, roomChannel()}),
             QVariantList({state == 3, int(state == 3), joins, banned && fromState == 3, banned, state != 0,
                           int(state != 0), state >= 2 ? QStringLiteral("room42") : QString()}));
-        if (state == 0) {
-            // Not told "not live" on a forced exit, and the heartbeat is over.
+        if (state == 0) { // not told "not live" on a forced exit, and the heartbeat is over
             QVERIFY(!m_service->values("changeLiveStatus", "liveStatus").contains("2"));
             const int checks = m_service->count("checkLiveStatus");
             beat();
             QCOMPARE(m_service->count("checkLiveStatus"), checks);
-            QVERIFY(m_workflow->statusLine().isEmpty());
         }
     }
 
