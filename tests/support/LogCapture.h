@@ -17,8 +17,6 @@ public:
         s_previous = qInstallMessageHandler(&LogCapture::handle);
     }
     ~LogCapture() { qInstallMessageHandler(s_previous); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     static QStringList lines()
     {
@@ -30,16 +28,13 @@ public:
         QMutexLocker lock(&s_mutex);
         s_lines.clear();
     }
-    // Lines that start with the given text.
     static QStringList linesStartingWith(const QString& prefix)
     {
         return lines().filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(prefix)));
     }
     static int count(const QString& fragment) { return lines().filter(fragment).size(); }
     static bool contains(const QString& fragment) { return count(fragment) > 0; }
-
-    // Long loops of refused requests would otherwise fill memory with their log lines.
-    static inline bool muted = false;
+    static inline bool muted = false; // long loops of refused requests would fill memory
 
 private:
     static void handle(QtMsgType, const QMessageLogContext&, const QString& text)

@@ -8,28 +8,16 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-// The push-stream service on loopback for the workflow's and the panel's tests: a cooperative
-// answer per endpoint, one-shot answers queued on top, every query recorded.
+// The push-stream service on loopback for the workflow's and the panel's tests: a cooperative answer per
+// endpoint, one-shot answers queued on top ("HTTP <status> <body>" for not 200), every query recorded.
 namespace PushServiceDouble {
 
 inline QByteArray envelope(int code, const QString& msg = QString(), const QByteArray& data = "{}")
 {
-    return "{\"code\":" + QByteArray::number(code) + ",\"msg\":\"" + msg.toUtf8() + "\",\"data\":" + data +
-           "}";
+    return QStringLiteral("{\"code\":%1,\"msg\":\"%2\",\"data\":%3}").arg(code).arg(msg, data).toUtf8();
 }
 
-// An answer with another HTTP status than 200.
-inline QByteArray withStatus(int status, const QByteArray& body)
-{
-    return "HTTP " + QByteArray::number(status) + " " + body;
-}
-
-// Stands for a service that is not running.
-inline const QByteArray& down()
-{
-    static const QByteArray text = "down";
-    return text;
-}
+inline const QByteArray kDown = "down"; // stands for a service that is not running
 
 struct Service
 {
@@ -51,16 +39,18 @@ struct Service
         });
     }
     int count(const QString& op) const { return queries.value(op).size(); }
-    QString value(const QString& op, const QString& key, int index = -1) const
+    // The values of one parameter over every call of op, in order.
+    QStringList values(const QString& op, const QString& key) const
     {
-        const QList<QUrlQuery> list = queries.value(op);
-        return list.value(index < 0 ? list.size() + index : index).queryItemValue(key);
+        QStringList all;
+        for (const QUrlQuery& query : queries.value(op))
+            all << query.queryItemValue(key);
+        return all;
     }
     // Points the push-stream client at this service, or at a closed port.
     void setUp(bool up)
     {
-        MuServer::instance()->setServer(up ? http.url() : TestHttpServer::closedUrl(),
-                                        QStringLiteral("1000"));
+        MuServer::instance()->setServer(up ? http.url() : TestHttpServer::closedUrl(), "1000");
     }
 
     TestHttpServer http;

@@ -1,19 +1,18 @@
 #pragma once
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
-// Helpers shared by the tests: a private working directory (the program works relative to
-// its current directory) and the locations of the peers the test command starts.
+// Shared by the tests: a private working directory (the program works in its current one) and peers.
 namespace TestEnv {
 
-// Changes into a fresh temporary directory for the lifetime of the returned object.
 class ScopedWorkDir
 {
 public:
-    ScopedWorkDir();
-    ~ScopedWorkDir();
+    ScopedWorkDir() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~ScopedWorkDir() { QDir::setCurrent(m_previous); }
     QString path() const { return m_dir.path(); }
     bool isValid() const { return m_dir.isValid(); }
 
@@ -22,20 +21,22 @@ private:
     QString m_previous;
 };
 
-// Reads the whole file (as UTF-8 text); empty when missing.
-QByteArray readBytes(const QString& path);
-QString readText(const QString& path);
-// Writes the whole file, making its folder; true when all of it was written.
-bool writeFile(const QString& path, const QByteArray& bytes);
-
-// Value of an environment variable set by the test command, empty when unset.
-QString peer(const char* name);
-
-// True when the test command asked for every peer to be present (a missing one is a failure).
-bool peersRequired();
-
-// Runs the sound server's command-line client; true when it succeeded, its trimmed output in
-// *output when given.
+QByteArray readBytes(const QString& path); // empty when missing
+inline QString readText(const QString& path)
+{
+    return QString::fromUtf8(readBytes(path));
+}
+bool writeFile(const QString& path, const QByteArray& bytes); // makes the folder; true when all written
+// Set by the test command (empty when unset); a missing peer is a failure when peers are required.
+inline QString peer(const char* name)
+{
+    return qEnvironmentVariable(name);
+}
+inline bool peersRequired()
+{
+    return qEnvironmentVariable("TAVIO_REQUIRE_PEERS") == QLatin1String("1");
+}
+// The sound server's command-line client; true when it succeeded, trimmed output in *output.
 bool pactl(const QStringList& arguments, QString* output = nullptr);
 
 } // namespace TestEnv

@@ -9,31 +9,15 @@ class tst_MuLevelMeter : public QObject
     Q_OBJECT
 
 private slots:
-    void scale_data()
+    // Silence, below the floor and full scale clamp; -6/-12 dB are the 1 kHz tone at volume 100/50.
+    // Then up at once, down a twentieth per report, flat when suppressed; gold up to the level.
+    void scaleFallOffSuppressionAndPaint()
     {
-        QTest::addColumn<int>("level");
-        QTest::addColumn<double>("fraction");
-        QTest::newRow("silence") << 0 << 0.0;
-        QTest::newRow("negative") << -5 << 0.0;
-        QTest::newRow("full scale") << 255 << 1.0;
-        QTest::newRow("above full scale") << 900 << 1.0;
-        // -6 dB and -12 dB: the 1 kHz tone at volume 100 and 50.
-        QTest::newRow("half") << 128 << 1.0 - 6.0 / 48.0;
-        QTest::newRow("quarter") << 64 << 1.0 - 12.0 / 48.0;
-        QTest::newRow("below the floor") << 1 << 0.0;
-    }
-    void scale()
-    {
-        QFETCH(int, level);
-        QFETCH(double, fraction);
-        QVERIFY2(std::fabs(MuLevelMeter::fractionOf(level) - fraction) < 0.01,
-                 qPrintable(QString::number(MuLevelMeter::fractionOf(level))));
-    }
-
-    // Up at once, down by a twentieth per report; suppressed it is flat. (Hidden with the panel:
-    // the panel's test.) The slider's gold up to the level, its groove colour after it.
-    void fallOffSuppressionAndPaint()
-    {
+        const int levels[] = {0, -5, 1, 255, 900, 128, 64};
+        const double fractions[] = {0, 0, 0, 1, 1, 1 - 6.0 / 48, 1 - 12.0 / 48};
+        for (int i = 0; i < 7; ++i)
+            QVERIFY2(qAbs(MuLevelMeter::fractionOf(levels[i]) - fractions[i]) < 0.01,
+                     QByteArray::number(levels[i]));
         QWidget window;
         auto* meter = new MuLevelMeter(&window);
         meter->setGeometry(0, 0, 266, 4);
