@@ -8,6 +8,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <functional>
+
 // The push-stream service on loopback for the workflow's and the panel's tests: a cooperative answer per
 // endpoint, one-shot answers queued on top ("HTTP <status> <body>" for not 200), every query recorded.
 namespace PushServiceDouble {
@@ -31,6 +33,8 @@ struct Service
             const QUrl url(QString::fromUtf8(request.target));
             const QString op = url.path().section(QLatin1Char('/'), -1);
             queries[op] << QUrlQuery(url);
+            if (onRequest)
+                onRequest(op);
             QList<QByteArray>& queued = once[op];
             const QByteArray body = queued.isEmpty() ? defaults.value(op) : queued.takeFirst();
             if (body.startsWith("HTTP "))
@@ -58,6 +62,8 @@ struct Service
     QMap<QString, QList<QByteArray>> once;
     QMap<QString, QList<QUrlQuery>> queries;
     int delayMs = 0;
+    // Runs as a request arrives, while the program waits for its answer.
+    std::function<void(const QString& op)> onRequest;
 };
 
 // The demo user as the login window leaves it.

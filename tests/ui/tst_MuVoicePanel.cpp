@@ -253,7 +253,18 @@ private slots:
             return mute->text() + (sdk().localMuted ? " muted " : " audible ") +
                    m_service->values("mute", "mute").join(',');
         };
+        // The ban's mute waits for the service as a click's does: a click meanwhile finds the
+        // button disabled and cannot unmute.
+        bool enabledWhileWaiting = true;
+        m_service->onRequest = [&](const QString& op) {
+            if (op == QLatin1String("mute")) {
+                enabledWhileWaiting = mute->isEnabled();
+                m_panel->sltMute();
+            }
+        };
         beat(envelope(3163, "禁麦"));
+        m_service->onRequest = nullptr;
+        QVERIFY(!enabledWhileWaiting);
         QCOMPARE(look(), QStringLiteral("禁麦中 muted 1"));
         // Inert while banned, and a second ban report toggles nothing.
         m_user->press("pushButton_mute");
