@@ -6,12 +6,8 @@
 #include "ui/MuVoicePanel.h"
 #include "ui/MuVozedIvazerida.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 
 SessionDriver::SessionDriver(bool manualTime)
 {
@@ -55,7 +51,7 @@ void SessionDriver::attemptLogin(const QString& user, const QString& password)
 {
     edit("lineEdit_userid")->setText(user);
     edit("lineEdit_password")->setText(password);
-    QTest::mouseClick(m_window->findChild<QPushButton*>("pushButton_login"), Qt::LeftButton);
+    press("pushButton_login");
 }
 
 QString SessionDriver::toast() const
@@ -92,13 +88,9 @@ void SessionDriver::beat(qint64 advanceMs)
 int SessionDriver::fireTimers(const QObject* owner, int intervalMs, bool fire)
 {
     int count = 0;
-    for (QTimer* timer : owner->findChildren<QTimer*>()) {
-        if (!timer->isActive() || timer->interval() != intervalMs)
-            continue;
-        ++count;
-        if (fire)
+    for (QTimer* timer : owner->findChildren<QTimer*>())
+        if (timer->isActive() && timer->interval() == intervalMs && ++count && fire)
             QMetaObject::invokeMethod(timer, "timeout");
-    }
     return count;
 }
 
@@ -109,8 +101,9 @@ bool SessionDriver::boxShown() const
 
 QString SessionDriver::boxLine(int line) const
 {
-    const char* name = line == 1 ? "label_line1" : "label_line2";
-    return boxShown() ? panel()->messageBox()->findChild<QLabel*>(name)->text() : QString();
+    return boxShown()
+               ? panel()->messageBox()->findChild<QLabel*>(line == 1 ? "label_line1" : "label_line2")->text()
+               : QString();
 }
 
 void SessionDriver::dismissBox(const char* buttonName)

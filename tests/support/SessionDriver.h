@@ -12,9 +12,8 @@ class QLineEdit;
 class QObject;
 class QPushButton;
 
-// The user at the real windows: logs in, opens the panel, presses its buttons and reads what the
-// windows show. Time is a ManualClock from the start (unless the test needs real time); the
-// panel's heartbeats then come from beat().
+// The user at the real windows: logs in, presses buttons, reads what they show. Time is a ManualClock
+// (unless the test needs real time); the panel's heartbeats then come from beat().
 class SessionDriver
 {
 public:
@@ -44,8 +43,7 @@ public:
     void dismissBox(const char* buttonName = "pushButton_ok");
 
     ManualClock& clock() { return *m_clock; }
-    // Fires the active real timers of owner's children with this interval (the status line's
-    // one-second tick, the heartbeat) as the test's clock moves; returns how many there were.
+    // Fires (as the clock moves) and counts the active timers of owner's children with this interval.
     static int fireTimers(const QObject* owner, int intervalMs, bool fire = true);
 
 private:
