@@ -6,13 +6,7 @@
 
 #include "workflow/MuPushWorkflow.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTcpSocket>
-#include <QUrl>
+#include <QtNetwork>
 #include <QtTest>
 
 #include <csignal>
@@ -51,10 +45,6 @@ private slots:
 
     void cleanup()
     {
-        m_lines.reset();
-        m_messages.reset();
-        m_workflow.reset();
-        m_service.reset();
         MuSettings::destroyInstance();
         m_dir.reset();
         // Whatever happened, the shared server is up again for the tests after this one.
@@ -74,14 +64,23 @@ private slots:
         QFETCH(int, signal);
         const QString name =
             QStringLiteral("fault_%1_%2").arg(signal).arg(QDateTime::currentMSecsSinceEpoch());
-        startPush(name);
-        QTRY_VERIFY_WITH_TIMEOUT(m_workflow->statusLine().contains(kPushing), 10000);
+        Service service((TestEnv::peer("TAVIO_RTMP_URL_BASE") + '/' + name).toUtf8());
+        service.setUp(true);
+        MuPushWorkflow workflow; // pushed as the panel would, from state 1 to 3
+        QSignalSpy lines(&workflow, &MuPushWorkflow::sigStatusLine),
+            messages(&workflow, &MuPushWorkflow::sigMessage);
+        saveLogin();
+        workflow.startSession();
+        workflow.pushButton();
+        workflow.pushButton();
+        QCOMPARE(workflow.pushState(), int(PanelStatePushing));
+        QTRY_VERIFY_WITH_TIMEOUT(workflow.statusLine().contains(kPushing), 10000);
         QTest::qWait(2000);
 
         QElapsedTimer sinceKill;
         sinceKill.start();
         QVERIFY(::kill(static_cast<pid_t>(nginxPid()), signal) == 0);
-        QTRY_VERIFY_WITH_TIMEOUT(m_workflow->statusLine().contains(kInterrupted), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(workflow.statusLine().contains(kInterrupted), 10000);
         const qint64 noticedMs = sinceKill.elapsed();
         QTRY_VERIFY_WITH_TIMEOUT(!portAccepts(rtmpPort()), 5000);
         // The recording before the stop is complete; set it aside so the new one is seen.
@@ -95,20 +94,20 @@ private slots:
         sinceBack.start();
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recording).size() > 0, 20000); // the audio itself: ffprobe below
         const qint64 recordingMs = sinceBack.elapsed();
-        QTRY_VERIFY_WITH_TIMEOUT(m_workflow->statusLine().contains(kPushing), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(workflow.statusLine().contains(kPushing), 5000);
         QStringList seen;
-        for (const QList<QVariant>& emitted : *m_lines)
+        for (const QList<QVariant>& emitted : lines)
             seen << emitted.at(0).toString();
         qInfo("kill %d: interruption shown after %lld ms; server back -> recording after %lld ms; lines: %s",
               signal, noticedMs, recordingMs, qPrintable(seen.join(" | ")));
         QVERIFY(seen.filter(QStringLiteral("（第 1 次）")).size() >= 1);
-        QVERIFY(m_messages->isEmpty()); // no box
-        QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
-        QCOMPARE(m_service->count("changeLiveStatus"), 1); // the room still has the host live
+        QVERIFY(messages.isEmpty()); // no box
+        QCOMPARE(workflow.pushState(), int(PanelStatePushing));
+        QCOMPARE(service.count("changeLiveStatus"), 1); // the room still has the host live
 
         QTest::qWait(2000);
-        m_workflow->pushButton(); // end the push
-        QCOMPARE(m_workflow->pushState(), int(PanelStateStartPush));
+        workflow.pushButton(); // end the push
+        QCOMPARE(workflow.pushState(), int(PanelStateStartPush));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(recording).size() > 20000, 5000);
         QProcess probe;
         probe.start("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name,channels,sample_rate",
@@ -137,32 +136,10 @@ private:
         if (!nginx.startDetached(&pid) ||
             !TestEnv::writeFile(peersDir() + "/nginx.pid", QByteArray::number(pid) + "\n"))
             return false;
-        QElapsedTimer waited;
-        waited.start();
-        while (!portAccepts(rtmpPort()) && waited.elapsed() < 10000)
-            QTest::qWait(10);
-        return portAccepts(rtmpPort());
-    }
-    // Pushes as the panel would, from state 1 to 3, to the peers' server.
-    void startPush(const QString& name)
-    {
-        m_service.reset(new Service((TestEnv::peer("TAVIO_RTMP_URL_BASE") + '/' + name).toUtf8()));
-        m_service->setUp(true);
-        m_workflow.reset(new MuPushWorkflow);
-        m_lines.reset(new QSignalSpy(m_workflow.get(), &MuPushWorkflow::sigStatusLine));
-        m_messages.reset(new QSignalSpy(m_workflow.get(), &MuPushWorkflow::sigMessage));
-        saveLogin();
-        m_workflow->startSession();
-        m_workflow->pushButton();
-        m_workflow->pushButton();
-        QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
+        return QTest::qWaitFor([this] { return portAccepts(rtmpPort()); }, 10000);
     }
 
     std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;
-    std::unique_ptr<Service> m_service;
-    std::unique_ptr<MuPushWorkflow> m_workflow;
-    std::unique_ptr<QSignalSpy> m_lines;
-    std::unique_ptr<QSignalSpy> m_messages;
 };
 
 QTEST_MAIN(tst_PushFaults)

@@ -2,12 +2,6 @@
 
 #include "base/MuSettings.h"
 #include "ui/MuMsgbox.h"
-#include "ui/MuMsgboxEx.h"
-#include "ui/MuVoicePanel.h"
-#include "ui/MuVozedIvazerida.h"
-
-#include <QtTest>
-#include <QtWidgets>
 
 SessionDriver::SessionDriver(bool manualTime)
 {
@@ -26,25 +20,10 @@ SessionDriver::~SessionDriver()
     MuSettings::destroyInstance(); // writes what the store holds
 }
 
-MuVoicePanel* SessionDriver::panel() const
-{
-    return m_window->voicePanel();
-}
-
-QLineEdit* SessionDriver::edit(const char* name) const
-{
-    return m_window->findChild<QLineEdit*>(name);
-}
-
 QPushButton* SessionDriver::button(const char* name) const
 {
     QPushButton* found = panel()->findChild<QPushButton*>(name);
     return found ? found : m_window->findChild<QPushButton*>(name);
-}
-
-void SessionDriver::press(const char* name)
-{
-    QTest::mouseClick(button(name), Qt::LeftButton);
 }
 
 void SessionDriver::attemptLogin(const QString& user, const QString& password)
@@ -92,11 +71,6 @@ int SessionDriver::fireTimers(const QObject* owner, int intervalMs, bool fire)
         if (timer->isActive() && timer->interval() == intervalMs && ++count && fire)
             QMetaObject::invokeMethod(timer, "timeout");
     return count;
-}
-
-bool SessionDriver::boxShown() const
-{
-    return panel()->messageBox()->isVisible();
 }
 
 QString SessionDriver::boxLine(int line) const

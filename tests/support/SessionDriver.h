@@ -1,16 +1,14 @@
 #pragma once
 
 #include "support/ManualClock.h"
+#include "ui/MuMsgboxEx.h"
+#include "ui/MuVoicePanel.h"
+#include "ui/MuVozedIvazerida.h"
 
-#include <QString>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
-
-class MuVoicePanel;
-class MuVozedIvazerida;
-class QLineEdit;
-class QObject;
-class QPushButton;
 
 // The user at the real windows: logs in, presses buttons, reads what they show. Time is a ManualClock
 // (unless the test needs real time); the panel's heartbeats then come from beat().
@@ -23,10 +21,10 @@ public:
     SessionDriver& operator=(const SessionDriver&) = delete;
 
     MuVozedIvazerida* window() const { return m_window.get(); }
-    MuVoicePanel* panel() const;
-    QLineEdit* edit(const char* name) const;
+    MuVoicePanel* panel() const { return m_window->voicePanel(); }
+    QLineEdit* edit(const char* name) const { return m_window->findChild<QLineEdit*>(name); }
     QPushButton* button(const char* name) const; // the panel's, else the login window's
-    void press(const char* name);
+    void press(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
 
     void attemptLogin(const QString& user = QStringLiteral("10001"),
                       const QString& password = QStringLiteral("123456"));
@@ -38,7 +36,7 @@ public:
     void beat(qint64 advanceMs = 2000);
 
     // The panel's message box: its lines while it shows (empty otherwise), and dismissing it.
-    bool boxShown() const;
+    bool boxShown() const { return panel()->messageBox()->isVisible(); }
     QString boxLine(int line) const;
     void dismissBox(const char* buttonName = "pushButton_ok");
 
