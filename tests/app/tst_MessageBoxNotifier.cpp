@@ -1,5 +1,4 @@
-// The lower layers' notes to the user: logged only until the application installs its boxes,
-// then shown as the information box or the program's warning box.
+// The lower layers' notes to the user: logged until the application installs its boxes, then shown.
 #include "app/MessageBoxNotifier.h"
 #include "base/UserNotifier.h"
 #include "support/LogCapture.h"
@@ -17,7 +16,6 @@ class TestMessageBoxNotifier : public QObject
 
 private slots:
     void initTestCase() { m_log = std::make_unique<LogCapture>(); }
-    void cleanupTestCase() { m_log.reset(); }
     void cleanup() { UserNotifier::install(nullptr); }
 
     // What the user sees (title, text, icon, the one button, a dialog of a fixed size) and the log.

@@ -55,8 +55,7 @@ private slots:
             }
         });
         static int argc = 1;
-        static char name[] = "tst_applifetime";
-        static char* argv[] = {name, nullptr};
+        static char name[] = "tst_applifetime", *argv[] = {name, nullptr};
         const QtMessageHandler testHandler =
             qInstallMessageHandler(nullptr); // the program's, for the run only
         qInstallMessageHandler(testHandler);

@@ -1,5 +1,4 @@
-// The RTMP server killed under a real push (the workflow, the real media backend, nginx-rtmp and
-// PulseAudio) and started again on the same port: the recording goes on.
+// The RTMP server killed under a real push and started again on the same port: the recording goes on.
 #include "support/PushServiceDouble.h"
 #include "support/ScriptedRtcBackend.h"
 #include "support/TestEnv.h"
@@ -62,8 +61,7 @@ private slots:
     void serverKilledAndRestarted()
     {
         QFETCH(int, signal);
-        const QString name =
-            QStringLiteral("fault_%1_%2").arg(signal).arg(QDateTime::currentMSecsSinceEpoch());
+        const QString name = QString("fault_%1_%2").arg(signal).arg(QDateTime::currentMSecsSinceEpoch());
         Service service((TestEnv::peer("TAVIO_RTMP_URL_BASE") + '/' + name).toUtf8());
         service.setUp(true);
         MuPushWorkflow workflow; // pushed as the panel would, from state 1 to 3
