@@ -5,67 +5,11 @@
 
 #include "support/TestEnv.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QtTest>
+#include <QtWidgets>
 
 // Runs the real start-up and shutdown in this process (no application object of the test
 // framework): a step observer looks at a few steps and closes the windows once the event loop runs.
-namespace {
-
-const QString kFakeMac = "52:54:00:AB:CD:EF";
-const QString kVersionEntry = " INFO \nversion \"" TAVIO_VERSION_TEXT "\"\r\n";
-struct RunResult
-{
-    int exitCode = -100;
-    QStringList steps;
-    QString deviceIdAtConfigurationStep;
-    bool logExistedAtDeviceIdStep = true;
-};
-
-RunResult runLifetime()
-{
-    static int argc = 1;
-    static char name[] = "tst_applifetime";
-    static char* argv[] = {name, nullptr};
-    // The device identifier skips the loopback and VMware interfaces (in any case).
-    zebUtility::setInterfaceSource([] {
-        return QList<zebUtility::InterfaceRecord>{{"lo", "00:00:00:00:00:00", true},
-                                                  {"my vmware bridge", "00:50:56:C0:00:01", false},
-                                                  {"eth0", kFakeMac, false}};
-    });
-    VGlobalConfig::instance()->setValue("deviceId", "stale");
-    RunResult result;
-    AppLifetime::setStepObserver([&result](const QString& step) {
-        result.steps.append(step);
-        if (step == "deviceId")
-            result.logExistedAtDeviceIdStep = QFileInfo::exists("log");
-        if (step == "configuration")
-            result.deviceIdAtConfigurationStep = VGlobalConfig::instance()->value("deviceId");
-        if (step == "event loop") {
-            // Closing the last window ends the loop the ordinary way; the quit is only a safety net.
-            QTimer::singleShot(0, qApp, &QApplication::closeAllWindows);
-            QTimer::singleShot(10000, qApp, &QApplication::quit);
-        }
-    });
-    // The program's log handler replaces the test framework's for the run only.
-    const QtMessageHandler testHandler = qInstallMessageHandler(nullptr);
-    qInstallMessageHandler(testHandler);
-    result.exitCode = AppLifetime::run(argc, argv);
-    qInstallMessageHandler(testHandler);
-    AppLifetime::setStepObserver({});
-    zebUtility::setInterfaceSource({});
-    VGlobalConfig::instance()->setValue("dumpTest", QString());
-    return result;
-}
-
-QString todaysLog()
-{
-    return TestEnv::readText(LogHandler::fileNameFor(QDateTime::currentDateTime()));
-}
-
-} // namespace
-
 class TestAppLifetime : public QObject
 {
     Q_OBJECT
@@ -89,17 +33,49 @@ private slots:
         TestEnv::ScopedWorkDir dir;
         if (!config.isEmpty())
             QVERIFY(TestEnv::writeFile("Config/GlobalConfig.json", config));
-        const RunResult run = runLifetime();
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.steps.contains("event loop")); // the self-test does not stop the start-up
+        // The device identifier skips the loopback and VMware interfaces (in any case).
+        zebUtility::setInterfaceSource([] {
+            return QList<zebUtility::InterfaceRecord>{{"lo", "00:00:00:00:00:00", true},
+                                                      {"my vmware bridge", "00:50:56:C0:00:01", false},
+                                                      {"eth0", "52:54:00:AB:CD:EF", false}};
+        });
+        VGlobalConfig::instance()->setValue("deviceId", "stale");
+        QStringList steps;
+        QString deviceIdAtConfiguration;
+        bool logAtDeviceId = true;
+        AppLifetime::setStepObserver([&](const QString& step) {
+            steps.append(step);
+            if (step == "deviceId")
+                logAtDeviceId = QFileInfo::exists("log");
+            if (step == "configuration")
+                deviceIdAtConfiguration = VGlobalConfig::instance()->value("deviceId");
+            if (step == "event loop") { // closing the last window ends the loop; the quit is a safety net
+                QTimer::singleShot(0, qApp, &QApplication::closeAllWindows);
+                QTimer::singleShot(10000, qApp, &QApplication::quit);
+            }
+        });
+        static int argc = 1;
+        static char name[] = "tst_applifetime", *argv[] = {name, nullptr};
+        const QtMessageHandler testHandler =
+            qInstallMessageHandler(nullptr); // the program's, for the run only
+        qInstallMessageHandler(testHandler);
+        const int exitCode = AppLifetime::run(argc, argv);
+        qInstallMessageHandler(testHandler);
+        AppLifetime::setStepObserver({});
+        zebUtility::setInterfaceSource({});
+        VGlobalConfig::instance()->setValue("dumpTest", QString());
+        QCOMPARE(exitCode, 0);
+        QVERIFY(steps.contains("event loop")); // the self-test does not stop the start-up
         // The device identifier is stored before the log handler; the configuration file may override it.
-        QVERIFY(!run.logExistedAtDeviceIdStep);
-        const QString deviceId = report ? QString("from-file") : kFakeMac;
-        QCOMPARE(run.deviceIdAtConfigurationStep, deviceId);
+        QVERIFY(!logAtDeviceId);
+        const QString deviceId = report ? QString("from-file") : QString("52:54:00:AB:CD:EF");
+        QCOMPARE(deviceIdAtConfiguration, deviceId);
         QCOMPARE(VGlobalConfig::instance()->value("deviceId"), deviceId);
-        const QString log = todaysLog();
+        const QString log = TestEnv::readText(LogHandler::fileNameFor(QDateTime::currentDateTime()));
         const QRegularExpression mainStartFirst("^\\d\\d:\\d\\d:\\d\\d INFO \nmain start\r\n");
-        QVERIFY2(mainStartFirst.match(log).hasMatch() && log.indexOf(kVersionEntry) > 0, qPrintable(log));
+        QVERIFY2(mainStartFirst.match(log).hasMatch() &&
+                     log.indexOf(" INFO \nversion \"" TAVIO_VERSION_TEXT "\"\r\n") > 0,
+                 qPrintable(log));
         const QStringList reports = QDir("crash").entryList(QDir::Files);
         QCOMPARE(reports.size(), report ? 1 : 0);
         if (!report)

@@ -2,16 +2,6 @@
 
 #include "base/MuSettings.h"
 #include "ui/MuMsgbox.h"
-#include "ui/MuMsgboxEx.h"
-#include "ui/MuVoicePanel.h"
-#include "ui/MuVozedIvazerida.h"
-
-#include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
-#include <QtTest>
 
 SessionDriver::SessionDriver(bool manualTime)
 {
@@ -30,32 +20,17 @@ SessionDriver::~SessionDriver()
     MuSettings::destroyInstance(); // writes what the store holds
 }
 
-MuVoicePanel* SessionDriver::panel() const
-{
-    return m_window->voicePanel();
-}
-
-QLineEdit* SessionDriver::edit(const char* name) const
-{
-    return m_window->findChild<QLineEdit*>(name);
-}
-
 QPushButton* SessionDriver::button(const char* name) const
 {
     QPushButton* found = panel()->findChild<QPushButton*>(name);
     return found ? found : m_window->findChild<QPushButton*>(name);
 }
 
-void SessionDriver::press(const char* name)
-{
-    QTest::mouseClick(button(name), Qt::LeftButton);
-}
-
 void SessionDriver::attemptLogin(const QString& user, const QString& password)
 {
     edit("lineEdit_userid")->setText(user);
     edit("lineEdit_password")->setText(password);
-    QTest::mouseClick(m_window->findChild<QPushButton*>("pushButton_login"), Qt::LeftButton);
+    press("pushButton_login");
 }
 
 QString SessionDriver::toast() const
@@ -92,25 +67,17 @@ void SessionDriver::beat(qint64 advanceMs)
 int SessionDriver::fireTimers(const QObject* owner, int intervalMs, bool fire)
 {
     int count = 0;
-    for (QTimer* timer : owner->findChildren<QTimer*>()) {
-        if (!timer->isActive() || timer->interval() != intervalMs)
-            continue;
-        ++count;
-        if (fire)
+    for (QTimer* timer : owner->findChildren<QTimer*>())
+        if (timer->isActive() && timer->interval() == intervalMs && ++count && fire)
             QMetaObject::invokeMethod(timer, "timeout");
-    }
     return count;
-}
-
-bool SessionDriver::boxShown() const
-{
-    return panel()->messageBox()->isVisible();
 }
 
 QString SessionDriver::boxLine(int line) const
 {
-    const char* name = line == 1 ? "label_line1" : "label_line2";
-    return boxShown() ? panel()->messageBox()->findChild<QLabel*>(name)->text() : QString();
+    return boxShown()
+               ? panel()->messageBox()->findChild<QLabel*>(line == 1 ? "label_line1" : "label_line2")->text()
+               : QString();
 }
 
 void SessionDriver::dismissBox(const char* buttonName)

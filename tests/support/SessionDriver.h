@@ -1,20 +1,17 @@
 #pragma once
 
 #include "support/ManualClock.h"
+#include "ui/MuMsgboxEx.h"
+#include "ui/MuVoicePanel.h"
+#include "ui/MuVozedIvazerida.h"
 
-#include <QString>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 
-class MuVoicePanel;
-class MuVozedIvazerida;
-class QLineEdit;
-class QObject;
-class QPushButton;
-
-// The user at the real windows: logs in, opens the panel, presses its buttons and reads what the
-// windows show. Time is a ManualClock from the start (unless the test needs real time); the
-// panel's heartbeats then come from beat().
+// The user at the real windows: logs in, presses buttons, reads what they show. Time is a ManualClock
+// (unless the test needs real time); the panel's heartbeats then come from beat().
 class SessionDriver
 {
 public:
@@ -24,10 +21,10 @@ public:
     SessionDriver& operator=(const SessionDriver&) = delete;
 
     MuVozedIvazerida* window() const { return m_window.get(); }
-    MuVoicePanel* panel() const;
-    QLineEdit* edit(const char* name) const;
+    MuVoicePanel* panel() const { return m_window->voicePanel(); }
+    QLineEdit* edit(const char* name) const { return m_window->findChild<QLineEdit*>(name); }
     QPushButton* button(const char* name) const; // the panel's, else the login window's
-    void press(const char* name);
+    void press(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
 
     void attemptLogin(const QString& user = QStringLiteral("10001"),
                       const QString& password = QStringLiteral("123456"));
@@ -39,13 +36,12 @@ public:
     void beat(qint64 advanceMs = 2000);
 
     // The panel's message box: its lines while it shows (empty otherwise), and dismissing it.
-    bool boxShown() const;
+    bool boxShown() const { return panel()->messageBox()->isVisible(); }
     QString boxLine(int line) const;
     void dismissBox(const char* buttonName = "pushButton_ok");
 
     ManualClock& clock() { return *m_clock; }
-    // Fires the active real timers of owner's children with this interval (the status line's
-    // one-second tick, the heartbeat) as the test's clock moves; returns how many there were.
+    // Fires (as the clock moves) and counts the active timers of owner's children with this interval.
     static int fireTimers(const QObject* owner, int intervalMs, bool fire = true);
 
 private:
