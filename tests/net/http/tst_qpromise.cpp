@@ -18,7 +18,7 @@ struct Pending
     QStringList seen;
     void record(const QString& what)
     {
-        seen << what + (QThread::currentThread() == qApp->thread() ? "" : " elsewhere");
+        seen << what + (QThread::currentThread() == QCoreApplication::instance()->thread() ? "" : " elsewhere");
     }
     std::function<void(const int&)> onValue = [this](const int& v) { record("v" + QString::number(v)); };
     std::function<void(const ZebPromiseError&)> onError = [this](const ZebPromiseError& e) {
