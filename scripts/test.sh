@@ -5,10 +5,15 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-bash scripts/setup.sh
+# Each step says how long it took, so a slow CI run shows where its time went.
+step() { echo "test.sh: $1 took $SECONDS s"; SECONDS=0; }
 
+bash scripts/setup.sh
+step "set-up"
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+step "build"
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTAVIO_SANITIZE=ON
+step "sanitizer build"
 
 # Peers (RTMP server, sound server) for the tests that meet them.
 source scripts/peers.sh
@@ -28,10 +33,12 @@ for tree in build build-asan; do
     else
         ctest --test-dir "$tree" --output-on-failure -j4 -LE "${TAVIO_ASAN_EXCLUDE_LABELS:-^$}" || status=1
     fi
+    step "ctest in $tree"
     [ -e "$tree/faults-summary.txt" ] && awk -v tree="$tree" '{ run += $3; failed += $5 }
         END { print tree ": fault scenarios: " run " run, " failed " failed" }' "$tree/faults-summary.txt"
 done
 
 # The fuzz targets over their seed and regression inputs, a short fixed number of runs each.
 bash scripts/fuzz.sh || status=1
+step "fuzz build and runs"
 exit $status
