@@ -11,8 +11,6 @@
 #include <QTimer>
 #include <QtDebug>
 
-#include <tuple>
-
 namespace {
 
 constexpr qint64 networkFailLimitMs = 60000;
@@ -347,55 +345,67 @@ void MuPushWorkflow::heartbeat()
 
 void MuPushWorkflow::handleHeartbeatFailure(int code, const QString& msg)
 {
-    // The panel's table of service codes, one row per code and states: (code, states, steps,
-    // state to fall back to with the service's message, idle: none). The first row that holds
-    // runs its steps in order; then the ban code bans the microphone and the others end a ban,
-    // also in the states where they have nothing else to do.
-    constexpr unsigned exits = 1, endsPush = 2, leavesRoom = 4, mutesForBan = 8;
-    // A state as a bit of a set of states; a state the panel does not know is a bit of its own.
-    const auto inState = [](int s) { return s >= 0 && s < 31 ? 1u << s : 1u << 31; };
-    const unsigned pushing = inState(PanelStatePushing);
-    const unsigned notIdle = ~inState(PanelStateIdle);
-    const std::tuple<int, unsigned, unsigned, int> rows[] = {
-        {codeRelogin, notIdle, exits, PanelStateIdle},
-        {codeReloginOther, notIdle, exits, PanelStateIdle},
-        {codeLeftRoom, pushing, endsPush | leavesRoom, PanelStateEnterRoom},
-        {codeLeftRoom, inState(PanelStateStartPush), leavesRoom, PanelStateEnterRoom},
-        {codeLeftMic, pushing, endsPush, PanelStateStartPush},
-        {codeMicBanned, pushing, mutesForBan, PanelStateIdle},
-        {codeMicBanned, notIdle, 0, PanelStateIdle},
+    // What each service code does, by state: the first row for the code and the current state
+    // runs its steps in order, then falls back to an earlier state with the service's message.
+    // The ban code bans the microphone in a session; every other listed code ends a ban, also
+    // in the states where it has nothing else to do.
+    enum Step : unsigned
+    {
+        exits = 1,
+        endsPush = 2,
+        leavesRoom = 4,
+        mutesForBan = 8
     };
-    const unsigned state = inState(m_pushState);
+    constexpr int inSession = -1; // any state but idle
+    constexpr int noFallBack = PanelStateIdle;
+    struct Reaction
+    {
+        int code;
+        int state;
+        unsigned steps;
+        int fallBack;
+    };
+    static const Reaction reactions[] = {
+        {codeRelogin, inSession, exits, noFallBack},
+        {codeReloginOther, inSession, exits, noFallBack},
+        {codeLeftRoom, PanelStatePushing, endsPush | leavesRoom, PanelStateEnterRoom},
+        {codeLeftRoom, PanelStateStartPush, leavesRoom, PanelStateEnterRoom},
+        {codeLeftMic, PanelStatePushing, endsPush, PanelStateStartPush},
+        {codeMicBanned, PanelStatePushing, mutesForBan, noFallBack},
+        {codeMicBanned, inSession, 0, noFallBack},
+    };
     bool known = false;
-    for (const auto& [rowCode, states, steps, fallBack] : rows) {
-        known = known || rowCode == code;
-        if (rowCode != code || !(states & state))
+    for (const Reaction& row : reactions) {
+        known = known || row.code == code;
+        const bool inRowState =
+            row.state == m_pushState || (row.state == inSession && m_pushState != PanelStateIdle);
+        if (row.code != code || !inRowState)
             continue;
-        if (steps & exits) {
+        if (row.steps & exits) {
             const bool r = exitSession(false);
             message(msg, r);
         }
-        if (steps & endsPush)
+        if (row.steps & endsPush)
             endPush();
-        if (steps & leavesRoom)
+        if (row.steps & leavesRoom)
             _leaveRoom();
-        if (fallBack != PanelStateIdle)
-            fallBackTo(fallBack, msg);
-        if ((steps & mutesForBan) && !m_muted) {
-            qInfo() << "mute by YouBeForbidMic begin" << m_muted;
-            toggleMute();
-            qInfo() << "mute by YouBeForbidMic end" << m_muted;
-        }
-        if (steps & mutesForBan)
+        if (row.fallBack != noFallBack)
+            fallBackTo(row.fallBack, msg);
+        if (row.steps & mutesForBan) {
+            if (!m_muted) {
+                qInfo() << "mute by YouBeForbidMic begin" << m_muted;
+                toggleMute();
+                qInfo() << "mute by YouBeForbidMic end" << m_muted;
+            }
             setMuteLook(true, true);
+        }
         m_micBanned = code == codeMicBanned;
         return;
     }
-    // Outside a session the ban code changes nothing.
-    if (known && code != codeMicBanned)
-        m_micBanned = false;
-    else if (!known)
+    if (!known)
         qInfo() << "checkLiveStatus unhandle error" << code << OutsideText::capped(msg);
+    else if (code != codeMicBanned)
+        m_micBanned = false;
 }
 
 void MuPushWorkflow::muteButton()
