@@ -118,6 +118,7 @@ MuVoicePanel::MuVoicePanel(QWidget* parent) : QWidget(parent)
     connect(m_workflow, &MuPushWorkflow::sigMessage, this, &MuVoicePanel::showWorkflowMessage);
     connect(m_workflow, &MuPushWorkflow::sigSessionEnding, m_heartbeatTimer, &QTimer::stop);
     connect(m_workflow, &MuPushWorkflow::sigStatusLine, m_labelStatus, &QLabel::setText);
+    connect(m_workflow, &MuPushWorkflow::sigPushConnected, this, &MuVoicePanel::showPushConnected);
     connect(m_workflow, &MuPushWorkflow::sigMuteBusy, m_muteButton,
             [this](bool busy) { m_muteButton->setEnabled(!busy); });
     connect(m_workflow, &MuPushWorkflow::sigRecordingDevicesChanged, this, [this] { fillDevices(true); });
@@ -373,11 +374,18 @@ void MuVoicePanel::showStateTexts(int state)
         break;
     case PanelStatePushing:
         m_pushButton->setText(QStringLiteral("结束直播"));
-        m_labelPush->setText(QStringLiteral("连接成功，正在直播中..."));
+        showPushConnected(false);
         break;
     default:
         break;
     }
+}
+
+void MuVoicePanel::showPushConnected(bool connected)
+{
+    // Live only once the server has taken the stream.
+    m_labelPush->setText(connected ? QStringLiteral("连接成功，正在直播中...")
+                                   : QStringLiteral("正在连接推流服务器…"));
 }
 
 void MuVoicePanel::showWorkflowMessage(const QString& line1, const QString& line2, bool returnToLogin)

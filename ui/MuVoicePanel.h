@@ -77,6 +77,7 @@ private:
     void setMuteLook(bool muted, bool banned);
     void resetPushLayout();
     void readVolumeFromFile();
+    void showPushConnected(bool connected);
     void showStateTexts(int state);
     void showWorkflowMessage(const QString& line1, const QString& line2, bool returnToLogin);
     // Fills the drop-down from the engine's list; keepChoice keeps the chosen device selected

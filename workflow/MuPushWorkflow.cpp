@@ -4,8 +4,9 @@
 #include "base/OutsideText.h"
 #include "base/VClock.h"
 #include "rtc/AgoraRtcEngine.h"
-#include "rtc/sdk/RtcTypes.h"
 #include "service/MuServer.h"
+#include "workflow/PushMonitor.h"
+#include "workflow/ServiceCodeReactions.h"
 
 #include <QScopeGuard>
 #include <QTimer>
@@ -14,15 +15,6 @@
 namespace {
 
 constexpr qint64 networkFailLimitMs = 60000;
-constexpr int statusTickMs = 1000;
-
-// Service codes the workflow reacts to.
-constexpr int codeMicBanned = 3163;
-constexpr int codeRelogin = 3190;
-constexpr int codeReloginOther = 3191;
-constexpr int codeLeftRoom = 3192;
-constexpr int codeLeftMic = 3193;
-constexpr int codePushRefused = 3194;
 
 // Raises a flag for the lifetime of a scope; nested scopes keep it raised.
 class BusyScope
@@ -37,21 +29,14 @@ private:
     int& m_depth;
 };
 
-QString clockText(qint64 seconds)
-{
-    return QStringLiteral("%1:%2:%3")
-        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
-        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
 } // namespace
 
 MuPushWorkflow::MuPushWorkflow(QObject* parent) : QObject(parent)
 {
-    m_statusTimer = new QTimer(this);
-    m_statusTimer->setInterval(statusTickMs);
-    connect(m_statusTimer, &QTimer::timeout, this, &MuPushWorkflow::refreshStatusLine);
+    m_monitor = new PushMonitor(this);
+    connect(m_monitor, &PushMonitor::sigStatusLine, this, &MuPushWorkflow::sigStatusLine);
+    connect(m_monitor, &PushMonitor::sigPushConnected, this, &MuPushWorkflow::sigPushConnected);
+    connect(m_monitor, &PushMonitor::sigNeverConnected, this, &MuPushWorkflow::abandonUnconnectedPush);
 }
 
 MuPushWorkflow::~MuPushWorkflow() = default;
@@ -73,13 +58,7 @@ void MuPushWorkflow::startSession()
 void MuPushWorkflow::connectEngine()
 {
     AgoraRtcEngine* engine = m_engine.data();
-    connect(engine, &AgoraRtcEngine::sigRelayStateChanged, this, &MuPushWorkflow::onRelayStateChanged);
-    connect(engine, &AgoraRtcEngine::sigRelayReconnecting, this, &MuPushWorkflow::onRelayReconnecting);
-    connect(engine, &AgoraRtcEngine::sigCaptureStateChanged, this, &MuPushWorkflow::onCaptureStateChanged);
-    connect(engine, &AgoraRtcEngine::sigAcknowledgedTraffic, this, [this](quint64, int kbps) {
-        m_acknowledgedKbps = kbps;
-        refreshStatusLine();
-    });
+    m_monitor->follow(engine);
     connect(engine, &AgoraRtcEngine::sigRecordingDeviceChanged, this,
             [this](const QString&, int) { emit sigRecordingDevicesChanged(); });
 }
@@ -87,14 +66,11 @@ void MuPushWorkflow::connectEngine()
 void MuPushWorkflow::setState(int state)
 {
     m_pushState = state;
-    if (state == PanelStatePushing) {
-        resetPushHealth();
-        m_statusTimer->start();
-    } else {
-        m_statusTimer->stop();
-    }
+    if (state != PanelStatePushing)
+        m_monitor->stop();
     emit sigStateChanged(state);
-    refreshStatusLine();
+    if (state == PanelStatePushing)
+        m_monitor->start(m_streamUrl);
 }
 
 void MuPushWorkflow::message(const QString& line1, bool returnToLogin, const QString& line2)
@@ -147,7 +123,7 @@ void MuPushWorkflow::enterRoom()
     }
     if (networkFailed) {
         message(QStringLiteral("网络异常"), false);
-    } else if (code == codeRelogin || code == codeReloginOther) {
+    } else if (ServiceCodeReactions::isRelogin(code)) {
         const bool r = exitSession(false);
         message(msg, r);
     } else {
@@ -190,8 +166,17 @@ void MuPushWorkflow::pushStream()
             message(QStringLiteral("推流失败"), false);
             return;
         }
+        // An address the relay refuses outright fails the start like a failed join: nothing
+        // would ever reach the room.
+        if (!addPushUrl(streamUrl)) {
+            leaveChannelLogged();
+            m_streamUrl.clear();
+            tellNotLive(accountUserId, channelName, "MuPushWorkflow::pushStream relay refused stopStream");
+            if (m_engine == session)
+                message(QStringLiteral("推流失败"), false);
+            return;
+        }
         setState(PanelStatePushing);
-        addPushUrl(streamUrl);
         setMuteLook(m_muted, false);
         return;
     }
@@ -199,9 +184,9 @@ void MuPushWorkflow::pushStream()
     // failure as well, not a statement about the microphone.
     if (networkFailed || code == -1) {
         message(QStringLiteral("网络异常"), false);
-    } else if (code == codePushRefused) {
+    } else if (code == ServiceCodeReactions::kPushRefused) {
         message(msg, false);
-    } else if (code == codeRelogin || code == codeReloginOther) {
+    } else if (ServiceCodeReactions::isRelogin(code)) {
         const bool r = exitSession(false);
         message(msg, r);
     } else {
@@ -209,18 +194,31 @@ void MuPushWorkflow::pushStream()
     }
 }
 
-void MuPushWorkflow::addPushUrl(const QString& url)
+bool MuPushWorkflow::addPushUrl(const QString& url)
 {
     m_streamUrl = url;
-    if (!url.isEmpty() && m_engine) {
-        const int r = m_engine->addPublishStreamUrl(url);
-        qInfo() << "addPublishStreamUrl" << r << OutsideText::capped(url);
-        // The relay never started: nothing will leave the PC, and the status line says so.
-        m_relayFailed = r != 0;
-    } else {
-        m_relayFailed = true;
+    if (url.isEmpty() || !m_engine) {
+        qInfo() << "addPublishStreamUrl no address";
+        return false;
     }
-    refreshStatusLine();
+    const int r = m_engine->addPublishStreamUrl(url);
+    qInfo() << "addPublishStreamUrl" << r << OutsideText::capped(url);
+    return r == 0;
+}
+
+void MuPushWorkflow::abandonUnconnectedPush()
+{
+    const QSharedPointer<AgoraRtcEngine> session = m_engine;
+    if (!session || m_pushState != PanelStatePushing || !m_monitor->neverConnected())
+        return;
+    // Inside another call's wait the state may change under it; the next tick comes back.
+    if (m_busyDepth > 0 || m_exiting)
+        return;
+    BusyScope busy(m_busyDepth);
+    qInfo() << "MuPushWorkflow::relay never reached the server" << OutsideText::capped(m_streamUrl);
+    endPushNotLive("MuPushWorkflow::relay never connected stopStream");
+    if (m_engine == session)
+        message(QStringLiteral("推流失败"), false);
 }
 
 void MuPushWorkflow::removePushUrl()
@@ -258,17 +256,21 @@ void MuPushWorkflow::stopStream()
     if (!session)
         return;
 
+    bool networkFailed = false;
+    const bool ok = endPushNotLive("MuVoicePanel::stopStream", &networkFailed);
+    if (!ok && networkFailed && m_engine == session)
+        message(QStringLiteral("网络异常"), false);
+}
+
+bool MuPushWorkflow::endPushNotLive(const char* logTag, bool* networkFailedOut)
+{
     endPush();
     setState(PanelStateStartPush);
-
     QString channelName;
     QString accountUserId;
     QString rtcUid;
     MuSettings::instance()->roomIdentity(channelName, accountUserId, rtcUid);
-    bool networkFailed = false;
-    const bool ok = tellNotLive(accountUserId, channelName, "MuVoicePanel::stopStream", &networkFailed);
-    if (!ok && networkFailed && m_engine == session)
-        message(QStringLiteral("网络异常"), false);
+    return tellNotLive(accountUserId, channelName, logTag, networkFailedOut);
 }
 
 bool MuPushWorkflow::tellNotLive(const QString& accountUserId, const QString& channelName, const char* logTag,
@@ -345,67 +347,35 @@ void MuPushWorkflow::heartbeat()
 
 void MuPushWorkflow::handleHeartbeatFailure(int code, const QString& msg)
 {
-    // What each service code does, by state: the first row for the code and the current state
-    // runs its steps in order, then falls back to an earlier state with the service's message.
-    // The ban code bans the microphone in a session; every other listed code ends a ban, also
-    // in the states where it has nothing else to do.
-    enum Step : unsigned
-    {
-        exits = 1,
-        endsPush = 2,
-        leavesRoom = 4,
-        mutesForBan = 8
-    };
-    constexpr int inSession = -1; // any state but idle
-    constexpr int noFallBack = PanelStateIdle;
-    struct Reaction
-    {
-        int code;
-        int state;
-        unsigned steps;
-        int fallBack;
-    };
-    static const Reaction reactions[] = {
-        {codeRelogin, inSession, exits, noFallBack},
-        {codeReloginOther, inSession, exits, noFallBack},
-        {codeLeftRoom, PanelStatePushing, endsPush | leavesRoom, PanelStateEnterRoom},
-        {codeLeftRoom, PanelStateStartPush, leavesRoom, PanelStateEnterRoom},
-        {codeLeftMic, PanelStatePushing, endsPush, PanelStateStartPush},
-        {codeMicBanned, PanelStatePushing, mutesForBan, noFallBack},
-        {codeMicBanned, inSession, 0, noFallBack},
-    };
+    using R = ServiceCodeReactions;
     bool known = false;
-    for (const Reaction& row : reactions) {
-        known = known || row.code == code;
-        const bool inRowState =
-            row.state == m_pushState || (row.state == inSession && m_pushState != PanelStateIdle);
-        if (row.code != code || !inRowState)
-            continue;
-        if (row.steps & exits) {
-            const bool r = exitSession(false);
-            message(msg, r);
-        }
-        if (row.steps & endsPush)
-            endPush();
-        if (row.steps & leavesRoom)
-            _leaveRoom();
-        if (row.fallBack != noFallBack)
-            fallBackTo(row.fallBack, msg);
-        if (row.steps & mutesForBan) {
-            if (!m_muted) {
-                qInfo() << "mute by YouBeForbidMic begin" << m_muted;
-                toggleMute();
-                qInfo() << "mute by YouBeForbidMic end" << m_muted;
-            }
-            setMuteLook(true, true);
-        }
-        m_micBanned = code == codeMicBanned;
+    const R::Reaction* row = R::find(code, m_pushState, known);
+    if (!row) {
+        if (!known)
+            qInfo() << "checkLiveStatus unhandle error" << code << OutsideText::capped(msg);
+        else if (code != R::kMicBanned)
+            m_micBanned = false;
         return;
     }
-    if (!known)
-        qInfo() << "checkLiveStatus unhandle error" << code << OutsideText::capped(msg);
-    else if (code != codeMicBanned)
-        m_micBanned = false;
+    if (row->steps & R::exits) {
+        const bool r = exitSession(false);
+        message(msg, r);
+    }
+    if (row->steps & R::endsPush)
+        endPush();
+    if (row->steps & R::leavesRoom)
+        _leaveRoom();
+    if (row->fallBack != R::noFallBack)
+        fallBackTo(row->fallBack, msg);
+    if (row->steps & R::mutesForBan) {
+        if (!m_muted) {
+            qInfo() << "mute by YouBeForbidMic begin" << m_muted;
+            toggleMute();
+            qInfo() << "mute by YouBeForbidMic end" << m_muted;
+        }
+        setMuteLook(true, true);
+    }
+    m_micBanned = code == R::kMicBanned;
 }
 
 void MuPushWorkflow::muteButton()
@@ -450,12 +420,14 @@ void MuPushWorkflow::toggleMute()
 
 void MuPushWorkflow::setMuteLook(bool muted, bool banned)
 {
+    m_monitor->setHeard(!muted && !banned);
     emit sigMuteLook(true, muted, banned);
 }
 
 void MuPushWorkflow::resetPushLayout()
 {
     m_muted = false;
+    m_monitor->setHeard(true);
     emit sigMuteLook(false, false, false);
 }
 
@@ -498,8 +470,7 @@ bool MuPushWorkflow::exitSession(bool changeStatus)
     // Released before anything else can run: no engine event reaches this session after it.
     m_engine.reset();
     m_pushState = PanelStateIdle;
-    m_statusTimer->stop();
-    refreshStatusLine();
+    m_monitor->stop();
     m_exiting = false;
     return true;
 }
@@ -515,102 +486,7 @@ void MuPushWorkflow::_logout()
     qInfo() << "MuVoicePanel::_logout";
 }
 
-void MuPushWorkflow::resetPushHealth()
-{
-    m_pushStartMs = VClock::monotonicMs();
-    m_relayRunning = false;
-    m_relayFailed = false;
-    m_reconnectAttempt = 0;
-    m_reconnectDueMs = 0;
-    m_captureLost = false;
-    m_acknowledgedKbps = 0;
-}
-
-void MuPushWorkflow::onRelayStateChanged(const QString& url, int state, int errorCode)
-{
-    if (m_pushState != PanelStatePushing || url != m_streamUrl)
-        return;
-    switch (state) {
-    case agora::rtc::kRtmpStateRunning:
-        if (m_reconnectAttempt > 0)
-            qInfo() << "MuPushWorkflow::relay running again after attempt" << m_reconnectAttempt;
-        m_relayRunning = true;
-        m_relayFailed = false;
-        m_reconnectAttempt = 0;
-        break;
-    case agora::rtc::kRtmpStateRecovering:
-        // The reconnect announcement follows at once; the line changes with it.
-        qInfo() << "MuPushWorkflow::relay interrupted" << errorCode;
-        m_relayRunning = false;
-        m_acknowledgedKbps = 0;
-        return;
-    case agora::rtc::kRtmpStateFailure:
-        qInfo() << "MuPushWorkflow::relay failed" << errorCode;
-        m_relayRunning = false;
-        m_relayFailed = true;
-        m_acknowledgedKbps = 0;
-        break;
-    default:
-        break;
-    }
-    refreshStatusLine();
-}
-
-void MuPushWorkflow::onRelayReconnecting(const QString& url, int attempt, int delayMs)
-{
-    if (m_pushState != PanelStatePushing || url != m_streamUrl)
-        return;
-    m_relayRunning = false;
-    m_reconnectAttempt = attempt;
-    m_reconnectDueMs = VClock::monotonicMs() + delayMs;
-    refreshStatusLine();
-}
-
-void MuPushWorkflow::onCaptureStateChanged(int state, int error)
-{
-    if (state == agora::rtc::kLocalAudioFailed) {
-        qInfo() << "MuPushWorkflow::recording device lost" << error;
-        m_captureLost = true;
-    } else if (state == agora::rtc::kLocalAudioRecording) {
-        if (m_captureLost)
-            qInfo() << "MuPushWorkflow::recording device back";
-        m_captureLost = false;
-    }
-    refreshStatusLine();
-}
-
 QString MuPushWorkflow::statusLine() const
 {
-    if (m_pushState != PanelStatePushing)
-        return QString();
-    const qint64 nowMs = VClock::monotonicMs();
-    if (m_reconnectAttempt > 0) {
-        const qint64 leftMs = m_reconnectDueMs - nowMs;
-        if (leftMs > 1000)
-            return QStringLiteral("推流中断，%1 秒后重连（第 %2 次）…")
-                .arg((leftMs + 999) / 1000)
-                .arg(m_reconnectAttempt);
-        return QStringLiteral("推流中断，正在重连（第 %1 次）…").arg(m_reconnectAttempt);
-    }
-    if (m_relayFailed)
-        return QStringLiteral("推流失败，请结束直播后重试");
-    if (m_captureLost)
-        return QStringLiteral("录音设备已断开");
-    if (!m_relayRunning)
-        return QStringLiteral("正在连接推流服务器…");
-    const QString pushed = QStringLiteral("已推流 %1").arg(clockText((nowMs - m_pushStartMs) / 1000));
-    // A rate appears once the server has acknowledged enough to measure one: a server with a
-    // wide acknowledgement window says nothing for a while, and "0 kbps" would be untrue then.
-    if (m_acknowledgedKbps <= 0)
-        return pushed;
-    return pushed + QStringLiteral(" · %1 kbps").arg(m_acknowledgedKbps);
-}
-
-void MuPushWorkflow::refreshStatusLine()
-{
-    const QString text = statusLine();
-    if (text == m_statusLine)
-        return;
-    m_statusLine = text;
-    emit sigStatusLine(text);
+    return m_monitor->statusLine();
 }

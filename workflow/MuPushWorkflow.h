@@ -8,7 +8,7 @@
 #include <QVariantMap>
 
 class AgoraRtcEngine;
-class QTimer;
+class PushMonitor;
 
 // The room and push workflow of one login, without any widget: entering the room, starting
 // and stopping the push, mute and the microphone ban, the heartbeat and the service's codes,
@@ -60,6 +60,9 @@ signals:
     // The session is being left: no heartbeat is wanted any more.
     void sigSessionEnding();
     void sigStatusLine(const QString& text);
+    // In state 3: whether the push has reached its server (until then the window says it is
+    // connecting, not live).
+    void sigPushConnected(bool connected);
     // A mute call is under way (the button's or the microphone ban's): the mute button waits
     // for it, so a click cannot undo a ban's mute while the service answers.
     void sigMuteBusy(bool busy);
@@ -75,11 +78,17 @@ private:
     void setState(int state);
     void setMuteLook(bool muted, bool banned);
     void resetPushLayout();
-    void addPushUrl(const QString& url);
+    // False when the relay refused the address outright (nothing will leave the PC).
+    bool addPushUrl(const QString& url);
+    // A push whose relay never reached its server ends as a failed start: the service is told
+    // the host is not live, state 2, "推流失败". Waits while other work is under way.
+    void abandonUnconnectedPush();
     void removePushUrl();
     void leaveChannelLogged();
     // Out of the channel, push address withdrawn, push layout back.
     void endPush();
+    // endPush, state 2, and the service told the host is not live.
+    bool endPushNotLive(const char* logTag, bool* networkFailedOut = nullptr);
     // The service ended the push: back to an earlier state, its message shown.
     void fallBackTo(int state, const QString& serviceMessage);
     // Tells the service the user is not live; logs the outcome under logTag.
@@ -90,13 +99,7 @@ private:
     void toggleMute();
     void message(const QString& line1, bool returnToLogin, const QString& line2 = QString());
 
-    // Engine events while pushing.
     void connectEngine();
-    void onRelayStateChanged(const QString& url, int state, int errorCode);
-    void onRelayReconnecting(const QString& url, int attempt, int delayMs);
-    void onCaptureStateChanged(int state, int error);
-    void refreshStatusLine();
-    void resetPushHealth();
 
     int m_pushState = PanelStateIdle;
     QSharedPointer<AgoraRtcEngine> m_engine;
@@ -114,13 +117,5 @@ private:
     bool m_muteBusy = false;
 
     // What the engine says about the push in state 3.
-    qint64 m_pushStartMs = 0;
-    bool m_relayRunning = false;
-    bool m_relayFailed = false;  // the relay never started, or gave up
-    int m_reconnectAttempt = 0;  // 0: not reconnecting
-    qint64 m_reconnectDueMs = 0; // steady ms of the next attempt
-    bool m_captureLost = false;
-    int m_acknowledgedKbps = 0;
-    QString m_statusLine;
-    QTimer* m_statusTimer = nullptr;
+    PushMonitor* m_monitor = nullptr;
 };

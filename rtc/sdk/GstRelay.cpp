@@ -63,6 +63,8 @@ QString GstRelay::encoderName()
 
 bool GstRelay::isValidUrl(const QString& url)
 {
+    if (url.toUtf8().size() > kMaxUrlBytes)
+        return false;
     const QUrl parsed(url, QUrl::StrictMode);
     if (!parsed.isValid() || parsed.scheme() != QLatin1String("rtmp") || parsed.host().isEmpty())
         return false;

@@ -18,7 +18,10 @@ public:
 
     // The AAC encoder element in use ("voaacenc", else "avenc_aac"); empty when neither exists.
     static QString encoderName();
-    // True for rtmp://host[:port]/application/stream with nothing unsafe in it.
+    // Longer publish addresses are refused (no RTMP server takes them).
+    static constexpr int kMaxUrlBytes = 1024;
+    // True for rtmp://host[:port]/application/stream with nothing unsafe in it, at most
+    // kMaxUrlBytes long.
     static bool isValidUrl(const QString& url);
 
     bool start(QString& error);

@@ -2,6 +2,7 @@
 
 #include "rtc/sdk/GstRtcEngine.h"
 
+#include "base/OutsideText.h"
 #include "base/VClock.h"
 #include "rtc/sdk/GstAudioDeviceManager.h"
 #include "rtc/sdk/GstEngineParameter.h"
@@ -260,7 +261,8 @@ int GstRtcEngine::addPublishStreamUrl(const char* url, bool transcodingEnabled)
     const QString address = QString::fromUtf8(url ? url : "");
     return callInitialized("addPublishStreamUrl", [this, address, transcodingEnabled] {
         if (!GstRelay::isValidUrl(address)) {
-            log(QStringLiteral("addPublishStreamUrl refused: not an RTMP address: \"%1\"").arg(address));
+            log(QStringLiteral("addPublishStreamUrl refused: not an RTMP address: \"%1\"")
+                    .arg(OutsideText::capped(address)));
             return static_cast<int>(kErrInvalidArgument);
         }
         if (transcodingEnabled) {

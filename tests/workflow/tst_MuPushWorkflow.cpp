@@ -153,17 +153,40 @@ private slots:
     // While pushing, the status line says what the engine reports; the service hears nothing of it.
     void statusLineFollowsTheEngine()
     {
+        QSignalSpy connected(m_workflow.get(), &MuPushWorkflow::sigPushConnected);
         startSession(PanelStatePushing);
-        QCOMPARE(m_workflow->statusLine(), QStringLiteral("正在连接推流服务器…"));
-
+        QCOMPARE(m_workflow->statusLine(), QString()); // the window says it is connecting
         relay(agora::rtc::kRtmpStateRunning);
         QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("已推流 00:00:00"));
+        QCOMPARE(connected.size(), 2);
+        QVERIFY(!connected.first().at(0).toBool() && connected.last().at(0).toBool());
         agora::rtc::RtcStats stats;
         stats.txKBitRate = 131;
         raise([stats](IRtcEngineEventHandler* h) { h->onRtcStats(stats); });
         m_clock->advance(3723 * 1000);
-        SessionDriver::fireTimers(m_workflow.get(), 1000); // the line's own (real) one-second tick
+        tick(); // the line's own (real) one-second tick
         QCOMPARE(m_workflow->statusLine(), QStringLiteral("已推流 01:02:03 · 131 kbps"));
+
+        // Nothing captured for ten seconds: the host is told, until sound comes back; never while
+        // muted (also after unmuting, the ten seconds start over).
+        const QString silent = QStringLiteral("没有检测到声音，请检查录音设备和音量");
+        const auto quietTenSeconds = [this] { // levels at zero every two seconds; a tick at each end
+            for (int i = 0; i < 4; ++i)
+                level(0, 2000);
+            level(0, 1999);
+            tick();
+            const QString before = m_workflow->statusLine();
+            m_clock->advance(1);
+            tick();
+            return QStringList({before, m_workflow->statusLine()});
+        };
+        QCOMPARE(quietTenSeconds(), QStringList({QStringLiteral("已推流 01:02:12 · 131 kbps"), silent}));
+        level(3, 0);
+        QVERIFY(m_workflow->statusLine().startsWith(QStringLiteral("已推流")));
+        m_workflow->muteButton();
+        QVERIFY(!quietTenSeconds().contains(silent));
+        m_workflow->muteButton();
+        QCOMPARE(quietTenSeconds().last(), silent);
 
         // The server goes: a countdown to the next attempt while it is more than a second away.
         relay(agora::rtc::kRtmpStateRecovering, agora::rtc::kRtmpErrorConnectionLost);
@@ -178,7 +201,7 @@ private slots:
         relay(agora::rtc::kRtmpStateRunning, 0, "rtmp://other/live/x"); // not this push's news
         QCOMPARE(m_workflow->statusLine(), QStringLiteral("推流中断，正在重连（第 3 次）…"));
         relay(agora::rtc::kRtmpStateRunning);
-        QTRY_VERIFY(m_workflow->statusLine().startsWith(QStringLiteral("已推流 01:02:06")));
+        QTRY_VERIFY(m_workflow->statusLine().startsWith(QStringLiteral("已推流 01:02:36")));
 
         localAudio(agora::rtc::kLocalAudioFailed, agora::rtc::kLocalAudioErrorRecordingFailure);
         QTRY_COMPARE(m_workflow->statusLine(), QStringLiteral("录音设备已断开"));
@@ -191,12 +214,48 @@ private slots:
         QCOMPARE(m_workflow->statusLine(), QString());
     }
 
-    // A relay that never started is no push, whatever the service thinks.
-    void refusedRelayIsNotShownAsLive()
+    // A push that never reaches its server is a failed start: the service hears "not live", state 2.
+    // Once it has been live, a failure stays on the status line for the host to end the push.
+    void unconnectedPushFails_data()
     {
-        ScriptedRtcBackend::failCall(QStringLiteral("addPublishStreamUrl"), -2);
-        startSession(PanelStatePushing);
-        QCOMPARE(m_workflow->statusLine(), QStringLiteral("推流失败，请结束直播后重试"));
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("state");
+        QTest::newRow("address refused") << "refused" << 2;
+        QTest::newRow("relay gives up") << "failure" << 2;
+        QTest::newRow("no answer for 10 s") << "timeout" << 2;
+        QTest::newRow("gives up after running") << "ran" << 3;
+    }
+    void unconnectedPushFails()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, state);
+        if (how == QLatin1String("refused"))
+            ScriptedRtcBackend::failCall(QStringLiteral("addPublishStreamUrl"), -2);
+        startSession(how == QLatin1String("refused") ? PanelStateStartPush : PanelStatePushing);
+        if (how == QLatin1String("refused"))
+            m_workflow->pushButton();
+        if (how == QLatin1String("ran"))
+            relay(agora::rtc::kRtmpStateRunning);
+        if (how == QLatin1String("timeout")) {
+            reconnecting(1, 1000);
+            m_clock->advance(9999);
+            tick();
+            QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
+            m_clock->advance(1);
+            tick();
+        } else if (how != QLatin1String("refused")) {
+            relay(agora::rtc::kRtmpStateFailure, agora::rtc::kRtmpErrorConnectionFailed);
+        }
+        QTRY_COMPARE(m_workflow->pushState(), state);
+        const auto sdk = ScriptedRtcBackend::snapshot();
+        if (state == PanelStatePushing) {
+            QCOMPARE(m_workflow->statusLine(), QStringLiteral("推流失败，请结束直播后重试"));
+            QCOMPARE(m_service->values("changeLiveStatus", "liveStatus"), QStringList({"1"}));
+            return;
+        }
+        QCOMPARE(m_messages->value(0), QVariantList({"推流失败", QString(), false}));
+        QCOMPARE(m_service->values("changeLiveStatus", "liveStatus"), QStringList({"1", "2"}));
+        QVERIFY(!sdk.joined && sdk.publishedUrls.isEmpty() && m_workflow->statusLine().isEmpty());
     }
 
     // The session ends while the relay is reconnecting: nothing of the old engine reaches it.
@@ -231,6 +290,7 @@ private slots:
     void networkFailuresAndASecondSession()
     {
         startSession(PanelStatePushing);
+        relay(agora::rtc::kRtmpStateRunning);
         reconnecting(2, 2000);
         QTRY_VERIFY(m_workflow->statusLine().contains(QStringLiteral("第 2 次")));
         m_service->setUp(false);
@@ -249,7 +309,8 @@ private slots:
         startSession(PanelStatePushing);
         QVERIFY(!m_workflow->isMuted() && !m_workflow->isMicBanned() &&
                 !ScriptedRtcBackend::snapshot().localMuted);
-        QCOMPARE(m_workflow->statusLine(), QStringLiteral("正在连接推流服务器…"));
+        QCOMPARE(m_workflow->statusLine(), QString());
+        relay(agora::rtc::kRtmpStateRunning);
         m_service->setUp(false);
         beat();
         beat({}, 59000);
@@ -275,6 +336,16 @@ private:
         raise(
             [=](IRtcEngineEventHandler* h) { h->onRtmpStreamingReconnecting(kStreamUrl, attempt, delayMs); });
     }
+    void level(int volume, qint64 afterMs)
+    {
+        raise([=](IRtcEngineEventHandler* h) {
+            agora::rtc::AudioVolumeInfo speaker;
+            speaker.volume = static_cast<unsigned int>(volume);
+            h->onAudioVolumeIndication(&speaker, 1, volume);
+        });
+        m_clock->advance(afterMs);
+    }
+    void tick() { SessionDriver::fireTimers(m_workflow.get(), 1000); }
     void startSession(int state)
     {
         saveLogin();
