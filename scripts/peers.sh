@@ -9,6 +9,7 @@ peers_start() {
     export TAVIO_PEERS_DIR="$_peers_dir"
     # Further peers (RTMP, sound server) are added here by the issues that need them.
     _peers_start_rtmp || echo "peers: RTMP server not started" >&2
+    _peers_start_rtmp stock || echo "peers: stock RTMP server not started" >&2
     _peers_start_pulse || echo "peers: sound server not started" >&2
 }
 
@@ -44,10 +45,14 @@ _peers_wait_for() {
 # nginx with the RTMP module from a private prefix, loopback only, recording every stream.
 # One process (no master/worker pair), so stopping its process id stops the server; a stream's
 # recording is complete once its publisher has gone or the server has stopped.
+# With "stock": a second one as Debian configures the module (acknowledgements every 5 MB), for
+# the tests that stop it (TAVIO_RTMP_STOCK_URL_BASE, TAVIO_RTMP_STOCK_PID).
 _peers_start_rtmp() {
     local module=/usr/lib/nginx/modules/ngx_rtmp_module.so
     [ -x /usr/sbin/nginx ] && [ -e "$module" ] || return 1
-    local prefix="$_peers_dir/nginx" port
+    local kind="${1:-}" name=nginx ack="ack_window 16384;"
+    if [ "$kind" = stock ]; then name=nginx-stock; ack=""; fi
+    local prefix="$_peers_dir/$name" port
     port="$(_peers_free_port)" || return 1
     mkdir -p "$prefix/logs" "$prefix/record"
     chmod 755 "$_peers_dir" "$prefix"
@@ -64,9 +69,9 @@ rtmp {
     server {
         listen 127.0.0.1:$port;
         chunk_size 4096;
-        # Ask publishers for an acknowledgement every 16 KiB (about once a second at 128 kbit/s)
-        # instead of every 5 MB: the relay counts only what the server acknowledged.
-        ack_window 16384;
+        # The first asks publishers for an acknowledgement every 16 KiB (about once a second at
+        # 128 kbit/s), as a tuned server does.
+        $ack
         application live {
             live on;
             allow publish 127.0.0.1;
@@ -82,8 +87,13 @@ rtmp {
 EOF_NGINX
     /usr/sbin/nginx -p "$prefix" -c "$prefix/nginx.conf" -e "$prefix/logs/error.log" \
         >"$prefix/logs/stdout.log" 2>&1 &
-    echo $! > "$_peers_dir/nginx.pid"
+    echo $! > "$_peers_dir/$name.pid"
     _peers_wait_for bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" || return 1
+    if [ "$kind" = stock ]; then
+        export TAVIO_RTMP_STOCK_URL_BASE="rtmp://127.0.0.1:$port/live"
+        export TAVIO_RTMP_STOCK_PID="$(cat "$_peers_dir/$name.pid")"
+        return 0
+    fi
     export TAVIO_RTMP_URL_BASE="rtmp://127.0.0.1:$port/live"
     export TAVIO_RTMP_RECORD_DIR="$prefix/record"
 }

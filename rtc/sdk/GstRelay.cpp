@@ -44,6 +44,7 @@ GstRelay::GstRelay(SdkEventLoop& loop, const QString& url) : GstFedPipeline(loop
 
 GstRelay::~GstRelay()
 {
+    m_socket.reset();
     stop(0);
     if (m_sink)
         gst_object_unref(m_sink);
@@ -92,6 +93,7 @@ bool GstRelay::start(QString& error)
         QStringLiteral("appsrc name=src ! %1 name=enc ! aacparse name=parse ! "
                        "flvmux name=mux streamable=true ! rtmp2sink name=sink sync=false")
             .arg(encoder);
+    m_socketsBefore = TcpConnectionProbe::openSockets();
     return GstFedPipeline::start(description, error);
 }
 
@@ -137,6 +139,21 @@ GstRelay::ServerCounts GstRelay::serverCounts() const
     if (gst_structure_get_uint(stats, "out-window-ack-size", &window))
         counts.ackWindowBytes = window;
     gst_structure_free(stats);
+
+    // Looked for a few times after the server answered; a connection that cannot be told
+    // apart goes on with the server's acknowledgements alone.
+    constexpr int maxSocketLooks = 10;
+    if (!m_socket && counts.receivedBytes > 0 && m_socketLooks < maxSocketLooks) {
+        ++m_socketLooks;
+        m_socket = TcpConnectionProbe::claim(static_cast<quint16>(QUrl(m_url).port(kDefaultPort)), m_socketsBefore);
+    }
+    TcpConnectionProbe::Counts tcp;
+    if (m_socket && m_socket->read(tcp)) {
+        counts.tcpKnown = true;
+        counts.tcpAckedBytes = tcp.ackedBytes;
+        counts.tcpWaitingBytes = tcp.waitingBytes;
+        counts.tcpWindowBytes = tcp.windowBytes;
+    }
     return counts;
 }
 

@@ -3,6 +3,10 @@
 #include "rtc/sdk/GstFedPipeline.h"
 #include "rtc/sdk/IRelayConnection.h"
 
+#include "base/TcpConnectionProbe.h"
+
+#include <memory>
+
 namespace agora {
 namespace rtc {
 
@@ -12,6 +16,7 @@ class GstRelay : public GstFedPipeline, public IRelayConnection
 {
 public:
     static constexpr int kBitrate = 128000;
+    static constexpr int kDefaultPort = 1935;
 
     GstRelay(SdkEventLoop& loop, const QString& url);
     ~GstRelay() override;
@@ -26,12 +31,16 @@ public:
 
     bool start(QString& error);
     QString url() const { return m_url; }
-    // rtmp2sink's statistics.
+    // rtmp2sink's statistics, and its socket's once the server has answered.
     ServerCounts serverCounts() const override;
     bool isConnected() const override;
     uint64_t flvBytes() const override { return m_flvBytes.load(); }
     uint64_t aacBytes() const override { return m_aacBytes.load(); }
-    void close(int eosWaitMs) override { stop(eosWaitMs); }
+    void close(int eosWaitMs) override
+    {
+        m_socket.reset();
+        stop(eosWaitMs);
+    }
 
 protected:
     bool configure(GstElement* pipeline, QString& error) override;
@@ -41,6 +50,10 @@ private:
     GstElement* m_sink = nullptr;
     std::atomic<uint64_t> m_flvBytes{0};
     std::atomic<uint64_t> m_aacBytes{0};
+    // The sink's own socket, told from the others by being new since the start.
+    TcpConnectionProbe::SocketIds m_socketsBefore;
+    mutable std::unique_ptr<TcpConnectionProbe> m_socket;
+    mutable int m_socketLooks = 0;
 };
 
 } // namespace rtc

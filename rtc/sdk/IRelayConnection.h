@@ -17,6 +17,11 @@ public:
         uint64_t ackedBytes = 0;     // acknowledged by the server
         uint64_t receivedBytes = 0;  // from the server
         uint32_t ackWindowBytes = 0; // the server acknowledges at least every this many bytes
+        // What the connection's TCP reports, where the system tells it.
+        bool tcpKnown = false;
+        uint64_t tcpAckedBytes = 0;   // acknowledged by the server's TCP
+        uint64_t tcpWaitingBytes = 0; // not yet acknowledged, or not yet sent
+        int64_t tcpWindowBytes = -1; // the server's receive window; -1: unknown
     };
 
     virtual ~IRelayConnection() = default;

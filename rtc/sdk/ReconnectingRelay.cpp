@@ -2,6 +2,8 @@
 
 #include "rtc/sdk/IRtcEngineEventHandler.h"
 
+#include <algorithm>
+
 namespace agora {
 namespace rtc {
 
@@ -15,7 +17,7 @@ bool ReconnectingRelay::start(qint64 nowMs, QString& error)
     if (!m_connection)
         return false;
     m_state = State::Connecting;
-    m_lastAckMs = nowMs;
+    m_lastAckMs = m_lastRtmpAckMs = m_windowGrewMs = nowMs;
     m_hooks.connectionChanged();
     return true;
 }
@@ -52,7 +54,8 @@ void ReconnectingRelay::retireConnection(int eosWaitMs)
     m_doneAckedBytes += m_ackedBytes;
     if (m_flvBytes > 0)
         m_doneAckedAacBytes += m_ackedBytes * m_aacBytes / m_flvBytes;
-    m_ackedBytes = m_flvBytes = m_aacBytes = 0;
+    m_ackedBytes = m_rtmpAckedBytes = m_flvBytes = m_aacBytes = 0;
+    m_windowBytes = m_windowAtGrowth = -1;
     m_ackSamples.clear();
 }
 
@@ -94,22 +97,50 @@ void ReconnectingRelay::checkAcknowledgements(qint64 nowMs, qint64 realMs, bool 
     const IRelayConnection::ServerCounts counts = m_connection->serverCounts();
     m_flvBytes = m_connection->flvBytes();
     m_aacBytes = m_connection->aacBytes();
-    if (counts.ackedBytes > m_ackedBytes) {
-        m_ackedBytes = counts.ackedBytes;
+    // The server's RTMP acknowledgements come every window; its TCP's within milliseconds,
+    // whatever the window. Whichever confirms more is what has arrived.
+    if (counts.ackedBytes > m_rtmpAckedBytes) {
+        m_rtmpAckedBytes = counts.ackedBytes;
+        m_lastRtmpAckMs = nowMs;
+    }
+    const uint64_t acked = std::max(counts.ackedBytes, counts.tcpAckedBytes);
+    if (acked > m_ackedBytes) {
+        m_ackedBytes = acked;
         m_lastAckMs = nowMs;
-        m_ackSamples.append(qMakePair(realMs, counts.ackedBytes));
+        m_ackSamples.append(qMakePair(realMs, acked));
         while (m_ackSamples.size() > 2 && realMs - m_ackSamples.at(1).first >= kRateSpanMs)
             m_ackSamples.removeFirst();
+    }
+    // A server whose program reads keeps its TCP window open; one that stops lets it shrink
+    // with every byte it takes in.
+    if (counts.tcpWindowBytes >= 0 && (m_windowBytes < 0 || counts.tcpWindowBytes >= m_windowBytes)) {
+        m_windowGrewMs = nowMs;
+        m_windowAtGrowth = counts.tcpWindowBytes;
+    }
+    m_windowBytes = counts.tcpWindowBytes;
+    if (!detectStall)
         return;
-    }
+    // A server that stops reading sends no error. Its RTMP layer stops acknowledging and its
+    // window shrinks at once; its TCP acknowledges until its buffer is full. Any of them for
+    // kAckStallMs has lost it.
     const uint64_t window = counts.ackWindowBytes;
-    if (detectStall && window > 0 && counts.sentBytes > m_ackedBytes + 2 * window &&
-        nowMs - m_lastAckMs >= kAckStallMs) {
-        fail(QStringLiteral("the server has acknowledged nothing for %1 ms (%2 bytes owed)")
-                 .arg(nowMs - m_lastAckMs)
-                 .arg(counts.sentBytes - m_ackedBytes),
-             kRtmpErrorNoAcknowledgement, nowMs);
-    }
+    QString stall;
+    if (window > 0 && counts.sentBytes > m_rtmpAckedBytes + 2 * window && nowMs - m_lastRtmpAckMs >= kAckStallMs)
+        stall = QStringLiteral("the server has acknowledged nothing for %1 ms (%2 bytes owed)")
+                    .arg(nowMs - m_lastRtmpAckMs)
+                    .arg(counts.sentBytes - m_rtmpAckedBytes);
+    else if (counts.tcpKnown && counts.tcpWaitingBytes > 0 && nowMs - m_lastAckMs >= kAckStallMs)
+        stall = QStringLiteral("the server's TCP has acknowledged nothing for %1 ms (%2 bytes waiting)")
+                    .arg(nowMs - m_lastAckMs)
+                    .arg(counts.tcpWaitingBytes);
+    else if (m_windowBytes >= 0 && m_windowAtGrowth - m_windowBytes >= kWindowShrinkBytes &&
+             nowMs - m_windowGrewMs >= kAckStallMs)
+        stall = QStringLiteral("the server has read nothing for %1 ms (its window shrank from %2 to %3 bytes)")
+                    .arg(nowMs - m_windowGrewMs)
+                    .arg(m_windowAtGrowth)
+                    .arg(m_windowBytes);
+    if (!stall.isEmpty())
+        fail(stall, kRtmpErrorNoAcknowledgement, nowMs);
 }
 
 void ReconnectingRelay::poll(qint64 nowMs, qint64 realMs)
@@ -123,7 +154,7 @@ void ReconnectingRelay::poll(qint64 nowMs, qint64 realMs)
         if (!m_connection->isConnected())
             break;
         m_state = State::Running;
-        m_lastAckMs = nowMs;
+        m_lastAckMs = m_lastRtmpAckMs = m_windowGrewMs = nowMs;
         const int attempts = m_reconnect.attempt();
         m_reconnect.reset();
         const bool first = !m_everRunning;

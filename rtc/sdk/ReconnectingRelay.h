@@ -23,10 +23,13 @@ class IRtcEngineEventHandler;
 class ReconnectingRelay
 {
 public:
-    // A running connection whose server owes more than two acknowledgement windows and has
-    // acknowledged nothing for this long has lost its server (a server that stops reading
-    // sends no error: the connection just stops moving).
+    // A running connection whose server owes more than two RTMP acknowledgement windows, or
+    // whose TCP owes anything, and that has been acknowledged nothing for this long has lost
+    // its server (a server that stops reading sends no error: the connection just stops moving).
     static constexpr qint64 kAckStallMs = 3000;
+    // A TCP window that shrank by this much without growing for kAckStallMs belongs to a server
+    // that stopped reading.
+    static constexpr int64_t kWindowShrinkBytes = 8192;
     // The acknowledged rate is measured over this span.
     static constexpr qint64 kRateSpanMs = 6000;
 
@@ -99,6 +102,13 @@ private:
     uint64_t m_flvBytes = 0;
     uint64_t m_aacBytes = 0;
     qint64 m_lastAckMs = 0;
+    // The server's RTMP acknowledgements alone.
+    uint64_t m_rtmpAckedBytes = 0;
+    qint64 m_lastRtmpAckMs = 0;
+    // The server's TCP window as last seen, and when and at what size it last grew or held.
+    int64_t m_windowBytes = -1;
+    qint64 m_windowGrewMs = 0;
+    int64_t m_windowAtGrowth = -1;
     // (real ms, acknowledged bytes) whenever the acknowledgement moved, newest last.
     QList<QPair<qint64, uint64_t>> m_ackSamples;
     // Of connections already ended.

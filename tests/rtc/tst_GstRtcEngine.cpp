@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -16,6 +17,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <csignal>
 
 using namespace agora::rtc;
 
@@ -210,6 +212,40 @@ private Q_SLOTS:
         const int events = f.handler.events().size();
         QTest::qWait(1000);
         QCOMPARE(f.handler.events().size(), events);
+    }
+
+    // A server as Debian configures it (RTMP acknowledgements only every 5 MB): the rate still shows,
+    // and a server that stops reading is noticed from its TCP, and reached again once it reads.
+    void stockServerRateAndStoppedServer()
+    {
+        const QString base = TestEnv::peer("TAVIO_RTMP_STOCK_URL_BASE");
+        const pid_t pid = static_cast<pid_t>(TestEnv::peer("TAVIO_RTMP_STOCK_PID").toLongLong());
+        if (base.isEmpty() || pid <= 0)
+            QFAIL("the stock RTMP server is not running");
+        EngineFixture f;
+        QCOMPARE(f.join(), 0);
+        const QString url = base + '/' + Stream::name("stock");
+        QCOMPARE(f.publish(url), 0);
+        QVERIFY(f.waitForRtmp(url, kRtmpStateRunning, 8000));
+        QElapsedTimer clock;
+        clock.start();
+        const auto rate = [&f] {
+            const auto stats = f.handler.events("onRtcStats");
+            return stats.isEmpty() ? 0 : int(stats.last().stats.txKBitRate);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rate() > 100 && rate() < 200, 8000);
+        qInfo("rate %d kbit/s shown %lld ms after running", rate(), clock.elapsed());
+
+        ::kill(pid, SIGSTOP);
+        auto resume = qScopeGuard([pid] { ::kill(pid, SIGCONT); });
+        clock.restart();
+        QVERIFY(f.waitForRtmp(url, kRtmpStateRecovering, 20000, kRtmpErrorNoAcknowledgement));
+        qInfo("stopped server noticed after %lld ms", clock.elapsed());
+        ::kill(pid, SIGCONT);
+        resume.dismiss();
+        clock.restart();
+        QTRY_COMPARE_WITH_TIMEOUT(f.handler.count("onRtmpStreamingStateChanged", kRtmpStateRunning), 2, 20000);
+        qInfo("running again %lld ms after the server went on", clock.elapsed());
     }
 
     // A device that vanishes while live, returns, or is switched: the relay goes on.

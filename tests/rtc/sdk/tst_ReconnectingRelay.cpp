@@ -150,6 +150,34 @@ private slots:
         }
     }
 
+    // From the connection's TCP (a server acknowledging only every few MB): nothing acknowledged while
+    // bytes wait, or a window shrunk by 8 KiB without growing, for 3 s is a server that stopped reading.
+    void stalledServerTcp()
+    {
+        // (bytes waiting, window before and after, quiet ms, failure)
+        const std::tuple<uint64_t, int64_t, int64_t, qint64, QString> rows[] = {
+            {1, 65536, 65536, 3000, "the server's TCP has acknowledged nothing for 3000 ms (1 bytes waiting)"},
+            {1, 65536, 65536, 2999, ""},
+            {0, 65536, 65536, 9000, ""}, // nothing waits
+            {0, 97000, 88808, 3000, "the server has read nothing for 3000 ms (its window shrank from 97000 to 88808 bytes)"},
+            {0, 97000, 88809, 9000, ""},
+            {0, 97000, 88808, 2999, ""},
+            {0, -1, -1, 9000, ""}}; // no window told
+        for (const auto& [waiting, before, after, quietMs, failure] : rows) {
+            Fixture f;
+            f.connect();
+            auto& counts = f.current().counts;
+            counts.tcpKnown = true, counts.tcpAckedBytes = 5000, counts.tcpWindowBytes = before;
+            f.advanceAndPoll(200);
+            QCOMPARE(f.relay.ackedBytes(), uint64_t(5000)); // what the server's TCP confirmed
+            counts.tcpWaitingBytes = waiting, counts.tcpWindowBytes = after;
+            f.advanceAndPoll(quietMs);
+            QCOMPARE(f.events.count("onRtmpStreamingStateChanged", kRtmpStateRecovering), failure.isEmpty() ? 0 : 1);
+            if (!failure.isEmpty())
+                QVERIFY2(f.log.last().contains("(code 6): " + failure), qPrintable(f.log.last()));
+        }
+    }
+
     // Acknowledged bytes add up across reconnects and removed relays; a new stay starts from zero.
     void acknowledgementsAddUpAcrossConnections()
     {
