@@ -269,7 +269,8 @@ private slots:
         QTest::newRow("push start 500") << "start error500" << 2 << kNetwork << false;
         QTest::newRow("push start garbage") << "start garbage" << 2 << kNetwork << false;
         QTest::newRow("push start refused") << "start refused" << 2 << "*" << false;
-        QTest::newRow("RTMP server unreachable") << "rtmp closed" << 3 << QString() << true;
+        QTest::newRow("RTMP server unreachable") << "rtmp closed" << 2 << "推流失败" << false;
+        QTest::newRow("RTMP host unknown") << "rtmp unknown" << 2 << "推流失败" << false;
         QTest::newRow("panel closed while live") << "close" << 0 << QString() << false;
         QTest::newRow("push stopped while live") << "stop" << 2 << QString() << false;
         QTest::newRow("SIGHUP while live") << "signal 1" << -1 << QString() << false;
@@ -286,7 +287,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(bool, live);
         const QString kind = fault.section(' ', 0, 0), detail = fault.section(' ', 1);
-        startServices(kind == "rtmp" ? closedPort() : 0);
+        startServices(kind == "rtmp" ? closedPort() : 0, detail == "unknown" ? "no-such-host.invalid" : "");
         m_user = std::make_unique<SessionDriver>();
         if (kind == "cycles")
             return loginCycles();
@@ -314,7 +315,12 @@ private slots:
         const QStringList phone = detail.split(QRegularExpression("[ =]")); // the phone side, then a beat
         if (kind == "phone")
             m_services->admin(phone[0], {{"userId", kUser}, {phone.value(1), phone.value(2)}});
-        QTest::qWait(kind == "rtmp" ? 1000 : 0); // the relay meets the refusal meanwhile
+        if (kind == "rtmp") { // ten seconds without reaching the server end the push
+            QCOMPARE(panel()->findChild<QLabel*>("label_push")->text(), QStringLiteral("正在连接推流服务器…"));
+            QTest::qWait(1000);
+            m_user->clock().advance(10000);
+            SessionDriver::fireTimers(panel()->workflow(), 1000);
+        }
         const int beats =
             detail == "down" ? 31 : QMap<QString, int>{{"heartbeat", 3}, {"phone", 1}, {"rtmp", 1}}[kind];
         for (int i = 0; i < beats; ++i) // 62 s of failures give up
@@ -408,12 +414,15 @@ private:
             QCOMPARE(ScriptedRtcBackend::snapshot().liveEngines, 0);
     }
 
-    // The local services, handing out push addresses of the test's RTMP server (or rtmpPort).
-    void startServices(quint16 rtmpPort = 0)
+    // The local services, handing out push addresses of the test's RTMP server (or rtmpPort, rtmpHost).
+    void startServices(quint16 rtmpPort = 0, const QString& rtmpHost = QString())
     {
         m_services = std::make_unique<LocalServicesProcess>();
         const int port = rtmpPort ? rtmpPort : QUrl(TestEnv::peer("TAVIO_RTMP_URL_BASE")).port(1935);
-        QVERIFY(m_services->start({"--rtmp-port", QString::number(port)}));
+        QStringList arguments{"--rtmp-port", QString::number(port)};
+        if (!rtmpHost.isEmpty())
+            arguments << "--rtmp-host" << rtmpHost;
+        QVERIFY(m_services->start(arguments));
         VGlobalConfig::instance()->setValue("ServerType", "1000");
         VGlobalConfig::instance()->setValue("sdkinit", m_services->baseUrl() + "sdkinit");
         VGlobalConfig::instance()->setValue("roomServer", QString()); // what an earlier reply left

@@ -314,9 +314,12 @@ private Q_SLOTS:
             QCOMPARE(f.lastLocalAudioError(), int(kLocalAudioErrorNoDevice));
             const QString valid = Stream::url(QStringLiteral("never"));
             QCOMPARE(f.publish(valid), int(kErrNotReady)); // not in a channel
-            for (const char* bad :
-                 {"http://127.0.0.1/live/x", "rtmp://127.0.0.1/live", "rtmp://127.0.0.1/live/x\" ! fakesink"})
-                QVERIFY2(f.engine->addPublishStreamUrl(bad, false) == kErrInvalidArgument, bad);
+            const QByteArray tooLong = "rtmp://127.0.0.1/live/" + QByteArray(1003, 'x'); // 1025 bytes
+            for (const QByteArray& bad : {QByteArray("http://x"), QByteArray("rtmp://"), QByteArray("rtmp://127.0.0.1/live"),
+                                          QByteArray("rtmp://127.0.0.1/live/x\" ! fakesink"), tooLong})
+                QVERIFY2(f.engine->addPublishStreamUrl(bad, false) == kErrInvalidArgument, bad.left(40));
+            // The longest address passes the check (and is refused for the channel only).
+            QCOMPARE(f.engine->addPublishStreamUrl(tooLong.chopped(1), false), int(kErrNotReady));
             QCOMPARE(f.engine->addPublishStreamUrl(valid.toUtf8().constData(), true), int(kErrNotSupported));
             QCOMPARE(f.unpublish(valid), int(kErrRefused));
             QCOMPARE(f.engine->adjustRecordingSignalVolume(401), int(kErrInvalidArgument));
