@@ -149,6 +149,9 @@ void LocalServer::setupRoutes()
     m_server.Post("/admin/ban", [this](const httplib::Request& req, httplib::Response& res) {
         sendJson(res, m_state.adminSetBan(param(req, "userId"), flag(param(req, "banned"))));
     });
+    m_server.Post("/admin/stream", [this](const httplib::Request& req, httplib::Response& res) {
+        sendJson(res, m_state.adminSetStreamUrl(param(req, "userId"), param(req, "url")));
+    });
     m_server.Post("/admin/end", [this](const httplib::Request& req, httplib::Response& res) {
         sendJson(res, m_state.adminEndSession(param(req, "userId"), param(req, "code").toInt(),
                                               param(req, "msg")));

@@ -247,10 +247,12 @@ QJsonObject ServiceState::changeLiveStatus(const QMap<QString, QString>& p)
         return envelope(3194, QStringLiteral("您已被禁麦，无法推流"));
     user->live = true;
     QJsonObject data;
-    data.insert(QStringLiteral("streamUrl"), QStringLiteral("rtmp://%1:%2/live/%3")
-                                                 .arg(m_options.rtmpHost)
-                                                 .arg(m_options.rtmpPort)
-                                                 .arg(user->roomId));
+    data.insert(QStringLiteral("streamUrl"), !user->streamUrl.isEmpty()
+                                                 ? user->streamUrl
+                                                 : QStringLiteral("rtmp://%1:%2/live/%3")
+                                                       .arg(m_options.rtmpHost)
+                                                       .arg(m_options.rtmpPort)
+                                                       .arg(user->roomId));
     return ok(data);
 }
 
@@ -345,6 +347,16 @@ QJsonObject ServiceState::adminSetBan(const QString& userId, bool banned)
     return ok(userJson(userId, *user));
 }
 
+QJsonObject ServiceState::adminSetStreamUrl(const QString& userId, const QString& url)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    User* user = findUser(userId);
+    if (!user)
+        return envelope(kCodeUnknownUser, QStringLiteral("unknown user \"%1\"").arg(userId));
+    user->streamUrl = url;
+    return ok(userJson(userId, *user));
+}
+
 QJsonObject ServiceState::adminEndSession(const QString& userId, int code, const QString& msg)
 {
     if (code != 3190 && code != 3191)
@@ -427,6 +439,7 @@ QJsonObject ServiceState::userJson(const QString& userId, const User& user)
     o.insert(QStringLiteral("muted"), user.muted);
     o.insert(QStringLiteral("endCode"), user.endCode);
     o.insert(QStringLiteral("endMsg"), user.endMsg);
+    o.insert(QStringLiteral("streamUrl"), user.streamUrl);
     return o;
 }
 

@@ -63,6 +63,8 @@ public:
     QJsonObject adminSetRoom(const QString& userId, const QString& roomId);
     QJsonObject adminSetMic(const QString& userId, bool onMic);
     QJsonObject adminSetBan(const QString& userId, bool banned);
+    // The push address handed out to the user from now on, whatever it is; empty: the RTMP server's.
+    QJsonObject adminSetStreamUrl(const QString& userId, const QString& url);
     QJsonObject adminEndSession(const QString& userId, int code, const QString& msg);
     QJsonObject adminSetFault(const Fault& fault);
     QJsonObject adminAddAccount(const QString& userId, const QString& password);
@@ -87,6 +89,7 @@ private:
         bool muted = false;
         int endCode = 0; // 3190 or 3191 until the next login
         QString endMsg;
+        QString streamUrl; // handed out instead of the RTMP server's address when set
     };
 
     QJsonObject login(const QMap<QString, QString>& p);

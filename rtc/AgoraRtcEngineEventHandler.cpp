@@ -240,14 +240,16 @@ void AgoraRtcEngineEventHandler::onAudioVolumeIndication(const AudioVolumeInfo* 
     if (passesMinuteThrottle(m_lastVolumeIndicationMinute))
         qInfo() << "onAudioVolumeIndication" << volumeText(speakers, speakerNumber) << speakerNumber
                 << totalVolume;
+    const qint64 nowMs = VClock::monotonicMs();
     if (totalVolume == m_lastLevel) {
         ++m_levelRepeats;
-        if (m_levelRepeats > kSteadyLevelReports && m_levelRepeats % kSteadyLevelReports != 0)
+        if (m_levelRepeats > kSteadyLevelReports && nowMs - m_lastLevelForwardMs < kSteadyLevelMs)
             return;
     } else {
         m_lastLevel = totalVolume;
         m_levelRepeats = 0;
     }
+    m_lastLevelForwardMs = nowMs;
     forward([totalVolume](AgoraRtcEngine* owner) { emit owner->sigCaptureLevel(totalVolume); });
 }
 

@@ -18,9 +18,10 @@ class AgoraRtcEngineEventHandler : public agora::rtc::IRtcEngineEventHandler
 {
 public:
     // A level that keeps coming unchanged is forwarded this many times in a row (a meter has
-    // fallen back to it by then), then only every this many reports: a silent or steady
-    // capture does not wake the GUI thread twenty times a second.
+    // fallen back to it by then), then once every kSteadyLevelMs: a silent or steady capture
+    // does not wake the GUI thread twenty times a second, and silence is still told as it lasts.
     static constexpr int kSteadyLevelReports = 20;
+    static constexpr qint64 kSteadyLevelMs = 1000;
 
     explicit AgoraRtcEngineEventHandler(AgoraRtcEngine* owner);
     ~AgoraRtcEngineEventHandler() override;
@@ -122,5 +123,6 @@ private:
     // The level last forwarded and how often in a row it came.
     int m_lastLevel = -1;
     int m_levelRepeats = 0;
+    qint64 m_lastLevelForwardMs = 0;
     bool m_detailLog = false;
 };

@@ -1,8 +1,11 @@
 // The RTMP server killed under a real push and started again on the same port: the recording goes on.
+#include "support/ManualClock.h"
 #include "support/PushServiceDouble.h"
+#include "support/SessionDriver.h"
 #include "support/ScriptedRtcBackend.h"
 #include "support/TestEnv.h"
 
+#include "rtc/AgoraRtcEngine.h"
 #include "workflow/MuPushWorkflow.h"
 
 #include <QtNetwork>
@@ -114,6 +117,49 @@ private slots:
         QVERIFY(probe.waitForFinished(30000));
         QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()),
                  QStringLiteral("codec_name=aac\nsample_rate=48000\nchannels=2\n"));
+    }
+
+    // A source that hears nothing (a second null sink's monitor) while live: the host is told after
+    // ten seconds of the one clock; sound clears it at once; muted, nothing is said.
+    void silentSourceWarns()
+    {
+        const QString sink = QStringLiteral("tavio_silent_%1").arg(QCoreApplication::applicationPid());
+        QString module;
+        QVERIFY(TestEnv::pactl({"load-module", "module-null-sink", "sink_name=" + sink}, &module));
+        const auto unload = qScopeGuard([module] { TestEnv::pactl({"unload-module", module}); });
+        ManualClock clock;
+        Service service((TestEnv::peer("TAVIO_RTMP_URL_BASE") + "/silent" + QUuid::createUuid().toString(QUuid::Id128)).toUtf8());
+        service.setUp(true);
+        MuPushWorkflow workflow;
+        saveLogin();
+        workflow.startSession();
+        AgoraRtcEngine* engine = workflow.rtcEngine();
+        QCOMPARE(engine->setRecordingDevice(sink + ".monitor"), 0);
+        QCOMPARE(engine->startRecordingDeviceTest(50), 0); // the panel's meter: levels every 50 ms
+        workflow.pushButton();
+        workflow.pushButton();
+        QTRY_VERIFY_WITH_TIMEOUT(workflow.statusLine().contains(kPushing), 10000);
+        const QString silent = QStringLiteral("没有检测到声音，请检查录音设备和音量");
+        const auto after = [&](qint64 ms) { // the one clock moves while real levels keep coming
+            for (qint64 done = 0; done < ms; done += 500) {
+                clock.advance(500);
+                QTest::qWait(60);
+            }
+            SessionDriver::fireTimers(&workflow, 1000);
+            return workflow.statusLine();
+        };
+        QVERIFY(after(9000).contains(kPushing));
+        QCOMPARE(after(1500), silent);
+        QElapsedTimer sound;
+        sound.start();
+        QCOMPARE(engine->setRecordingDevice(TestEnv::peer("TAVIO_PULSE_SOURCE")), 0); // the tone
+        QTRY_VERIFY_WITH_TIMEOUT(workflow.statusLine().contains(kPushing), 5000);
+        qInfo("silence warning cleared %lld ms after the tone", sound.elapsed());
+        workflow.muteButton();
+        QCOMPARE(engine->setRecordingDevice(sink + ".monitor"), 0);
+        QVERIFY(after(12000).contains(kPushing));
+        QVERIFY(workflow.isMuted());
+        workflow.pushButton();
     }
 
 private:

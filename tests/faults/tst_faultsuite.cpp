@@ -271,6 +271,10 @@ private slots:
         QTest::newRow("push start refused") << "start refused" << 2 << "*" << false;
         QTest::newRow("RTMP server unreachable") << "rtmp closed" << 2 << "推流失败" << false;
         QTest::newRow("RTMP host unknown") << "rtmp unknown" << 2 << "推流失败" << false;
+        QTest::newRow("push address not RTMP") << "address http://x" << 2 << "推流失败" << false;
+        QTest::newRow("push address without host") << "address rtmp://" << 2 << "推流失败" << false;
+        QTest::newRow("push address of 10 KB")
+            << "address rtmp://127.0.0.1/live/" + QString(10000, 'x') << 2 << "推流失败" << false;
         QTest::newRow("panel closed while live") << "close" << 0 << QString() << false;
         QTest::newRow("push stopped while live") << "stop" << 2 << QString() << false;
         QTest::newRow("SIGHUP while live") << "signal 1" << -1 << QString() << false;
@@ -302,9 +306,15 @@ private slots:
             m_services->admin("mic", {{"userId", kUser}, {"on", "0"}});
         else if (kind == "start")
             setFault(detail, "changeLiveStatus");
+        else if (kind == "address")
+            m_services->admin("stream", {{"userId", kUser}, {"url", detail}});
+        QElapsedTimer clicked;
+        clicked.start();
         m_user->press("pushButton_push");
+        if (kind == "address")
+            std::printf("%s: failure shown %lld ms after the click\n", QTest::currentDataTag(), clicked.elapsed());
         QCOMPARE(panel()->pushState() == PanelStatePushing && serviceLive(),
-                 kind != "start"); // live, or not started
+                 kind != "start" && kind != "address"); // live, or not started
 
         if (kind == "signal")
             return signalWhileLive(detail.toInt());

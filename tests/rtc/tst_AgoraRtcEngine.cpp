@@ -322,22 +322,26 @@ private Q_SLOTS:
         QVERIFY(seen.size() == 5 && !alive);
     }
 
-    // A steady level goes out 20 more times, then every 20th report; a change goes at once.
+    // A steady level goes out 20 more times, then once a second (however seldom it comes: silence that
+    // lasts is still told); a change goes at once.
     void steadyLevelsAreThinned()
     {
         auto e = engine();
         QList<int> levels;
+        qint64 nowMs = 0;
+        VClock::setMonotonicClock([&nowMs] { return nowMs; });
         connect(e.get(), &AgoraRtcEngine::sigCaptureLevel, this, [&](int level) { levels << level; });
-        ScriptedRtcBackend::withEventHandler([](IRtcEngineEventHandler* handler) {
+        ScriptedRtcBackend::withEventHandler([&nowMs](IRtcEngineEventHandler* handler) {
             AudioVolumeInfo speaker;
-            for (int i = 0; i < 100; ++i)
+            for (int i = 0; i < 100; ++i, nowMs += 50) // five seconds at the meter's pace
                 handler->onAudioVolumeIndication(&speaker, 1, 50);
             handler->onAudioVolumeIndication(&speaker, 1, 60);
-            for (int i = 0; i < 25; ++i)
+            for (int i = 0; i < 25; ++i, nowMs += 2000) // the statistics' pace
                 handler->onAudioVolumeIndication(&speaker, 1, 50);
         });
+        VClock::setMonotonicClock(nullptr);
         QCoreApplication::processEvents();
-        QCOMPARE(levels.size(), 21 + 3 + 1 + 21);
+        QCOMPARE(levels.size(), 21 + 3 + 1 + 25);
         QCOMPARE(levels.mid(24, 2), QList<int>({60, 50}));
     }
 
