@@ -92,6 +92,7 @@ EOF_NGINX
     if [ "$kind" = stock ]; then
         export TAVIO_RTMP_STOCK_URL_BASE="rtmp://127.0.0.1:$port/live"
         export TAVIO_RTMP_STOCK_PID="$(cat "$_peers_dir/$name.pid")"
+        export TAVIO_RTMP_STOCK_RECORD_DIR="$prefix/record"
         return 0
     fi
     export TAVIO_RTMP_URL_BASE="rtmp://127.0.0.1:$port/live"

@@ -108,6 +108,7 @@ void ReconnectingRelay::checkAcknowledgements(qint64 nowMs, qint64 realMs, bool 
         m_ackedBytes = acked;
         m_lastAckMs = nowMs;
         m_ackSamples.append(qMakePair(realMs, acked));
+        m_fineSamples = counts.tcpAckedBytes >= counts.ackedBytes;
         while (m_ackSamples.size() > 2 && realMs - m_ackSamples.at(1).first >= kRateSpanMs)
             m_ackSamples.removeFirst();
     }
@@ -217,7 +218,7 @@ uint64_t ReconnectingRelay::ackedKBitRate(qint64 realMs) const
     const auto& first = m_ackSamples.first();
     const auto& last = m_ackSamples.last();
     // A server that has gone quiet is acknowledging nothing now.
-    if (realMs - last.first >= kAckStallMs || last.first - first.first < 1000)
+    if (realMs - last.first >= kAckStallMs || last.first - first.first < (m_fineSamples ? 500 : 1000))
         return 0;
     return (last.second - first.second) * 8 / static_cast<uint64_t>(last.first - first.first);
 }

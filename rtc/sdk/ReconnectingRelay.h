@@ -74,7 +74,8 @@ public:
     // Of the current connection, as last seen.
     uint64_t flvBytes() const { return m_flvBytes; }
     uint64_t aacBytes() const { return m_aacBytes; }
-    // The acknowledged rate of a running connection over the last kRateSpanMs (real ms).
+    // The acknowledged rate of a running connection over the last kRateSpanMs (real ms), once
+    // its samples span a second (half a second from the connection's TCP).
     uint64_t ackedKBitRate(qint64 realMs) const;
 
 private:
@@ -111,6 +112,9 @@ private:
     int64_t m_windowAtGrowth = -1;
     // (real ms, acknowledged bytes) whenever the acknowledgement moved, newest last.
     QList<QPair<qint64, uint64_t>> m_ackSamples;
+    // The samples come from the connection's TCP, which acknowledges every few milliseconds:
+    // half a second measures a rate (the server's own windows need a second).
+    bool m_fineSamples = false;
     // Of connections already ended.
     uint64_t m_doneAckedBytes = 0;
     uint64_t m_doneAckedAacBytes = 0;

@@ -224,7 +224,8 @@ private Q_SLOTS:
             QFAIL("the stock RTMP server is not running");
         EngineFixture f;
         QCOMPARE(f.join(), 0);
-        const QString url = base + '/' + Stream::name("stock");
+        const QString name = Stream::name("stock"), url = base + '/' + name;
+        const QString flv = TestEnv::peer("TAVIO_RTMP_STOCK_RECORD_DIR") + '/' + name + ".flv";
         QCOMPARE(f.publish(url), 0);
         QVERIFY(f.waitForRtmp(url, kRtmpStateRunning, 8000));
         QElapsedTimer clock;
@@ -241,11 +242,24 @@ private Q_SLOTS:
         clock.restart();
         QVERIFY(f.waitForRtmp(url, kRtmpStateRecovering, 20000, kRtmpErrorNoAcknowledgement));
         qInfo("stopped server noticed after %lld ms", clock.elapsed());
+        // The new publication starts the recording over: audio is recorded again once it grows.
+        qint64 smallest = QFileInfo(flv).size(), recordedMs = -1;
+        QTimer sample;
+        connect(&sample, &QTimer::timeout, this, [&] {
+            const qint64 size = QFileInfo(flv).size();
+            smallest = qMin(smallest, size);
+            if (recordedMs < 0 && smallest < 1024 && size > 8192)
+                recordedMs = clock.elapsed();
+        });
+        sample.start(5);
         ::kill(pid, SIGCONT);
         resume.dismiss();
         clock.restart();
         QTRY_COMPARE_WITH_TIMEOUT(f.handler.count("onRtmpStreamingStateChanged", kRtmpStateRunning), 2, 20000);
-        qInfo("running again %lld ms after the server went on", clock.elapsed());
+        const qint64 runningMs = clock.elapsed();
+        QTRY_VERIFY_WITH_TIMEOUT(recordedMs >= 0, 20000);
+        qInfo("server went on: running again after %lld ms, audio recorded again after %lld ms", runningMs,
+              recordedMs);
     }
 
     // A device that vanishes while live, returns, or is switched: the relay goes on.

@@ -208,20 +208,22 @@ private slots:
         QCOMPARE(statistics.current({}, 2000, 0).txBytes, 0u);
     }
 
-    // Acknowledged kbit/s over the samples' span; none when quiet 3 s or samples under 1 s apart.
+    // Acknowledged kbit/s over the samples' span; none when quiet 3 s or samples under 1 s apart (0.5 s
+    // from the connection's TCP).
     void acknowledgedRate()
     {
-        // (ms between two samples at 125 bytes a ms, ms when asked) -> kbit/s
-        const QList<QList<qint64>> rows = {
-            {2000, 2000, 1000}, {2000, 4999, 1000}, {2000, 5000, 0}, {999, 999, 0}};
+        // (ms between two samples at 125 bytes a ms, ms when asked, from TCP) -> kbit/s
+        const QList<QList<qint64>> rows = {{2000, 2000, 0, 1000}, {2000, 4999, 0, 1000}, {2000, 5000, 0, 0},
+                                           {999, 999, 0, 0},      {500, 500, 1, 1000},   {499, 499, 1, 0}};
         for (const QList<qint64>& row : rows) {
             Fixture f;
             f.connect();
-            f.current().counts.ackedBytes = 1000;
+            uint64_t& acked = row[2] ? f.current().counts.tcpAckedBytes : f.current().counts.ackedBytes;
+            acked = 1000;
             f.relay.poll(f.now(), 0);
-            f.current().counts.ackedBytes = 1000 + static_cast<uint64_t>(row[0]) * 125;
+            acked = 1000 + static_cast<uint64_t>(row[0]) * 125;
             f.relay.poll(f.now(), row[0]);
-            QCOMPARE(f.relay.ackedKBitRate(row[1]), uint64_t(row[2]));
+            QCOMPARE(f.relay.ackedKBitRate(row[1]), uint64_t(row[3]));
         }
     }
 
