@@ -90,12 +90,16 @@ bool PushHealth::isSilent(qint64 nowMs) const
 QString PushHealth::statusLine(qint64 nowMs) const
 {
     if (m_reconnectAttempt > 0) {
+        // Before the push was ever live nothing was interrupted: the server was not reached.
         const qint64 leftMs = m_reconnectDueMs - nowMs;
         if (leftMs > 1000)
-            return QStringLiteral("推流中断，%1 秒后重连（第 %2 次）…")
+            return (m_everRunning ? QStringLiteral("推流中断，%1 秒后重连（第 %2 次）…")
+                                  : QStringLiteral("连接推流服务器失败，%1 秒后重试（第 %2 次）…"))
                 .arg((leftMs + 999) / 1000)
                 .arg(m_reconnectAttempt);
-        return QStringLiteral("推流中断，正在重连（第 %1 次）…").arg(m_reconnectAttempt);
+        return (m_everRunning ? QStringLiteral("推流中断，正在重连（第 %1 次）…")
+                              : QStringLiteral("连接推流服务器失败，正在重试（第 %1 次）…"))
+            .arg(m_reconnectAttempt);
     }
     if (m_failed)
         return QStringLiteral("推流失败，请结束直播后重试");

@@ -237,7 +237,8 @@ private slots:
         if (how == QLatin1String("ran"))
             relay(agora::rtc::kRtmpStateRunning);
         if (how == QLatin1String("timeout")) {
-            reconnecting(1, 1000);
+            reconnecting(2, 2000);
+            QCOMPARE(m_workflow->statusLine(), QStringLiteral("连接推流服务器失败，2 秒后重试（第 2 次）…"));
             m_clock->advance(9999);
             tick();
             QCOMPARE(m_workflow->pushState(), int(PanelStatePushing));
