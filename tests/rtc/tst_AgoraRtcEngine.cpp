@@ -58,6 +58,7 @@ private Q_SLOTS:
         m_work = std::make_unique<TestEnv::ScopedWorkDir>();
         ScriptedRtcBackend::setEnabled(true);
         ScriptedRtcBackend::reset();
+        ScriptedRtcBackend::setRelayAnswers(false); // only the events a test raises
         VGlobalConfig::instance()->setValue(QStringLiteral("pcmDump"), QString());
         VGlobalConfig::instance()->setValue(QStringLiteral("vaDetailLog"), QString());
         m_now = QDateTime(QDate(2026, 3, 9), QTime(23, 59, 58));

@@ -30,6 +30,7 @@ struct State
     Devices devices = kDefaultDevices;
     QList<Failure> failures;
     QList<IRtcEngineEventHandler**> handlers; // one per live engine, oldest first
+    bool relayAnswers = true;
 };
 
 State& state()
@@ -215,14 +216,19 @@ public:
     int addPublishStreamUrl(const char* url, bool transcoding) override
     {
         const QString address = QString::fromUtf8(url ? url : "");
-        return unlessFailed(call("addPublishStreamUrl", url, transcoding), [&address](State& s) {
+        bool answers = false;
+        const int r = unlessFailed(call("addPublishStreamUrl", url, transcoding), [&](State& s) {
             if (!address.startsWith(QLatin1String("rtmp://")))
                 return int(kErrInvalidArgument);
             if (s.now.publishedUrls.contains(address))
                 return int(kErrRefused);
             s.now.publishedUrls << address;
+            answers = s.relayAnswers;
             return int(kOk);
         });
+        if (answers && m_handler) // a server that takes the stream at once
+            m_handler->onRtmpStreamingStateChanged(address.toUtf8().constData(), kRtmpStateRunning, kRtmpErrorOk);
+        return r;
     }
     int removePublishStreamUrl(const char* url) override
     {
@@ -270,7 +276,13 @@ void ScriptedRtcBackend::reset()
         s.now.liveEngines = live;
         s.failures.clear();
         s.devices = kDefaultDevices;
+        s.relayAnswers = true;
     });
+}
+
+void ScriptedRtcBackend::setRelayAnswers(bool answers)
+{
+    locked([answers](State& s) { s.relayAnswers = answers; });
 }
 
 ScriptedRtcBackend::Snapshot ScriptedRtcBackend::snapshot()

@@ -44,6 +44,9 @@ public:
     static void setRecordingDevices(const QList<Device>& devices);
     // times < 0: until clearFailures(); otherwise the next `times` matching calls only.
     static void failCall(const QString& key, int code, int times = -1);
+    // Whether a published address reports its relay running at once (the default, as a server that
+    // takes the stream); without, the test raises the relay's events itself.
+    static void setRelayAnswers(bool answers);
     static void clearFailures();
 
     static bool withEventHandler(const std::function<void(IRtcEngineEventHandler*)>& fn);
