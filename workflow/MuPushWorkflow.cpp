@@ -9,7 +9,6 @@
 #include "workflow/ServiceCodeReactions.h"
 
 #include <QScopeGuard>
-#include <QTimer>
 #include <QtDebug>
 
 namespace {
