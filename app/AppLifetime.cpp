@@ -11,6 +11,7 @@
 #include "net/session/ProtoSchemas.h"
 #include "net/session/VWsComm.h"
 #include "service/MuServer.h"
+#include "ui/MuDesktopCompanion.h"
 #include "ui/MuVozedIvazerida.h"
 
 #include <QApplication>
@@ -42,17 +43,6 @@ AppLifetime::StepObserver& observerSlot()
 // The crash-reporter handle lives until process exit.
 QSharedPointer<CrashReporter> g_crashReporter;
 
-#ifndef Q_OS_WIN
-// SIGINT/SIGTERM/SIGHUP end the event loop the ordinary way, so the shutdown order still runs and
-// the settings are written (a terminal's Ctrl-C or closing, a desktop session ending the program).
-int g_signalPipe[2] = {-1, -1};
-
-void onTerminationSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
-}
-
 // Closing the windows runs what the user's own close would: a push in progress is ended at the
 // service and the typed credentials are saved. Closing the panel shows the login window again,
 // hence a second pass.
@@ -66,6 +56,17 @@ void closeWindowsAsUserWould()
                 guard->close();
         }
     }
+}
+
+#ifndef Q_OS_WIN
+// SIGINT/SIGTERM/SIGHUP end the event loop the ordinary way, so the shutdown order still runs and
+// the settings are written (a terminal's Ctrl-C or closing, a desktop session ending the program).
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
 
 } // namespace
@@ -176,8 +177,18 @@ int AppLifetime::run(int& argc, char** argv)
     loginWindow->show();
     step("login window");
 
+    // The shortcut, the tray and the notifications follow the windows; "退出" in the tray closes
+    // them as the user would.
+    auto* companion = new MuDesktopCompanion(loginWindow);
+    QObject::connect(companion, &MuDesktopCompanion::sigQuitRequested, app, [] {
+        closeWindowsAsUserWould();
+        QApplication::quit();
+    });
+    step("desktop companion");
+
     step("event loop");
     const int result = QApplication::exec();
+    delete companion; // lets go of the shortcut's grab and the tray before the windows go
 
     releaseProtoSchemas();
     step("release schemas");

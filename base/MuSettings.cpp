@@ -53,6 +53,23 @@ void MuSettings::saveVolume(int volume)
     m_tempIni.endGroup();
 }
 
+QString MuSettings::loadUserValue(const QString& key)
+{
+    m_tempIni.sync();
+    const QString path = QStringLiteral("%1/%2").arg(m_userId, key);
+    if (!m_tempIni.contains(path))
+        return QString();
+    const QString text = m_tempIni.value(path).toString();
+    return text.isNull() ? QStringLiteral("") : text; // stored but not readable as text: empty, not null
+}
+
+void MuSettings::saveUserValue(const QString& key, const QString& value)
+{
+    m_tempIni.beginGroup(m_userId);
+    m_tempIni.setValue(key, value);
+    m_tempIni.endGroup();
+}
+
 void MuSettings::roomIdentity(QString& channelName, QString& accountUserId, QString& rtcUid) const
 {
     channelName = m_channelName;

@@ -24,6 +24,11 @@ public:
 
     int loadVolume(int& volume);
     void saveVolume(int volume);
+    // Other per-user values kept beside the volume (the "[<userId>]" group of the temp file), as
+    // stored text (null when absent, empty when not readable as text): the caller checks it and
+    // falls back to its default.
+    QString loadUserValue(const QString& key);
+    void saveUserValue(const QString& key, const QString& value);
 
     void roomIdentity(QString& channelName, QString& accountUserId, QString& rtcUid) const;
     QString accountUserIdText() const { return m_accountUserId; }

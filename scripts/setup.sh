@@ -13,6 +13,8 @@ PACKAGES=(
   libcpp-httplib-dev libssl-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   libbackward-cpp-dev libdw-dev
+  # the global shortcut (X11 key grab through Qt's own connection)
+  libqt5x11extras5-dev libxcb1-dev
   # media runtime
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-pulseaudio gstreamer1.0-tools gstreamer1.0-plugins-base-apps
@@ -20,6 +22,8 @@ PACKAGES=(
   nginx libnginx-mod-rtmp pulseaudio pulseaudio-utils ffmpeg sox openssl curl
   # headless GUI and screenshots
   xvfb xauth imagemagick xcompmgr fonts-wqy-microhei xdotool
+  # desktop peers of the tray and notification tests: a tray host, a notification daemon
+  trayer dunst dbus-daemon
   # the Debian package: dependencies from the linked libraries, and its check
   dpkg-dev file binutils lintian desktop-file-utils
 )

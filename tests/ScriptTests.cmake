@@ -13,3 +13,10 @@ if(NOT TAVIO_SANITIZE)
     set_tests_properties(packaging_package PROPERTIES LABELS packaging TIMEOUT 300 COST 15)
     set_tests_properties(scripts_run_headless PROPERTIES LABELS scripts TIMEOUT 180 COST 18)
 endif()
+
+# The desktop companion on a private desktop: an X server, a tray host and a notification daemon
+# (the same test program also runs offscreen on its own).
+add_test(NAME ui_desktop
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/ui/on-desktop.sh $<TARGET_FILE:ui_tst_MuDesktopCompanion>)
+set_tests_properties(ui_desktop PROPERTIES LABELS ui TIMEOUT 120 COST 5 SKIP_RETURN_CODE 77
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${TAVIO_LSAN_SUPPRESSIONS};ASAN_OPTIONS=${TAVIO_ASAN_OPTIONS}")

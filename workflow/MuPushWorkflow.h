@@ -46,6 +46,8 @@ public:
     bool isExiting() const { return m_exiting; }
     bool isBusy() const { return m_busyDepth > 0; }
     AgoraRtcEngine* rtcEngine() const { return m_engine.data(); }
+    // What is known of the push in state 3 (the tray and the notifications follow it).
+    const PushMonitor* pushMonitor() const { return m_monitor; }
 
     // The status line under the volume: empty outside state 3.
     QString statusLine() const;

@@ -33,6 +33,8 @@ public:
     bool level(int level, qint64 nowMs);
 
     bool hasConnected() const { return m_everRunning; }
+    // Connected once, and now reconnecting or given up.
+    bool isInterrupted() const { return m_everRunning && (m_reconnectAttempt > 0 || m_failed); }
     bool isCaptureLost() const { return m_captureLost; }
     // The push never reached its server: its relay gave up first, or the time ran out.
     bool neverConnected(qint64 nowMs) const;

@@ -28,6 +28,7 @@ public:
 
     bool isPushing() const { return m_pushing; }
     bool neverConnected() const;
+    const PushHealth& health() const { return m_health; }
     // Empty while no push is on.
     QString statusLine() const;
 
