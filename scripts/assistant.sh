@@ -29,7 +29,8 @@ assistant_start_services() {
     echo $! > "$TAVIO_PEERS_DIR/localservices.pid"
     TAVIO_SERVICES_URL=""
     for i in $(seq 1 100); do
-        TAVIO_SERVICES_URL="$(sed -n 's|^listening on \(http://[^ ]*\)$|\1|p' "$out" | head -n 1)"
+        # The log may not exist yet (the shell that starts the services opens it): no error then.
+        TAVIO_SERVICES_URL="$(sed -n 's|^listening on \(http://[^ ]*\)$|\1|p' "$out" 2>/dev/null | head -n 1 || true)"
         [ -n "$TAVIO_SERVICES_URL" ] && break
         sleep 0.1
     done

@@ -181,7 +181,9 @@ void MuVoicePanel::buildForm()
 
     m_muteButton = addChild<QPushButton>(this, "pushButton_mute", 40, 392, 110, 48);
     m_muteButton->setText(QStringLiteral("静音"));
-    m_muteButton->setIcon(QIcon(QStringLiteral(":/ic_jingyin.png")));
+    m_unmutedIcon = QIcon(QStringLiteral(":/ic_jingyin.png"));
+    m_mutedIcon = QIcon(QStringLiteral(":/ic_jingyinzhong.png"));
+    m_muteButton->setIcon(m_unmutedIcon);
     m_muteButton->setIconSize(QSize(24, 24));
 
     setStyleSheet(QLatin1String(panelStyleSheet));
@@ -423,12 +425,12 @@ void MuVoicePanel::setMuteLook(bool muted, bool banned)
     m_pushButton->move(m_pushX + m_muteWidth + muteGapPx, m_pushY);
     m_pushButton->setFixedWidth(m_pushWidth - m_muteWidth - muteGapPx);
     if (!muted) {
-        m_muteButton->setIcon(QIcon(QStringLiteral(":/ic_jingyin.png")));
+        m_muteButton->setIcon(m_unmutedIcon);
         m_muteButton->setText(QStringLiteral("静音"));
         m_muteButton->setStyleSheet(
             QStringLiteral("#pushButton_mute { background-color: rgb(0, 114, 255); }"));
     } else {
-        m_muteButton->setIcon(QIcon(QStringLiteral(":/ic_jingyinzhong.png")));
+        m_muteButton->setIcon(m_mutedIcon);
         m_muteButton->setText(banned ? QStringLiteral("禁麦中") : QStringLiteral("静音中"));
         m_muteButton->setStyleSheet(
             QStringLiteral("#pushButton_mute { background-color: rgb(255, 98, 0); }"));

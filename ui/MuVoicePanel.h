@@ -3,6 +3,7 @@
 #include "workflow/MuPushWorkflow.h"
 #include "workflow/PanelState.h"
 
+#include <QIcon>
 #include <QPointer>
 #include <QSharedPointer>
 #include <QString>
@@ -106,6 +107,10 @@ private:
     QLabel* m_labelVolumeNumber = nullptr;
     QPushButton* m_pushButton = nullptr;
     QPushButton* m_muteButton = nullptr;
+    // Made once: every new icon from a file brings new scaled and greyed pixmaps into Qt's
+    // pixmap cache, which then grew by each mute and ban until the cache's 10 MB limit.
+    QIcon m_unmutedIcon;
+    QIcon m_mutedIcon;
     vGiftComboBox* m_deviceBox = nullptr;
     QSlider* m_volumeSlider = nullptr;
     MuLevelMeter* m_levelMeter = nullptr;

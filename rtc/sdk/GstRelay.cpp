@@ -1,8 +1,13 @@
+#include <gio/gio.h>
 #include <gst/gst.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 
 #include "rtc/sdk/GstRelay.h"
 
 #include <QUrl>
+
+#include <mutex>
 
 namespace agora {
 namespace rtc {
@@ -36,6 +41,35 @@ bool addCounter(GstElement* pipeline, const char* element, const char* pad, std:
         countBytes, counter, nullptr);
     gst_object_unref(target);
     return true;
+}
+
+// rtmp2sink writes the commands of the RTMP connect in small pieces, and with Nagle's algorithm
+// each piece after the first waits for the server's delayed acknowledgement: twice about 40 ms
+// before the publish. The sink has no setting for it, but its connection comes from GIO's socket
+// client, which announces every connection it made; TCP connections get TCP_NODELAY right there.
+gboolean noDelayWhenConnected(GSignalInvocationHint*, guint count, const GValue* values, gpointer)
+{
+    if (count < 4 || g_value_get_enum(&values[1]) != G_SOCKET_CLIENT_CONNECTED)
+        return TRUE;
+    auto* stream = static_cast<GObject*>(g_value_get_object(&values[3]));
+    if (stream && G_IS_SOCKET_CONNECTION(stream)) {
+        GSocket* socket = g_socket_connection_get_socket(G_SOCKET_CONNECTION(stream));
+        if (g_socket_get_family(socket) != G_SOCKET_FAMILY_UNIX)
+            g_socket_set_option(socket, IPPROTO_TCP, TCP_NODELAY, 1, nullptr);
+    }
+    return TRUE; // stays for every later connection
+}
+
+void sendWithoutDelay()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // The class must exist before its signal can be looked up; it is never released.
+        g_type_class_ref(G_TYPE_SOCKET_CLIENT);
+        const guint event = g_signal_lookup("event", G_TYPE_SOCKET_CLIENT);
+        if (event != 0)
+            g_signal_add_emission_hook(event, 0, noDelayWhenConnected, nullptr, nullptr);
+    });
 }
 
 } // namespace
@@ -94,6 +128,7 @@ bool GstRelay::start(QString& error)
                        "flvmux name=mux streamable=true ! rtmp2sink name=sink sync=false")
             .arg(encoder);
     m_socketsBefore = TcpConnectionProbe::openSockets();
+    sendWithoutDelay();
     return GstFedPipeline::start(description, error);
 }
 

@@ -33,8 +33,8 @@ bool RelaySet::add(const QString& url, QString& error)
         m_relays.erase(url);
         return false;
     }
-    if (m_pollTimer == 0)
-        m_pollTimer = m_loop.addTimer(kPollMs, [this] { poll(); });
+    m_connectingPolls = 0;
+    schedulePoll();
     return true;
 }
 
@@ -47,10 +47,7 @@ void RelaySet::remove(const QString& url, bool report)
     m_relays.erase(it);
     relay->stop(VClock::monotonicMs(), m_statistics.realMs(), report);
     m_statistics.retire(*relay);
-    if (m_relays.empty()) {
-        m_loop.removeTimer(m_pollTimer);
-        m_pollTimer = 0;
-    }
+    schedulePoll();
 }
 
 void RelaySet::removeAll(bool report)
@@ -81,6 +78,28 @@ void RelaySet::poll()
     const qint64 nowMs = VClock::monotonicMs();
     for (const auto& relay : m_relays)
         relay.second->poll(nowMs, m_statistics.realMs());
+    schedulePoll();
+}
+
+void RelaySet::schedulePoll()
+{
+    bool connecting = false;
+    for (const auto& relay : m_relays)
+        connecting = connecting || (!relay.second->isRunning() && !relay.second->isWaiting());
+    if (!connecting)
+        m_connectingPolls = 0;
+    else if (m_pollIntervalMs == kConnectingPollMs)
+        ++m_connectingPolls;
+    unsigned int intervalMs = kPollMs;
+    if (m_relays.empty())
+        intervalMs = 0;
+    else if (connecting && m_connectingPolls < kConnectingPolls)
+        intervalMs = kConnectingPollMs;
+    if (intervalMs == m_pollIntervalMs)
+        return;
+    m_loop.removeTimer(m_pollTimer);
+    m_pollTimer = intervalMs > 0 ? m_loop.addTimer(intervalMs, [this] { poll(); }) : 0;
+    m_pollIntervalMs = intervalMs;
 }
 
 QList<const ReconnectingRelay*> RelaySet::all() const

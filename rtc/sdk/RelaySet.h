@@ -24,8 +24,11 @@ class SdkEventLoop;
 class RelaySet
 {
 public:
-    // How often the relays are looked at.
+    // How often the relays are looked at; more often while one connects, for at most
+    // kConnectingPolls looks, so that "running" follows the server's answer closely.
     static constexpr unsigned int kPollMs = 200;
+    static constexpr unsigned int kConnectingPollMs = 20;
+    static constexpr int kConnectingPolls = 50;
 
     RelaySet(SdkEventLoop& loop, CallStatistics& statistics, ReconnectingRelay::Hooks hooks);
     ~RelaySet();
@@ -47,6 +50,8 @@ public:
 private:
     std::shared_ptr<IRelayConnection> open(const QString& url, QString& error);
     void poll();
+    // Starts, changes or ends the poll timer as the relays' states ask.
+    void schedulePoll();
 
     SdkEventLoop& m_loop;
     CallStatistics& m_statistics;
@@ -54,6 +59,8 @@ private:
     ReconnectingRelay::Hooks m_hooks;
     std::map<QString, std::unique_ptr<ReconnectingRelay>> m_relays;
     unsigned int m_pollTimer = 0;
+    unsigned int m_pollIntervalMs = 0;
+    int m_connectingPolls = 0;
 };
 
 } // namespace rtc

@@ -4,6 +4,8 @@
 # "开始推流" and "结束直播" five times each and prints
 #   - click to the first raw AAC frame in nginx's recording (median, min, max),
 #   - click on "结束直播" to the panel back in state 2 (the log line written just before),
+#   - capture to server latency: a click played into the capture device to the arrival of its
+#     AAC frame at nginx (click-latency.py), against the ffmpeg command line in the same run,
 #   - CPU of the program (share of one core) and its memory: panel shown and not pushing (the
 #     device test runs), panel minimised, and while pushing; shown and pushing once more with a
 #     sound of changing loudness, which makes the meter move all the time.
@@ -83,6 +85,25 @@ for i in 1 2 3 4 5; do
     sleep 2
 done
 
+# Capture to server: a click played into the capture device, its onset in what nginx recorded,
+# for the program and, in the same run from the same device, the ffmpeg command line.
+latency="no private sound server: not measured"
+if [ -n "${TAVIO_PULSE_SINK:-}" ] && [ -e "$TAVIO_PEERS_DIR/tone.pid" ]; then
+    kill "$(cat "$TAVIO_PEERS_DIR/tone.pid")"
+    rm -f "$TAVIO_PEERS_DIR/tone.pid" "$recording" "$TAVIO_RTMP_RECORD_DIR/ffmpeg.flv"
+    ffmpeg -nostdin -v quiet -f pulse -sample_rate 48000 -channels 2 -i "$TAVIO_PULSE_SOURCE" \
+        -ac 2 -ar 48000 -c:a aac -b:a 128k -f flv "$TAVIO_RTMP_URL_BASE/ffmpeg" &
+    echo $! > "$TAVIO_PEERS_DIR/ffmpeg.pid"
+    xdotool mousemove --window "$panel" "$push_x" "$push_y" click 1
+    sleep 3
+    latency="$(python3 "$root/tools/bench-push/click-latency.py" --sink "$TAVIO_PULSE_SINK" --clicks 5 \
+        program="$recording" ffmpeg="$TAVIO_RTMP_RECORD_DIR/ffmpeg.flv")"
+    echo "$latency"
+    xdotool mousemove --window "$panel" "$stop_x" "$push_y" click 1
+    kill "$(cat "$TAVIO_PEERS_DIR/ffmpeg.pid")" && rm -f "$TAVIO_PEERS_DIR/ffmpeg.pid"
+    sleep 2
+fi
+
 # The tone's level is steady, so the meter hardly moves. A voice moves it at every report: the
 # same figures with pink noise whose loudness swings four times a second mixed in.
 varying="$work/varying.wav"
@@ -108,5 +129,6 @@ echo "click on 结束直播 to the panel in state 2:                  $(printf '
 echo "CPU, panel shown, not pushing (device test on): $idle_shown (tone), $idle_varying (varying sound)"
 echo "CPU, panel minimised (device test off):         $idle_minimised"
 grep -c "RecordingDeviceTest" "$applog" | sed 's/^/device test started or stopped (log lines): /'
+echo "$latency" | grep median | sed 's/^/click at the capture device to the server, /'
 echo "CPU, pushing:                                   $pushing (tone), $pushing_varying (varying sound)"
 echo "assistant log: $applog"
