@@ -179,7 +179,7 @@ void MuDesktopCompanion::onMessage(const QString& line1, const QString&, bool re
 bool MuDesktopCompanion::interrupted() const
 {
     return m_workflow->pushState() == PanelStatePushing &&
-           m_workflow->pushMonitor()->health().isInterrupted();
+           m_workflow->pushMonitor()->isInterrupted();
 }
 
 void MuDesktopCompanion::followSilence()
@@ -187,7 +187,7 @@ void MuDesktopCompanion::followSilence()
     // The workflow's own silence warning (the status line says it as well); muted or banned
     // silence is what the host chose and does not count there.
     if (m_silenceTold || m_workflow->pushState() != PanelStatePushing ||
-        !m_workflow->pushMonitor()->health().isSilent(VClock::monotonicMs()))
+        !m_workflow->pushMonitor()->isSilent())
         return;
     m_silenceTold = m_notifier->notify(MuDesktopNotifier::NothingHeard, QStringLiteral("听不到声音"),
                                        m_workflow->statusLine());

@@ -63,6 +63,11 @@ bool PushMonitor::neverConnected() const
     return m_pushing && m_health.neverConnected(VClock::monotonicMs());
 }
 
+bool PushMonitor::isSilent() const
+{
+    return m_pushing && m_health.isSilent(VClock::monotonicMs());
+}
+
 QString PushMonitor::statusLine() const
 {
     return m_pushing ? m_health.statusLine(VClock::monotonicMs()) : QString();

@@ -28,7 +28,10 @@ public:
 
     bool isPushing() const { return m_pushing; }
     bool neverConnected() const;
-    const PushHealth& health() const { return m_health; }
+    // Live once, and now reconnecting or given up.
+    bool isInterrupted() const { return m_pushing && m_health.isInterrupted(); }
+    // Nothing heard for long enough while the room should hear the host.
+    bool isSilent() const;
     // Empty while no push is on.
     QString statusLine() const;
 
