@@ -12,6 +12,8 @@ PACKAGES=(
   libprotobuf-dev libprotoc-dev protobuf-compiler
   libcpp-httplib-dev libssl-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  # the capture talks to the sound server itself
+  libpulse-dev
   libbackward-cpp-dev libdw-dev
   # the global shortcut (X11 key grab through Qt's own connection)
   libqt5x11extras5-dev libxcb1-dev

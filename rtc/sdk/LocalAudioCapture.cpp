@@ -2,10 +2,10 @@
 
 #include "rtc/sdk/LocalAudioCapture.h"
 
-#include "rtc/sdk/GstCapture.h"
 #include "rtc/sdk/GstDeviceWatch.h"
 #include "rtc/sdk/GstFedPipeline.h"
 #include "rtc/sdk/IRtcEngineEventHandler.h"
+#include "rtc/sdk/PulseCapture.h"
 #include "rtc/sdk/SdkEventLoop.h"
 
 #include <cmath>
@@ -150,7 +150,7 @@ int LocalAudioCapture::start(int waitPlayingMs)
     if (deviceId.isEmpty())
         deviceId = found.first().id; // the default comes first
 
-    auto capture = std::make_unique<GstCapture>(m_loop);
+    auto capture = std::make_unique<PulseCapture>();
     capture->onBuffer = [this](GstBuffer* buffer) { onBuffer(buffer); };
     capture->onError = [this](const QString& error) { m_loop.post([this, error] { onError(error); }); };
     QString error;
@@ -266,7 +266,7 @@ void LocalAudioCapture::reportLevel()
 
 void LocalAudioCapture::onBuffer(GstBuffer* buffer)
 {
-    // GStreamer's streaming thread: hand the buffer on, nothing else.
+    // The capture's thread: hand the buffer on, nothing else.
     if (!m_firstFrameSeen.exchange(true)) {
         m_hooks.notify([this](IRtcEngineEventHandler* handler) {
             if (m_joined) // not for the device test alone

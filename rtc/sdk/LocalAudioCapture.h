@@ -18,7 +18,7 @@ typedef struct _GstBuffer GstBuffer;
 namespace agora {
 namespace rtc {
 
-class GstCapture;
+class PulseCapture;
 class GstDeviceWatch;
 class GstFedPipeline;
 class IRtcEngineEventHandler;
@@ -30,8 +30,8 @@ class SdkEventLoop;
 // the device back when it returns. Applies volume and mute, times the device test's level
 // reports, and hands every captured buffer to the feed targets (relays, debug recording).
 // Reports onLocalAudioStateChanged, onFirstLocalAudioFrame, onAudioDeviceStateChanged, onError,
-// the test's level and its SDK log lines through the hooks. SDK thread, except the buffers (GStreamer's
-// streaming thread).
+// the test's level and its SDK log lines through the hooks. SDK thread, except the buffers (the
+// capture's own thread).
 class LocalAudioCapture
 {
 public:
@@ -137,7 +137,7 @@ private:
     int m_volume = 100;
     bool m_muted = false;
 
-    std::unique_ptr<GstCapture> m_capture;
+    std::unique_ptr<PulseCapture> m_capture;
     std::atomic<bool> m_firstFrameSeen{false};
     std::unique_ptr<GstDeviceWatch> m_deviceWatch;
     unsigned int m_checkTimer = 0;

@@ -1,4 +1,6 @@
-// The capture's decisions without a sound server: the meter's levels, silence for a lost device, its return.
+// The capture's decisions without a sound server: the reads gathered from the server's pieces, the
+// meter's levels, silence for a lost device, its return.
+#include "rtc/sdk/CaptureChunker.h"
 #include "rtc/sdk/LevelTimeline.h"
 #include "rtc/sdk/LocalAudioCapture.h"
 
@@ -6,6 +8,7 @@
 
 #include <vector>
 
+using agora::rtc::CaptureChunker;
 using agora::rtc::GstAudioDevices;
 using agora::rtc::LevelTimeline;
 using agora::rtc::LocalAudioCapture;
@@ -37,6 +40,40 @@ class tst_LocalAudioCapture : public QObject
     Q_OBJECT
 
 private slots:
+    // Pieces of any size (a sample split between two, holes) make whole reads; volume and mute
+    // apply to every sample, louder saturates.
+    void readsGatheredFromPieces()
+    {
+        CaptureChunker chunker(4);
+        QList<QList<int>> reads;
+        const auto ready = [&reads](const std::int16_t* samples, std::size_t count) {
+            reads.append(QList<int>(samples, samples + count));
+        };
+        const std::int16_t samples[] = {1000, -1000, 32767, -32768, 300, 7};
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(samples);
+        chunker.append(bytes, 3, ready); // ends inside the second sample
+        chunker.append(bytes + 3, 5, ready);
+        chunker.append(nullptr, 3, ready); // a hole, also split
+        chunker.append(nullptr, 1, ready);
+        chunker.append(bytes + 8, 0, ready);
+        chunker.setVolume(2.0);
+        chunker.append(bytes, 10, ready);
+        chunker.setVolume(0.5);
+        chunker.append(bytes + 10, 2, ready);
+        chunker.setMuted(true);
+        chunker.append(bytes, 9, ready); // muted, and half a sample left over
+        chunker.reset();                 // which a new capture forgets
+        chunker.setMuted(false);
+        chunker.setVolume(1.0);
+        chunker.append(bytes, 8, ready);
+        const QList<QList<int>> expected = {{1000, -1000, 32767, -32768},
+                                            {0, 0, 2000, -2000},
+                                            {32767, -32768, 600, 3},
+                                            {0, 0, 0, 0},
+                                            {1000, -1000, 32767, -32768}};
+        QCOMPARE(reads, expected);
+    }
+
     // A 100 ms read holds two chunks: a reader every 50 ms sees both in turn.
     void twentyReportsASecondFromTenReads()
     {
