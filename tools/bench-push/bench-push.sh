@@ -8,7 +8,8 @@
 #     AAC frame at nginx (click-latency.py), against the ffmpeg command line in the same run,
 #   - CPU of the program (share of one core) and its memory: panel shown and not pushing (the
 #     device test runs), panel minimised, and while pushing; shown and pushing once more with a
-#     sound of changing loudness, which makes the meter move all the time.
+#     sound of changing loudness, which makes the meter move all the time; the ffmpeg command
+#     line pushing the same tone to the same server, measured the same way, and the ratio.
 # Not a test: it prints figures.
 #   tools/bench-push/bench-push.sh [build-dir]
 set -euo pipefail
@@ -35,15 +36,15 @@ recording="$TAVIO_RTMP_RECORD_DIR/$room.flv"
 applog="$work/log/valog_$(date +%Y-%m-%d).txt"
 ticks="$(getconf CLK_TCK)"
 
-# cpu_over SECONDS: the program's CPU over that many seconds, in percent of one core, and its
-# resident memory in MiB at the end.
+# cpu_over SECONDS [PID]: the CPU of the program (or of PID) over that many seconds, in percent
+# of one core, and its resident memory in MiB at the end.
 cpu_over() {
-    local seconds="$1" a b
-    a="$(awk '{print $14 + $15}' "/proc/$ASSISTANT_PID/stat")"
+    local seconds="$1" pid="${2:-$ASSISTANT_PID}" a b
+    a="$(awk '{print $14 + $15}' "/proc/$pid/stat")"
     sleep "$seconds"
-    b="$(awk '{print $14 + $15}' "/proc/$ASSISTANT_PID/stat")"
+    b="$(awk '{print $14 + $15}' "/proc/$pid/stat")"
     awk -v a="$a" -v b="$b" -v t="$ticks" -v s="$seconds" \
-        -v rss="$(awk '/^VmRSS/ {print $2}' "/proc/$ASSISTANT_PID/status")" \
+        -v rss="$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")" \
         'BEGIN { printf "%.2f %% of a core, %.0f MiB", 100 * (b - a) / t / s, rss / 1024 }'
 }
 
@@ -84,6 +85,17 @@ for i in 1 2 3 4 5; do
     echo "push $i: click to state 2: $ms ms"
     sleep 2
 done
+
+# The reference: the ffmpeg command line pushing the same device to the same server, measured
+# the same way while the program waits in state 2.
+ffmpeg -nostdin -v quiet -f pulse -sample_rate 48000 -channels 2 -i "${TAVIO_PULSE_SOURCE:-default}" \
+    -ac 2 -ar 48000 -c:a aac -b:a 128k -f flv "$TAVIO_RTMP_URL_BASE/ffmpeg_cpu" &
+ffmpeg_pid=$!
+echo "$ffmpeg_pid" > "$TAVIO_PEERS_DIR/ffmpeg.pid"
+sleep 3
+ffmpeg_pushing="$(cpu_over 30 "$ffmpeg_pid")"
+kill "$ffmpeg_pid" && rm -f "$TAVIO_PEERS_DIR/ffmpeg.pid"
+sleep 2
 
 # Capture to server: a click played into the capture device, its onset in what nginx recorded,
 # for the program and, in the same run from the same device, the ffmpeg command line.
@@ -131,4 +143,7 @@ echo "CPU, panel minimised (device test off):         $idle_minimised"
 grep -c "RecordingDeviceTest" "$applog" | sed 's/^/device test started or stopped (log lines): /'
 echo "$latency" | grep median | sed 's/^/click at the capture device to the server, /'
 echo "CPU, pushing:                                   $pushing (tone), $pushing_varying (varying sound)"
+echo "CPU, the ffmpeg command line pushing the tone:   $ffmpeg_pushing"
+awk -v p="${pushing%% *}" -v f="${ffmpeg_pushing%% *}" \
+    'BEGIN { if (f > 0) printf "CPU pushing, program / ffmpeg (tone):           %.2f\n", p / f }'
 echo "assistant log: $applog"
