@@ -243,12 +243,15 @@ private Q_SLOTS:
         QVERIFY(f.waitForRtmp(url, kRtmpStateRecovering, 20000, kRtmpErrorNoAcknowledgement));
         qInfo("stopped server noticed after %lld ms", clock.elapsed());
         // The new publication starts the recording over: audio is recorded again once it grows.
-        qint64 smallest = QFileInfo(flv).size(), recordedMs = -1;
+        // The audio queued while connecting may arrive with the publication, so the new file can
+        // be past any small size at its first look; it is told by being much shorter than the old.
+        const qint64 stoppedSize = QFileInfo(flv).size();
+        qint64 smallest = stoppedSize, recordedMs = -1;
         QTimer sample;
         connect(&sample, &QTimer::timeout, this, [&] {
             const qint64 size = QFileInfo(flv).size();
             smallest = qMin(smallest, size);
-            if (recordedMs < 0 && smallest < 1024 && size > 8192)
+            if (recordedMs < 0 && smallest < stoppedSize / 2 && size > smallest + 8192)
                 recordedMs = clock.elapsed();
         });
         sample.start(5);
