@@ -2,6 +2,7 @@
 // server, trayer, dunst; tests/ui/on-desktop.sh) and, where no desktop exists, on the offscreen
 // platform, against the push-stream service on loopback and the scripted SDK.
 #include "support/LogCapture.h"
+#include "support/PanelSession.h"
 #include "support/PushServiceDouble.h"
 #include "support/ScriptedRtcBackend.h"
 #include "support/SessionDriver.h"
@@ -104,21 +105,14 @@ private slots:
 
     void init()
     {
-        m_dir.reset(new TestEnv::ScopedWorkDir);
-        ScriptedRtcBackend::setEnabled(true);
-        ScriptedRtcBackend::reset();
-        m_service.reset(new Service);
-        m_service->setUp(true);
-        m_user.reset(new SessionDriver);
+        m_session.reset(new PanelSession);
         LogCapture::clear();
     }
 
     void cleanup()
     {
         m_companion.reset();
-        m_user.reset();
-        m_service.reset();
-        m_dir.reset();
+        m_session.reset();
     }
 
     // Without a desktop: no tray, no grab, no notification service; one line each, the rest works.
@@ -158,17 +152,17 @@ private slots:
     void damagedSettings()
     {
         QFETCH(QString, stored);
-        m_user.reset();
+        m_session->user.reset();
         QVERIFY(TestEnv::writeFile("MuVozedIvazerida.ini", "userid=10001\n"));
         QVERIFY(
             TestEnv::writeFile("MuVozedIvazeridaTemp.ini", "[10001]\nvolume=40\n" + stored.toUtf8() + "\n"));
-        m_user.reset(new SessionDriver);
+        m_session->user.reset(new SessionDriver);
         companion();
         QTEST(m_companion->shortcut()->keys().toString(QKeySequence::PortableText), "keys");
         QCOMPARE(m_companion->notifier()->isEnabled(), !stored.contains("notifications=false"));
         QTEST(LogCapture::contains("MuDesktopCompanion::damaged settings"), "repaired");
         m_companion.reset();
-        m_user.reset(); // writes the settings files
+        m_session->user.reset(); // writes the settings files
         const QString file = TestEnv::readText("MuVozedIvazeridaTemp.ini");
         QVERIFY2(file.contains("volume=40"), qPrintable(file));
         QFETCH(bool, repaired);
@@ -198,7 +192,7 @@ private slots:
         REQUIRE_DESKTOP();
         companion();
         QCOMPARE(m_companion->shortcut()->status(), MuGlobalShortcut::Active);
-        m_user->openPanel(state);
+        m_session->user->openPanel(state);
         OtherClient other;
         if (!lockKey.isEmpty())
             QVERIFY(xdotool({"key", lockKey}));
@@ -209,8 +203,8 @@ private slots:
         }
         if (!lockKey.isEmpty())
             QVERIFY(xdotool({"key", lockKey}));
-        QTEST(m_service->values("mute", "mute").join(','), "serviceTold");
-        QPushButton* mute = m_user->button("pushButton_mute");
+        QTEST(m_session->service->values("mute", "mute").join(','), "serviceTold");
+        QPushButton* mute = m_session->user->button("pushButton_mute");
         QTEST(mute->isVisible() ? mute->text() : "hidden", "button");
         QCOMPARE(ScriptedRtcBackend::snapshot().localMuted, state == PanelStatePushing);
     }
@@ -220,23 +214,23 @@ private slots:
     {
         REQUIRE_DESKTOP();
         companion();
-        m_user->openPanel(PanelStatePushing);
+        m_session->user->openPanel(PanelStatePushing);
         OtherClient other;
-        m_service->delayMs = 30;
+        m_session->service->delayMs = 30;
         QStringList keys = {"key", "--delay", "10"};
         for (int i = 0; i < 20; ++i)
             keys << "ctrl+alt+m";
         QVERIFY(xdotool(keys));
         QTRY_COMPARE(LogCapture::count("MuDesktopCompanion::mute shortcut"), 20);
         QTRY_VERIFY(!panel()->workflow()->isBusy());
-        const QStringList told = m_service->values("mute", "mute");
+        const QStringList told = m_session->service->values("mute", "mute");
         QVERIFY(!told.isEmpty() && told.size() <= 20);
         for (int i = 0; i < told.size(); ++i)
             QCOMPARE(told[i], i % 2 ? "0" : "1"); // each call undid the one before
         const bool muted = told.last() == "1";
         QCOMPARE(ScriptedRtcBackend::snapshot().localMuted, muted);
-        QCOMPARE(m_user->button("pushButton_mute")->text(), muted ? "静音中" : "静音");
-        QVERIFY(m_user->button("pushButton_mute")->isEnabled());
+        QCOMPARE(m_session->user->button("pushButton_mute")->text(), muted ? "静音中" : "静音");
+        QVERIFY(m_session->user->button("pushButton_mute")->isEnabled());
     }
 
     // Another program holds the combination: said in the dialog and the log; another one works.
@@ -246,7 +240,7 @@ private slots:
         OtherClient other;
         QVERIFY(other.grabCtrlAlt());
         companion();
-        m_user->openPanel(PanelStatePushing); // the user's own settings from here on
+        m_session->user->openPanel(PanelStatePushing); // the user's own settings from here on
         QCOMPARE(m_companion->shortcut()->status(), MuGlobalShortcut::Taken);
         QVERIFY(LogCapture::contains("MuGlobalShortcut::grab \"Ctrl+Alt+M\" 1"));
         m_companion->openSettings();
@@ -257,7 +251,7 @@ private slots:
         emit edit->editingFinished();
         QVERIFY(dialog->shortcutStatusText().isEmpty());
         QVERIFY(xdotool({"key", "ctrl+shift+F9"}));
-        QTRY_COMPARE(m_service->values("mute", "mute"), QStringList{"1"});
+        QTRY_COMPARE(m_session->service->values("mute", "mute"), QStringList{"1"});
         QTest::mouseClick(dialog->findChild<QPushButton*>("pushButton_default"), Qt::LeftButton);
         QCOMPARE(dialog->shortcutStatusText(), "快捷键已被其他程序占用，请换一个");
     }
@@ -282,7 +276,7 @@ private slots:
                 .arg(tray->trayIcon()->toolTip(), visible.join('|'));
         };
         QCOMPARE(seen(), "0 1 Tavio 显示窗口|设置…|退出");
-        m_user->openPanel(PanelStatePushing);
+        m_session->user->openPanel(PanelStatePushing);
         relay(agora::rtc::kRtmpStateRunning);
         QCOMPARE(seen(), "1 1 Tavio · 已推流 00:00:00 显示窗口|静音|结束直播|设置…|退出");
         emit tray->sigMute();
@@ -311,7 +305,7 @@ private slots:
         REQUIRE_DESKTOP();
         companion();
         QVERIFY(m_companion->notifier()->hasService());
-        m_user->openPanel(PanelStatePushing);
+        m_session->user->openPanel(PanelStatePushing);
         relay(agora::rtc::kRtmpStateRunning);
         OtherClient other;
         const QStringList before = shownNotifications(); // from earlier tests
@@ -323,7 +317,7 @@ private slots:
             ScriptedRtcBackend::withEventHandler(
                 [](auto* h) { h->onRtmpStreamingReconnecting(kUrl, 1, 5000); });
             QCoreApplication::processEvents();
-            m_user->clock().advance(i == 0 ? 1000 : 3000);
+            m_session->user->clock().advance(i == 0 ? 1000 : 3000);
             relay(agora::rtc::kRtmpStateRunning);
         }
         QTRY_COMPARE(count("推流中断"), 1);
@@ -332,7 +326,7 @@ private slots:
         AgoraRtcEngine* engine = panel()->rtcEngine();
         for (int second = 0; second <= 12; ++second) {
             emit engine->sigCaptureLevel(0);
-            m_user->clock().advance(1000);
+            m_session->user->clock().advance(1000);
         }
         QTRY_COMPARE(count("听不到声音"), 1);
         // Banned twice within a minute: once.
@@ -346,8 +340,8 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(count("直播已结束"), 0);
         m_companion->applySettings(MuDesktopCompanion::defaultKeys(), true);
-        m_user->dismissBox();
-        m_user->openPanel(PanelStatePushing);
+        m_session->user->dismissBox();
+        m_session->user->openPanel(PanelStatePushing);
         other.focus();
         beat(envelope(3191, "账号已下线"));
         QTRY_COMPARE(count("直播已结束"), 1);
@@ -357,8 +351,8 @@ private slots:
 private:
     static constexpr const char* kUrl = "rtmp://127.0.0.1:1935/live/room42";
 
-    void companion() { m_companion = std::make_unique<MuDesktopCompanion>(m_user->window()); }
-    MuVoicePanel* panel() const { return m_user->panel(); }
+    void companion() { m_companion = std::make_unique<MuDesktopCompanion>(m_session->user->window()); }
+    MuVoicePanel* panel() const { return m_session->user->panel(); }
     void relay(int state)
     {
         ScriptedRtcBackend::withEventHandler(
@@ -368,14 +362,12 @@ private:
     void beat(const QByteArray& answer = {})
     {
         if (!answer.isEmpty())
-            m_service->once["checkLiveStatus"] << answer;
-        m_user->beat(2000);
+            m_session->service->once["checkLiveStatus"] << answer;
+        m_session->user->beat(2000);
     }
 
     std::unique_ptr<LogCapture> m_log;
-    std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;
-    std::unique_ptr<Service> m_service;
-    std::unique_ptr<SessionDriver> m_user;
+    std::unique_ptr<PanelSession> m_session;
     std::unique_ptr<MuDesktopCompanion> m_companion;
 };
 

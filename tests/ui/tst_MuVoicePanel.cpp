@@ -1,4 +1,5 @@
 // The voice panel as the user meets it, against the push-stream service on loopback and the scripted SDK.
+#include "support/PanelSession.h"
 #include "support/PushServiceDouble.h"
 #include "support/ScriptedRtcBackend.h"
 #include "support/SessionDriver.h"
@@ -38,34 +39,25 @@ class tst_MuVoicePanel : public QObject
 private slots:
     void init()
     {
-        m_dir.reset(new TestEnv::ScopedWorkDir);
-        ScriptedRtcBackend::setEnabled(true);
-        ScriptedRtcBackend::reset();
-        m_service.reset(new Service);
-        m_service->setUp(true);
-        m_user.reset(new SessionDriver);
-        m_panel = m_user->panel();
+        m_session.reset(new PanelSession);
+        m_panel = m_session->user->panel();
     }
 
-    void cleanup()
-    {
-        m_user.reset();
-        m_service.reset();
-        m_dir.reset();
-    }
+    void cleanup() { m_session.reset(); }
 
     void joinChannelFailureTellsServiceNotLive()
     {
-        m_user->openPanel(PanelStateStartPush);
+        m_session->user->openPanel(PanelStateStartPush);
         ScriptedRtcBackend::failCall("joinChannel", -17, 1);
-        m_user->press("pushButton_push");
+        m_session->user->press("pushButton_push");
         QCOMPARE(m_panel->pushState(), int(PanelStateStartPush));
-        QCOMPARE(m_user->button("pushButton_push")->text(), QStringLiteral("开始推流"));
-        QCOMPARE(m_user->boxLine(1), QStringLiteral("推流失败"));
-        QCOMPARE(m_service->values("changeLiveStatus", "liveStatus"), QStringList({"1", "2"}));
-        QVERIFY(sdk().count("addPublishStreamUrl") == 0 && m_user->button("pushButton_mute")->isHidden());
-        m_user->dismissBox();
-        m_user->press("pushButton_push"); // the second attempt goes through
+        QCOMPARE(m_session->user->button("pushButton_push")->text(), QStringLiteral("开始推流"));
+        QCOMPARE(m_session->user->boxLine(1), QStringLiteral("推流失败"));
+        QCOMPARE(m_session->service->values("changeLiveStatus", "liveStatus"), QStringList({"1", "2"}));
+        QVERIFY(sdk().count("addPublishStreamUrl") == 0 &&
+                m_session->user->button("pushButton_mute")->isHidden());
+        m_session->user->dismissBox();
+        m_session->user->press("pushButton_push"); // the second attempt goes through
         QCOMPARE(m_panel->pushState(), int(PanelStatePushing));
     }
 
@@ -96,8 +88,8 @@ private slots:
         // Without a device the test cannot capture: the engine says so, the user sees no box.
         if (names.isEmpty())
             ScriptedRtcBackend::failCall("startRecordingDeviceTest", agora::rtc::kErrNoDevice);
-        m_user->openPanel(PanelStateEnterRoom);
-        QVERIFY(!m_user->boxShown() && m_panel->levelMeter()->shownFraction() == 0.0);
+        m_session->user->openPanel(PanelStateEnterRoom);
+        QVERIFY(!m_session->user->boxShown() && m_panel->levelMeter()->shownFraction() == 0.0);
         auto* box = m_panel->findChild<QComboBox*>("comboBox_device");
         QCOMPARE(box->currentIndex(), chosen);
         QCOMPARE(items(box), shown.isEmpty() ? names : shown);
@@ -110,14 +102,14 @@ private slots:
     {
         auto* slider = m_panel->findChild<QSlider*>("horizontalSlider_volume");
         for (int volume : {37, 0}) {
-            m_user->openPanel(PanelStateEnterRoom);
+            m_session->user->openPanel(PanelStateEnterRoom);
             slider->setValue(volume);
             QCOMPARE(m_panel->findChild<QLabel*>("label_volumenumber")->text(), QString::number(volume));
             QCOMPARE(sdk().volume, volume);
             MuSettings::instance()->saveLogin("10002", "x", "20002"); // another user
             m_panel->prepareSession();
             QCOMPARE(QPair(sdk().volume, slider->value()), QPair(100, 100));
-            m_user->openPanel(PanelStateEnterRoom);
+            m_session->user->openPanel(PanelStateEnterRoom);
             QCOMPARE(QPair(sdk().volume, slider->value()), QPair(volume, volume));
         }
     }
@@ -137,20 +129,20 @@ private slots:
     {
         QFETCH(QByteArray, beatReply);
         QFETCH(int, state);
-        m_user->openPanel(PanelStatePushing);
+        m_session->user->openPanel(PanelStatePushing);
         beat(beatReply);
         QCOMPARE(m_panel->pushState(), state);
         QVERIFY(m_panel->findChild<QWidget*>("VMonLayer")->isVisible() &&
-                m_user->button("pushButton_push")->isEnabled());
-        QTEST(m_user->boxLine(1), "line1");
-        QCOMPARE(m_user->boxLine(2), state == 1 ? "小助手停止了推流" : ""); // stopped by the service
+                m_session->user->button("pushButton_push")->isEnabled());
+        QTEST(m_session->user->boxLine(1), "line1");
+        QCOMPARE(m_session->user->boxLine(2), state == 1 ? "小助手停止了推流" : ""); // stopped by the service
         for (const char* name : {"label_line1", "label_line2"})
             QCOMPARE(m_panel->messageBox()->findChild<QLabel*>(name)->textFormat(), Qt::PlainText);
         if (state != 0) // back to entering a room: its button, no mute button
-            QVERIFY(m_user->button("pushButton_push")->text() == "进入房间" &&
-                    m_user->button("pushButton_mute")->isHidden());
-        m_user->dismissBox("pushButton_close"); // counts as much as OK
-        QCOMPARE(m_user->window()->isVisible(), state == 0);
+            QVERIFY(m_session->user->button("pushButton_push")->text() == "进入房间" &&
+                    m_session->user->button("pushButton_mute")->isHidden());
+        m_session->user->dismissBox("pushButton_close"); // counts as much as OK
+        QCOMPARE(m_session->user->window()->isVisible(), state == 0);
         QCOMPARE(m_panel->isVisible(), state != 0);
         QVERIFY(m_panel->findChild<QWidget*>("VMonLayer")->isHidden());
     }
@@ -158,10 +150,10 @@ private slots:
     // The status line is plain text, empty outside a push, and its clock moves on screen.
     void statusLine()
     {
-        m_user->openPanel(PanelStateStartPush);
+        m_session->user->openPanel(PanelStateStartPush);
         auto* status = m_panel->findChild<QLabel*>("label_status");
         QVERIFY(status->textFormat() == Qt::PlainText && status->text().isEmpty());
-        m_user->press("pushButton_push");
+        m_session->user->press("pushButton_push");
         // Live only once the server has the stream.
         auto* label = m_panel->findChild<QLabel*>("label_push");
         QVERIFY(status->text().isEmpty() && label->text() == QStringLiteral("正在连接推流服务器…"));
@@ -170,12 +162,12 @@ private slots:
         QCOMPARE(status->text(), QStringLiteral("已推流 00:00:00"));
         QCOMPARE(label->text(), QStringLiteral("连接成功，正在直播中..."));
         const auto tick = [this, status] { // the line's own one-second timer, fired as the clock moves
-            m_user->clock().advance(1000);
+            m_session->user->clock().advance(1000);
             SessionDriver::fireTimers(m_panel->workflow(), 1000);
             return status->text();
         };
         QCOMPARE(tick(), QStringLiteral("已推流 00:00:01"));
-        m_user->press("pushButton_push");
+        m_session->user->press("pushButton_push");
         QVERIFY(status->text().isEmpty());
         QCOMPARE(tick(), QString());
     }
@@ -194,7 +186,7 @@ private slots:
         saveLogin();
         m_panel->prepareSession();
         QVERIFY(!sdk().deviceTest); // not on screen yet
-        m_user->openPanel(PanelStateStartPush);
+        m_session->user->openPanel(PanelStateStartPush);
         QVERIFY(sdk().deviceTest && m_panel->isDeviceTestRunning());
         QCOMPARE(sdk().count(QStringLiteral("startRecordingDeviceTest")), 1);
         QVERIFY(level(128) > 0.8); // (its fall-off is the meter's own test)
@@ -206,16 +198,16 @@ private slots:
         QVERIFY(sdk().deviceTest); // started again
 
         // Pushing keeps the test (and its capture); muted or banned the meter is flat.
-        m_user->press("pushButton_push");
+        m_session->user->press("pushButton_push");
         QVERIFY(m_panel->pushState() == PanelStatePushing && sdk().deviceTest);
         QVERIFY(level(128) > 0.8);
-        m_user->press("pushButton_mute");
+        m_session->user->press("pushButton_mute");
         QCOMPARE(level(128), 0.0);
-        m_user->press("pushButton_mute");
+        m_session->user->press("pushButton_mute");
         beat(envelope(3163, "禁麦"));
         QCOMPARE(level(128), 0.0);
 
-        m_user->press("pushButton_close"); // logging out ends the test with the engine
+        m_session->user->press("pushButton_close"); // logging out ends the test with the engine
         QVERIFY(!sdk().deviceTest && !m_panel->isDeviceTestRunning() && meter->shownFraction() == 0.0);
     }
 
@@ -224,7 +216,7 @@ private slots:
     {
         const QList<ScriptedRtcBackend::Device> two = {{"Mic A", "a"}, {"Mic B", "b"}};
         ScriptedRtcBackend::setRecordingDevices(two);
-        m_user->openPanel(PanelStatePushing);
+        m_session->user->openPanel(PanelStatePushing);
         auto* box = m_panel->findChild<QComboBox*>("comboBox_device");
         box->setCurrentIndex(1); // the user picks Mic B
         QCOMPARE(sdk().recordingDevice, QStringLiteral("b"));
@@ -248,94 +240,97 @@ private slots:
 
     void micBanWhilePushing()
     {
-        m_user->openPanel(PanelStatePushing);
-        QPushButton* mute = m_user->button("pushButton_mute");
+        m_session->user->openPanel(PanelStatePushing);
+        QPushButton* mute = m_session->user->button("pushButton_mute");
         // The button, whether the audio goes out muted, and every mute state the service was told.
         const auto look = [this, mute] {
             return mute->text() + (sdk().localMuted ? " muted " : " audible ") +
-                   m_service->values("mute", "mute").join(',');
+                   m_session->service->values("mute", "mute").join(',');
         };
         // The ban's mute waits for the service as a click's does: a click meanwhile finds the
         // button disabled and cannot unmute.
         bool enabledWhileWaiting = true;
-        m_service->onRequest = [&](const QString& op) {
+        m_session->service->onRequest = [&](const QString& op) {
             if (op == QLatin1String("mute")) {
                 enabledWhileWaiting = mute->isEnabled();
                 m_panel->sltMute();
             }
         };
         beat(envelope(3163, "禁麦"));
-        m_service->onRequest = nullptr;
+        m_session->service->onRequest = nullptr;
         QVERIFY(!enabledWhileWaiting);
         QCOMPARE(look(), QStringLiteral("禁麦中 muted 1"));
         // Inert while banned, and a second ban report toggles nothing.
-        m_user->press("pushButton_mute");
+        m_session->user->press("pushButton_mute");
         beat(envelope(3163, "禁麦"));
         QCOMPARE(look(), QStringLiteral("禁麦中 muted 1"));
         // A good heartbeat lifts the ban; the audio stays muted until the user unmutes.
         beat();
         QCOMPARE(look(), QStringLiteral("静音中 muted 1"));
-        m_user->press("pushButton_mute");
+        m_session->user->press("pushButton_mute");
         QCOMPARE(look(), QStringLiteral("静音 audible 1,0"));
         // Banned again, then a new session: it starts unmuted and unbanned.
         beat(envelope(3163, "禁麦"));
-        m_user->press("pushButton_close");
-        m_user->openPanel(PanelStatePushing);
+        m_session->user->press("pushButton_close");
+        m_session->user->openPanel(PanelStatePushing);
         QCOMPARE(look(), QStringLiteral("静音 audible 1,0,1"));
         QVERIFY(!m_panel->isMuted() && !m_panel->isMicBanned() && mute->isEnabled());
     }
 
     void closingWhilePushing()
     {
-        m_user->openPanel(PanelStatePushing);
+        m_session->user->openPanel(PanelStatePushing);
         m_panel->startHeartbeat();
         const auto beating = [this] { return SessionDriver::fireTimers(m_panel, 2000, false) > 0; };
         QVERIFY(beating()); // every two seconds while the session lasts
         const QPoint panelAt = m_panel->frameGeometry().topLeft();
-        m_user->press("pushButton_close");
+        m_session->user->press("pushButton_close");
         QVERIFY(!sdk().joined && sdk().publishedUrls.isEmpty() && !sdk().liveEngines &&
                 roomChannel().isEmpty());
-        QCOMPARE(m_service->values("changeLiveStatus", "liveStatus"), QStringList({"1", "2"}));
-        QVERIFY(m_panel->pushState() == PanelStateIdle && !m_panel->isVisible() && !m_user->boxShown());
-        QCOMPARE(m_user->window()->pos(), panelAt);
-        QVERIFY(m_user->window()->isVisible() && !beating());
+        QCOMPARE(m_session->service->values("changeLiveStatus", "liveStatus"), QStringList({"1", "2"}));
+        QVERIFY(m_panel->pushState() == PanelStateIdle && !m_panel->isVisible() &&
+                !m_session->user->boxShown());
+        QCOMPARE(m_session->user->window()->pos(), panelAt);
+        QVERIFY(m_session->user->window()->isVisible() && !beating());
         // The window's own close does the same, even with the service down.
-        m_user->openPanel(PanelStatePushing);
-        m_service->setUp(false);
+        m_session->user->openPanel(PanelStatePushing);
+        m_session->service->setUp(false);
         QVERIFY(m_panel->close());
-        QVERIFY(m_panel->pushState() == PanelStateIdle && !sdk().joined && m_user->window()->isVisible());
+        QVERIFY(m_panel->pushState() == PanelStateIdle && !sdk().joined &&
+                m_session->user->window()->isVisible());
     }
 
     // Service calls wait in nested event loops: nothing meanwhile may act on a panel being left.
     void closeDuringSlowServiceCall()
     {
-        m_user->openPanel(PanelStateStartPush);
-        m_service->delayMs = 300;
+        m_session->user->openPanel(PanelStateStartPush);
+        m_session->service->delayMs = 300;
         QTimer::singleShot(50, this,
                            [this]() { beat(); }); // while the push start waits, then the user closes
         QTimer::singleShot(100, m_panel, &MuVoicePanel::sltClosePanel);
-        m_user->press("pushButton_push");
-        QVERIFY(!m_user->boxShown() && m_user->window()->isVisible());
-        QVERIFY(m_panel->pushState() == PanelStateIdle && m_service->count("checkLiveStatus") == 0);
+        m_session->user->press("pushButton_push");
+        QVERIFY(!m_session->user->boxShown() && m_session->user->window()->isVisible());
+        QVERIFY(m_panel->pushState() == PanelStateIdle && m_session->service->count("checkLiveStatus") == 0);
         QCOMPARE(sdk().count(QStringLiteral("joinChannel")) + sdk().liveEngines, 0);
         // The start that the service granted meanwhile is taken back.
-        QCOMPARE(m_service->values("changeLiveStatus", "liveStatus"), QStringList({"1", "2"}));
+        QCOMPARE(m_session->service->values("changeLiveStatus", "liveStatus"), QStringList({"1", "2"}));
 
         // While leaving waits for the service, presses on push, mute and close do nothing.
-        m_service->delayMs = 0;
-        m_user->openPanel(PanelStatePushing);
-        m_service->delayMs = 300;
+        m_session->service->delayMs = 0;
+        m_session->user->openPanel(PanelStatePushing);
+        m_session->service->delayMs = 300;
         ScriptedRtcBackend::clearCalls();
         QTimer::singleShot(50, this, [this]() {
-            m_user->press("pushButton_push");
-            m_user->press("pushButton_mute");
-            m_user->press("pushButton_close");
+            m_session->user->press("pushButton_push");
+            m_session->user->press("pushButton_mute");
+            m_session->user->press("pushButton_close");
         });
-        m_user->press("pushButton_close");
-        QCOMPARE(m_service->values("changeLiveStatus", "liveStatus"), QStringList({"1", "2", "1", "2"}));
+        m_session->user->press("pushButton_close");
+        QCOMPARE(m_session->service->values("changeLiveStatus", "liveStatus"),
+                 QStringList({"1", "2", "1", "2"}));
         QCOMPARE(sdk().calls.filter(QRegularExpression("^(leave|muteLocalAudio)")),
                  QStringList("leaveChannel()"));
-        QVERIFY(m_panel->pushState() == PanelStateIdle && m_user->window()->isVisible());
+        QVERIFY(m_panel->pushState() == PanelStateIdle && m_session->user->window()->isVisible());
     }
 
 private:
@@ -349,13 +344,11 @@ private:
     void beat(const QByteArray& answer = {})
     {
         if (!answer.isEmpty())
-            m_service->once["checkLiveStatus"] << answer;
-        m_user->beat(2000);
+            m_session->service->once["checkLiveStatus"] << answer;
+        m_session->user->beat(2000);
     }
 
-    std::unique_ptr<TestEnv::ScopedWorkDir> m_dir;
-    std::unique_ptr<Service> m_service;
-    std::unique_ptr<SessionDriver> m_user;
+    std::unique_ptr<PanelSession> m_session;
     MuVoicePanel* m_panel = nullptr;
 };
 
