@@ -2,6 +2,7 @@
 // volume and mute. Every byte must land in exactly one read, nothing outside the read.
 #include "rtc/sdk/CaptureChunker.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
