@@ -34,18 +34,20 @@ stop_x=251
 room=8801
 recording="$TAVIO_RTMP_RECORD_DIR/$room.flv"
 applog="$work/log/valog_$(date +%Y-%m-%d).txt"
-ticks="$(getconf CLK_TCK)"
 
 # cpu_over SECONDS [PID]: the CPU of the program (or of PID) over that many seconds, in percent
-# of one core, and its resident memory in MiB at the end.
+# of one core, and its resident memory in MiB at the end. The scheduler's nanoseconds per thread
+# (the tick counts of /proc/PID/stat would be good to a third of a percent of the figure only);
+# threads that start or end inside the window are left out, which the windows here avoid.
 cpu_over() {
     local seconds="$1" pid="${2:-$ASSISTANT_PID}" a b
-    a="$(awk '{print $14 + $15}' "/proc/$pid/stat")"
+    thread_ns() { for t in "/proc/$pid/task"/*; do echo "${t##*/} $(cut -d' ' -f1 "$t/schedstat")"; done | sort; }
+    a="$(thread_ns)"
     sleep "$seconds"
-    b="$(awk '{print $14 + $15}' "/proc/$pid/stat")"
-    awk -v a="$a" -v b="$b" -v t="$ticks" -v s="$seconds" \
+    b="$(thread_ns)"
+    join <(echo "$a") <(echo "$b") | awk -v s="$seconds" \
         -v rss="$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")" \
-        'BEGIN { printf "%.2f %% of a core, %.0f MiB", 100 * (b - a) / t / s, rss / 1024 }'
+        '{ ns += $3 - $2 } END { printf "%.2f %% of a core, %.0f MiB", 100 * ns / 1e9 / s, rss / 1024 }'
 }
 
 # stats: median, min and max of the numbers on stdin.
