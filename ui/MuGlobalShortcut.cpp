@@ -14,6 +14,19 @@
 
 namespace {
 
+// The platform's bits for Qt's Shift, Control, Alt and Meta, in that order.
+unsigned nativeModifiers(Qt::KeyboardModifiers modifiers, const unsigned (&bits)[4])
+{
+    const Qt::KeyboardModifier order[4] = {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier,
+                                           Qt::MetaModifier};
+    unsigned result = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (modifiers & order[i])
+            result |= bits[i];
+    }
+    return result;
+}
+
 #ifdef Q_OS_WIN
 constexpr int hotKeyId = 0x7a11;
 
@@ -102,15 +115,8 @@ MuGlobalShortcut::Status MuGlobalShortcut::setKeys(const QKeySequence& keys)
 
 MuGlobalShortcut::Status MuGlobalShortcut::grab(int key, Qt::KeyboardModifiers modifiers)
 {
-    unsigned bits = MOD_NOREPEAT;
-    if (modifiers & Qt::ControlModifier)
-        bits |= MOD_CONTROL;
-    if (modifiers & Qt::AltModifier)
-        bits |= MOD_ALT;
-    if (modifiers & Qt::ShiftModifier)
-        bits |= MOD_SHIFT;
-    if (modifiers & Qt::MetaModifier)
-        bits |= MOD_WIN;
+    const unsigned bits =
+        MOD_NOREPEAT | nativeModifiers(modifiers, {MOD_SHIFT, MOD_CONTROL, MOD_ALT, MOD_WIN});
     const unsigned virtualKey = virtualKeyFor(key);
     if (!virtualKey || bits == MOD_NOREPEAT)
         return Unsupported;
@@ -144,15 +150,8 @@ MuGlobalShortcut::Status MuGlobalShortcut::grab(int key, Qt::KeyboardModifiers m
 {
     if (!QX11Info::isPlatformX11() || !QX11Info::connection())
         return Unavailable;
-    quint16 bits = 0;
-    if (modifiers & Qt::ShiftModifier)
-        bits |= XCB_MOD_MASK_SHIFT;
-    if (modifiers & Qt::ControlModifier)
-        bits |= XCB_MOD_MASK_CONTROL;
-    if (modifiers & Qt::AltModifier)
-        bits |= XCB_MOD_MASK_1;
-    if (modifiers & Qt::MetaModifier)
-        bits |= XCB_MOD_MASK_4;
+    const auto bits = quint16(nativeModifiers(
+        modifiers, {XCB_MOD_MASK_SHIFT, XCB_MOD_MASK_CONTROL, XCB_MOD_MASK_1, XCB_MOD_MASK_4}));
     xcb_connection_t* connection = QX11Info::connection();
     const xcb_keysym_t symbol = keysymFor(key);
     const xcb_keycode_t code = symbol ? keycodeFor(connection, symbol) : 0;
