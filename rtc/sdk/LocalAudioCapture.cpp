@@ -183,14 +183,9 @@ int LocalAudioCapture::start(int waitPlayingMs)
 
 void LocalAudioCapture::check()
 {
+    // A move to another device is the capture's own failure, told by the sound server at once.
     if (!m_capture)
         return;
-    const QString current = m_capture->currentDevice();
-    if (!current.isEmpty() && current != m_capture->deviceId()) {
-        // Never send another device's sound than the one chosen.
-        onError(QStringLiteral("the device is gone (the sound server moved the capture to %1)").arg(current));
-        return;
-    }
     const uint64_t frames = m_capture->capturedFrames();
     if (frames != m_framesSeen) {
         m_framesSeen = frames;

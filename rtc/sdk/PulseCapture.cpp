@@ -105,20 +105,6 @@ void PulseCapture::stop()
     m_mainloop = nullptr;
 }
 
-QString PulseCapture::currentDevice() const
-{
-    if (!m_mainloop || !m_running.load())
-        return QString();
-    // The client library keeps the name up to date; no question to the server.
-    pa_threaded_mainloop_lock(m_mainloop);
-    const char* name = m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY
-                           ? pa_stream_get_device_name(m_stream)
-                           : nullptr;
-    const QString device = QString::fromUtf8(name ? name : "");
-    pa_threaded_mainloop_unlock(m_mainloop);
-    return device;
-}
-
 int PulseCapture::takePeak()
 {
     return m_levels.take(g_get_monotonic_time());

@@ -47,9 +47,6 @@ public:
     void stop();
     bool isRunning() const { return m_running.load(); }
     QString deviceId() const { return m_deviceId; }
-    // The source the sound server actually connects us to; it differs from deviceId() once the
-    // device has gone and the server has moved the stream elsewhere. Empty when unknown.
-    QString currentDevice() const;
     void setVolume(double volume) { m_chunker.setVolume(volume); }
     void setMuted(bool muted) { m_chunker.setMuted(muted); }
 
