@@ -1,8 +1,7 @@
-#include <gst/gst.h>
-
 #include "rtc/sdk/DebugRecording.h"
 
 #include "rtc/sdk/GstPcmRecorder.h"
+#include "rtc/sdk/GstPluginSet.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -22,9 +21,11 @@ QString DebugRecording::safeName(const QString& name)
 
 bool DebugRecording::start(const QString& name, const QString& folder)
 {
-    static const bool gstreamer = gst_init_check(nullptr, nullptr, nullptr);
-    if (!gstreamer)
+    const QString plugins = GstPluginSet::initializeRecording();
+    if (!plugins.isEmpty()) {
+        m_log(QStringLiteral("debug recording does not start: %1").arg(plugins));
         return false;
+    }
     stop();
     const QString path = QDir(folder).filePath(
         safeName(name) + QLatin1Char('-') +

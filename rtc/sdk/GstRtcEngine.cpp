@@ -6,18 +6,13 @@
 #include "base/VClock.h"
 #include "rtc/sdk/GstAudioDeviceManager.h"
 #include "rtc/sdk/GstEngineParameter.h"
+#include "rtc/sdk/GstPluginSet.h"
 #include "rtc/sdk/GstRelay.h"
 
 #include <QFileInfo>
 
 namespace agora {
 namespace rtc {
-
-bool GstRtcEngine::ensureGstreamer()
-{
-    static const bool ready = gst_init_check(nullptr, nullptr, nullptr);
-    return ready;
-}
 
 GstRtcEngine::GstRtcEngine()
     : m_capture(m_loop, {[this](Callback callback) { notify(std::move(callback)); },
@@ -84,7 +79,7 @@ int GstRtcEngine::initialize(const RtcEngineContext& context)
             log(QStringLiteral("initialize refused: no App ID or no event handler"));
             return static_cast<int>(kErrInvalidArgument);
         }
-        if (!ensureGstreamer()) {
+        if (!GstPluginSet::initialize()) {
             log(QStringLiteral("initialize failed: GStreamer is not available"));
             return static_cast<int>(kErrFailed);
         }
@@ -96,10 +91,11 @@ int GstRtcEngine::initialize(const RtcEngineContext& context)
         if (!m_capture.watchDevices())
             log(QStringLiteral("device changes cannot be followed (no device monitor)"));
         gchar* version = gst_version_string();
-        log(QStringLiteral("initialize: area code %1, %2, encoder %3")
+        log(QStringLiteral("initialize: area code %1, %2, encoder %3; %4")
                 .arg(context.areaCode)
                 .arg(QString::fromUtf8(version))
-                .arg(GstRelay::encoderName()));
+                .arg(GstRelay::encoderName())
+                .arg(GstPluginSet::description()));
         g_free(version);
         return static_cast<int>(kOk);
     });
@@ -339,7 +335,7 @@ int GstRtcEngine::setParameters(const char* parameters)
 QList<QPair<QString, QString>> GstRtcEngine::recordingDeviceList()
 {
     QList<QPair<QString, QString>> devices;
-    if (!ensureGstreamer())
+    if (!GstPluginSet::initialize())
         return devices;
     for (const GstAudioDevices::Device& device : m_capture.devices())
         devices.append(qMakePair(device.name, device.id));
@@ -353,7 +349,7 @@ int GstRtcEngine::setRecordingDevice(const char* deviceId)
     return call([this, id] {
         if (id.isEmpty())
             return static_cast<int>(kErrInvalidArgument);
-        if (!ensureGstreamer())
+        if (!GstPluginSet::initialize())
             return static_cast<int>(kErrFailed);
         if (!m_capture.knows(id)) {
             log(QStringLiteral("setRecordingDevice refused: no device \"%1\"").arg(id));

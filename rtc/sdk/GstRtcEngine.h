@@ -64,7 +64,6 @@ public:
 private:
     using Callback = std::function<void(IRtcEngineEventHandler*)>;
 
-    static bool ensureGstreamer();
     IRtcEngineParameter* createParameter() override;
     IAudioDeviceManager* createDeviceManager() override;
 

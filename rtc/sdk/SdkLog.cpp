@@ -23,7 +23,14 @@ bool SdkLog::setFile(const QString& path)
     QMutexLocker lock(&m_mutex);
     m_file.close();
     m_file.setFileName(path);
-    return m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return false;
+    m_hadFile = true;
+    for (const QString& line : qAsConst(m_earlyLines))
+        m_file.write(line.toUtf8());
+    m_earlyLines.clear();
+    m_file.flush();
+    return true;
 }
 
 QString SdkLog::filePath() const
@@ -35,10 +42,15 @@ QString SdkLog::filePath() const
 void SdkLog::write(const QString& line)
 {
     QMutexLocker lock(&m_mutex);
-    if (!m_file.isOpen())
+    if (!m_file.isOpen() && (m_hadFile || m_earlyLines.size() >= kMaxEarlyLines))
         return;
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    m_file.write((stamp + QLatin1Char(' ') + line + QLatin1Char('\n')).toUtf8());
+    const QString entry = stamp + QLatin1Char(' ') + line + QLatin1Char('\n');
+    if (!m_file.isOpen()) {
+        m_earlyLines << entry;
+        return;
+    }
+    m_file.write(entry.toUtf8());
     m_file.flush();
 }
 

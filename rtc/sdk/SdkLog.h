@@ -3,12 +3,14 @@
 #include <QFile>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 namespace agora {
 namespace rtc {
 
 // The SDK's own log file (set by IRtcEngine::setLogFile): one timestamped line per event,
-// written from any thread. Lines before a file is set are dropped.
+// written from any thread. The lines before the first file is set (initialize runs before
+// the caller names one) are kept, up to a limit, and open that file.
 class SdkLog
 {
 public:
@@ -24,8 +26,12 @@ public:
     void write(const QString& line);
 
 private:
+    static constexpr int kMaxEarlyLines = 64;
+
     mutable QMutex m_mutex;
     QFile m_file;
+    QStringList m_earlyLines;
+    bool m_hadFile = false;
 };
 
 } // namespace rtc

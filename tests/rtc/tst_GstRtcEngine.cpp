@@ -373,6 +373,8 @@ private Q_SLOTS:
         const QString logPath = AgoraRtcEngine::sdkLogFilePath(QDate::currentDate()),
                       log = TestEnv::readText(logPath);
         QVERIFY(log.contains(QLatin1String("joined channel 8001 as 4294957295")));
+        // Written before the log file was named, and GStreamer without the desktop's other plugins.
+        QVERIFY(log.contains(QLatin1String("GStreamer with only the plugins the SDK uses\n")));
         QCOMPARE(log.count("refused"), log.count("startRecordingDeviceTest refused"));
         // The capture's dump beside the SDK log, its header completed on stop.
         const QFileInfoList wavs = QFileInfo(logPath).dir().entryInfoList({QStringLiteral("NoName-*.wav")});
