@@ -2,6 +2,10 @@
 
 #include <QtGlobal>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 int main(int argc, char* argv[])
 {
     // The windows are plain widgets. Without this, Qt's X11 backend loads OpenGL (GLX and the
@@ -15,5 +19,10 @@ int main(int argc, char* argv[])
     // whole window is under a megabyte.
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
         qputenv("QT_XCB_NO_MITSHM", "1");
+#ifdef __GLIBC__
+    // A dozen threads that allocate little: glibc would give each busy one an arena of its
+    // own, each keeping its own free pages (measured 0.2 to 0.5 MB while pushing).
+    mallopt(M_ARENA_MAX, 2);
+#endif
     return AppLifetime::run(argc, argv);
 }

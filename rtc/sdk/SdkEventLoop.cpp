@@ -2,6 +2,7 @@
 
 #include "rtc/sdk/SdkEventLoop.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -21,6 +22,32 @@ gboolean runTaskRepeating(gpointer data)
     (*static_cast<SdkEventLoop::Task*>(data))();
     return G_SOURCE_CONTINUE;
 }
+
+// Periods that are whole multiples of this tick on one grid of the monotonic clock: the level
+// report, the look at the relays and the capture's check then share the thread's wake-ups
+// instead of each waking it at its own moments.
+constexpr gint64 kGridUs = 50000;
+
+struct RepeatingTimer
+{
+    GSource source;
+    gint64 intervalUs;
+};
+
+gboolean dispatchRepeatingTimer(GSource* source, GSourceFunc callback, gpointer data)
+{
+    const gint64 intervalUs = reinterpret_cast<RepeatingTimer*>(source)->intervalUs;
+    const gint64 nowUs = g_source_get_time(source);
+    gint64 nextUs = g_source_get_ready_time(source) + intervalUs;
+    // After a held-up loop the missed ticks are skipped, not made up.
+    if (nextUs <= nowUs)
+        nextUs += ((nowUs - nextUs) / intervalUs + 1) * intervalUs;
+    // Before the task, which may remove its own timer.
+    g_source_set_ready_time(source, nextUs);
+    return callback(data);
+}
+
+GSourceFuncs repeatingTimerFuncs = {nullptr, nullptr, dispatchRepeatingTimer, nullptr, nullptr, nullptr};
 
 void deleteTask(gpointer data)
 {
@@ -118,7 +145,13 @@ void SdkEventLoop::runSync(const Task& task)
 
 unsigned int SdkEventLoop::addTimer(unsigned int intervalMs, Task task)
 {
-    GSource* source = g_timeout_source_new(intervalMs);
+    GSource* source = g_source_new(&repeatingTimerFuncs, sizeof(RepeatingTimer));
+    const gint64 intervalUs = static_cast<gint64>(std::max(1u, intervalMs)) * 1000;
+    reinterpret_cast<RepeatingTimer*>(source)->intervalUs = intervalUs;
+    gint64 firstUs = g_get_monotonic_time() + intervalUs;
+    if (intervalUs % kGridUs == 0)
+        firstUs = (firstUs + kGridUs - 1) / kGridUs * kGridUs;
+    g_source_set_ready_time(source, firstUs);
     g_source_set_callback(source, runTaskRepeating, new Task(std::move(task)), deleteTask);
     const unsigned int id = g_source_attach(source, m_context);
     g_source_unref(source);

@@ -33,7 +33,8 @@ public:
     void post(Task task);
     // Runs the task on the loop thread and waits for it (runs inline on the loop thread).
     void runSync(const Task& task);
-    // A repeating timer; returns its id for removeTimer.
+    // A repeating timer at a fixed rate; returns its id for removeTimer. Periods that are
+    // multiples of 50 ms tick together (the first tick may come up to 50 ms after one period).
     unsigned int addTimer(unsigned int intervalMs, Task task);
     void removeTimer(unsigned int id);
     // Delivers the bus's messages to handler on the loop thread until removeWatch(returned source).
