@@ -9,7 +9,8 @@
 #   - CPU of the program (share of one core) and its memory: panel shown and not pushing (the
 #     device test runs), panel minimised, and while pushing; shown and pushing once more with a
 #     sound of changing loudness, which makes the meter move all the time; the ffmpeg command
-#     line pushing the same tone to the same server, measured the same way, and the ratio.
+#     line pushing the same tone to the same server alongside the program, measured over the
+#     same windows, and the ratio.
 # Not a test: it prints figures.
 #   tools/bench-push/bench-push.sh [build-dir]
 set -euo pipefail
@@ -35,19 +36,54 @@ room=8801
 recording="$TAVIO_RTMP_RECORD_DIR/$room.flv"
 applog="$work/log/valog_$(date +%Y-%m-%d).txt"
 
+# thread_ns PID: "tid nanoseconds" per thread, from the scheduler (the tick counts of
+# /proc/PID/stat would be good to a third of a percent of the figures only).
+thread_ns() {
+    local t
+    for t in "/proc/$1/task"/*; do echo "${t##*/} $(cut -d' ' -f1 "$t/schedstat")"; done | sort
+}
+
+# busy_ns BEFORE AFTER: nanoseconds run between two thread_ns samples; threads that start or end
+# in between are left out, which the windows here avoid.
+busy_ns() {
+    join <(echo "$1") <(echo "$2") | awk '{ ns += $3 - $2 } END { printf "%d", ns }'
+}
+
+rss_mib() {
+    awk '/^VmRSS/ { printf "%.0f", $2 / 1024 }' "/proc/$1/status"
+}
+
 # cpu_over SECONDS [PID]: the CPU of the program (or of PID) over that many seconds, in percent
-# of one core, and its resident memory in MiB at the end. The scheduler's nanoseconds per thread
-# (the tick counts of /proc/PID/stat would be good to a third of a percent of the figure only);
-# threads that start or end inside the window are left out, which the windows here avoid.
+# of one core, and its resident memory in MiB at the end.
 cpu_over() {
-    local seconds="$1" pid="${2:-$ASSISTANT_PID}" a b
-    thread_ns() { for t in "/proc/$pid/task"/*; do echo "${t##*/} $(cut -d' ' -f1 "$t/schedstat")"; done | sort; }
-    a="$(thread_ns)"
+    local seconds="$1" pid="${2:-$ASSISTANT_PID}" a
+    a="$(thread_ns "$pid")"
     sleep "$seconds"
-    b="$(thread_ns)"
-    join <(echo "$a") <(echo "$b") | awk -v s="$seconds" \
-        -v rss="$(awk '/^VmRSS/ {print $2}' "/proc/$pid/status")" \
-        '{ ns += $3 - $2 } END { printf "%.2f %% of a core, %.0f MiB", 100 * ns / 1e9 / s, rss / 1024 }'
+    awk -v ns="$(busy_ns "$a" "$(thread_ns "$pid")")" -v s="$seconds" -v m="$(rss_mib "$pid")" \
+        'BEGIN { printf "%.2f %% of a core, %d MiB", 100 * ns / 1e9 / s, m }'
+}
+
+# cpu_side_by_side SECONDS WINDOWS PID REFERENCE_PID: both processes over the same windows, so
+# that whatever else the machine does in a window weighs on both. Prints a line per window, then
+# "program|reference|ratio" for the whole span (CPU with the memory at the end).
+cpu_side_by_side() {
+    local seconds="$1" windows="$2" pid="$3" ref="$4" i a b a0 b0 pa pb total_a=0 total_b=0
+    for i in $(seq 1 "$windows"); do
+        a0="$(thread_ns "$pid")"
+        b0="$(thread_ns "$ref")"
+        sleep "$seconds"
+        pa="$(busy_ns "$a0" "$(thread_ns "$pid")")"
+        pb="$(busy_ns "$b0" "$(thread_ns "$ref")")"
+        total_a=$((total_a + pa))
+        total_b=$((total_b + pb))
+        awk -v a="$pa" -v b="$pb" -v s="$seconds" -v i="$i" 'BEGIN {
+            printf "  window %d: program %.2f %%, ffmpeg %.2f %%, ratio %.2f\n", i,
+                100 * a / 1e9 / s, 100 * b / 1e9 / s, a / b }' >&2
+    done
+    awk -v a="$total_a" -v b="$total_b" -v s="$((seconds * windows))" -v ma="$(rss_mib "$pid")" \
+        -v mb="$(rss_mib "$ref")" 'BEGIN {
+        printf "%.2f %% of a core, %d MiB|%.2f %% of a core, %d MiB|%.2f", 100 * a / 1e9 / s, ma,
+            100 * b / 1e9 / s, mb, a / b }'
 }
 
 # stats: median, min and max of the numbers on stdin.
@@ -77,8 +113,18 @@ for i in 1 2 3 4 5; do
     starts+=("$ms")
     echo "push $i: click to first recorded AAC frame: $ms ms"
     if [ "$i" = 1 ]; then
-        sleep 2
-        pushing="$(cpu_over 30)"
+        # The reference: the ffmpeg command line pushing the same device to the same server,
+        # alongside; both measured once past their start.
+        ffmpeg -nostdin -v quiet -f pulse -sample_rate 48000 -channels 2 -i "${TAVIO_PULSE_SOURCE:-default}" \
+            -ac 2 -ar 48000 -c:a aac -b:a 128k -f flv "$TAVIO_RTMP_URL_BASE/ffmpeg_cpu" &
+        ffmpeg_pid=$!
+        echo "$ffmpeg_pid" > "$TAVIO_PEERS_DIR/ffmpeg.pid"
+        sleep 5
+        echo "CPU pushing the tone, the program and the ffmpeg command line side by side:"
+        side_by_side="$(cpu_side_by_side 20 3 "$ASSISTANT_PID" "$ffmpeg_pid")"
+        kill "$ffmpeg_pid" && rm -f "$TAVIO_PEERS_DIR/ffmpeg.pid"
+        IFS='|' read -r pushing ffmpeg_pushing ratio <<<"$side_by_side"
+        sleep 1
     else
         sleep 3
     fi
@@ -87,17 +133,6 @@ for i in 1 2 3 4 5; do
     echo "push $i: click to state 2: $ms ms"
     sleep 2
 done
-
-# The reference: the ffmpeg command line pushing the same device to the same server, measured
-# the same way while the program waits in state 2.
-ffmpeg -nostdin -v quiet -f pulse -sample_rate 48000 -channels 2 -i "${TAVIO_PULSE_SOURCE:-default}" \
-    -ac 2 -ar 48000 -c:a aac -b:a 128k -f flv "$TAVIO_RTMP_URL_BASE/ffmpeg_cpu" &
-ffmpeg_pid=$!
-echo "$ffmpeg_pid" > "$TAVIO_PEERS_DIR/ffmpeg.pid"
-sleep 3
-ffmpeg_pushing="$(cpu_over 30 "$ffmpeg_pid")"
-kill "$ffmpeg_pid" && rm -f "$TAVIO_PEERS_DIR/ffmpeg.pid"
-sleep 2
 
 # Capture to server: a click played into the capture device, its onset in what nginx recorded,
 # for the program and, in the same run from the same device, the ffmpeg command line.
@@ -145,7 +180,6 @@ echo "CPU, panel minimised (device test off):         $idle_minimised"
 grep -c "RecordingDeviceTest" "$applog" | sed 's/^/device test started or stopped (log lines): /'
 echo "$latency" | grep median | sed 's/^/click at the capture device to the server, /'
 echo "CPU, pushing:                                   $pushing (tone), $pushing_varying (varying sound)"
-echo "CPU, the ffmpeg command line pushing the tone:   $ffmpeg_pushing"
-awk -v p="${pushing%% *}" -v f="${ffmpeg_pushing%% *}" \
-    'BEGIN { if (f > 0) printf "CPU pushing, program / ffmpeg (tone):           %.2f\n", p / f }'
+echo "CPU, the ffmpeg command line pushing the tone:   $ffmpeg_pushing (in the same windows)"
+echo "CPU pushing, program / ffmpeg (tone):           $ratio"
 echo "assistant log: $applog"
