@@ -16,7 +16,7 @@ namespace rtc {
 
 GstRtcEngine::GstRtcEngine()
     : m_capture(m_loop, {[this](Callback callback) { notify(std::move(callback)); },
-                         [this](const QString& line) { log(line); }, [this] { return m_handler; }}),
+                         [this](const QString& line) { log(line); }, [this] { return m_handler.load(); }}),
       m_parameters(m_loop, m_log),
       m_relays(m_loop, m_statistics,
                {nullptr, [this](Callback callback) { notify(std::move(callback)); },
@@ -56,8 +56,8 @@ void GstRtcEngine::log(const QString& line)
 void GstRtcEngine::notify(std::function<void(IRtcEngineEventHandler*)> callback)
 {
     m_loop.post([this, callback = std::move(callback)] {
-        if (m_handler)
-            callback(m_handler);
+        if (IRtcEngineEventHandler* handler = m_handler)
+            callback(handler);
     });
 }
 

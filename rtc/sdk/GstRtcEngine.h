@@ -13,6 +13,7 @@
 #include <QPair>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -82,7 +83,8 @@ private:
 
     // Everything below belongs to the SDK thread.
     bool m_initialized = false;
-    IRtcEngineEventHandler* m_handler = nullptr;
+    // Read by the capture's thread too (the test's level).
+    std::atomic<IRtcEngineEventHandler*> m_handler{nullptr};
     QString m_appId;
     int m_channelProfile = kChannelProfileCommunication;
     int m_clientRole = kClientRoleAudience;

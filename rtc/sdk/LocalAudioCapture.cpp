@@ -163,6 +163,7 @@ int LocalAudioCapture::start(int waitPlayingMs)
         return kErrNoDevice;
     }
     m_capture = std::move(capture);
+    updateLevelTimer();
     if (m_lost) {
         clearLost();
         m_hooks.log(QStringLiteral("capture of %1 is back").arg(deviceId));
@@ -204,6 +205,7 @@ void LocalAudioCapture::stop()
         return;
     m_capture->stop();
     m_capture.reset();
+    updateLevelTimer();
     m_hooks.notify([](IRtcEngineEventHandler* handler) {
         handler->onLocalAudioStateChanged(kLocalAudioStopped, kLocalAudioErrorOk);
     });
@@ -227,10 +229,19 @@ void LocalAudioCapture::clearLost()
 void LocalAudioCapture::updateLevelTimer()
 {
     const bool levelWanted = m_deviceTest && m_levelIntervalMs > 0;
-    if (levelWanted && m_levelTimer == 0) {
+    // A capture reports in step with its reads, in the wake-ups its reads cost anyway; without
+    // one the level is 0, from a timer here.
+    if (m_capture) {
+        if (levelWanted)
+            m_capture->setLevelReports(m_levelIntervalMs, [this](int peak) { reportLevel(peak); });
+        else
+            m_capture->setLevelReports(0, nullptr);
+    }
+    const bool timerWanted = levelWanted && !m_capture;
+    if (timerWanted && m_levelTimer == 0) {
         m_levelTimer =
-            m_loop.addTimer(static_cast<unsigned int>(m_levelIntervalMs), [this] { reportLevel(); });
-    } else if (!levelWanted && m_levelTimer != 0) {
+            m_loop.addTimer(static_cast<unsigned int>(m_levelIntervalMs), [this] { reportLevel(0); });
+    } else if (!timerWanted && m_levelTimer != 0) {
         m_loop.removeTimer(m_levelTimer);
         m_levelTimer = 0;
     }
@@ -250,11 +261,11 @@ AudioVolumeInfo LocalAudioCapture::takeLevel()
     return levelOf(m_capture ? m_capture->takePeak() : 0);
 }
 
-void LocalAudioCapture::reportLevel()
+void LocalAudioCapture::reportLevel(int peak)
 {
-    const AudioVolumeInfo speaker = takeLevel();
-    // Called by the loop's own timer, outside any call into the engine: the handler may run
-    // here at once, which spares a second pass through the loop twenty times a second.
+    const AudioVolumeInfo speaker = levelOf(peak);
+    // Outside any call into the engine (the capture's thread, or the loop's own timer): the
+    // handler may run here at once, which spares a pass through the loop twenty times a second.
     if (IRtcEngineEventHandler* handler = m_hooks.handler())
         handler->onAudioVolumeIndication(&speaker, 1, static_cast<int>(speaker.volume));
 }

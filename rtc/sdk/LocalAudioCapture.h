@@ -55,7 +55,8 @@ public:
     {
         Notify notify;
         std::function<void(const QString& line)> log;
-        // The handler for the test's level, called at once on the SDK thread (may be null).
+        // The handler for the test's level, called at once on the capture's thread, or on the
+        // SDK thread while there is no capture (may be null).
         std::function<IRtcEngineEventHandler*()> handler;
     };
 
@@ -87,8 +88,8 @@ public:
 
     bool isCapturing() const { return m_capture != nullptr; }
     bool isTesting() const { return m_deviceTest; }
-    // True while the test's own timer reports the level.
-    bool reportsLevelItself() const { return m_levelTimer != 0; }
+    // True while the test reports the level (the capture, or without one a timer of its own).
+    bool reportsLevelItself() const { return m_deviceTest && m_levelIntervalMs > 0; }
     // The captured peak since the last look, as the level of the local user (uid 0).
     AudioVolumeInfo takeLevel();
     // Where captured buffers (and the silence) go; any thread may read them.
@@ -114,7 +115,7 @@ private:
     void release();
     void clearLost();
     void updateLevelTimer();
-    void reportLevel();
+    void reportLevel(int peak);
     void onBuffer(GstBuffer* buffer);
     void onError(const QString& error);
     void feed(GstBuffer* buffer);

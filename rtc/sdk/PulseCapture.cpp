@@ -6,7 +6,9 @@
 
 #include "rtc/sdk/GstFedPipeline.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 namespace agora {
 namespace rtc {
@@ -38,6 +40,8 @@ bool PulseCapture::start(const QString& deviceId, double volume, bool muted, int
     m_deviceId = deviceId;
     m_levels.reset();
     m_chunker.reset();
+    m_lastArrivalUs = -1;
+    m_lastReportUs = -1;
     setVolume(volume);
     setMuted(muted);
     {
@@ -84,6 +88,8 @@ void PulseCapture::stop()
     if (!m_mainloop)
         return;
     pa_threaded_mainloop_lock(m_mainloop);
+    cancelLevel();
+    m_levelReport = nullptr;
     if (m_stream) {
         // Our own disconnect is not a failure: no more callbacks from here on.
         pa_stream_set_state_callback(m_stream, nullptr, nullptr);
@@ -108,6 +114,68 @@ void PulseCapture::stop()
 int PulseCapture::takePeak()
 {
     return m_levels.take(g_get_monotonic_time());
+}
+
+void PulseCapture::setLevelReports(int intervalMs, std::function<void(int peak)> report)
+{
+    if (!m_mainloop)
+        return;
+    pa_threaded_mainloop_lock(m_mainloop);
+    m_levelIntervalUs = static_cast<std::int64_t>(intervalMs) * 1000;
+    m_levelReport = intervalMs > 0 ? std::move(report) : nullptr;
+    m_lastReportUs = -1;
+    if (m_levelReport && m_context)
+        scheduleLevel(g_get_monotonic_time() + m_levelIntervalUs);
+    else
+        cancelLevel();
+    pa_threaded_mainloop_unlock(m_mainloop);
+}
+
+std::int64_t PulseCapture::nextLevelReportUs(std::int64_t reportedUs, std::int64_t intervalUs,
+                                             std::int64_t arrivalUs)
+{
+    std::int64_t nextUs = reportedUs + intervalUs;
+    if (arrivalUs < 0 || nextUs <= arrivalUs)
+        return nextUs;
+    // The read expected nearest to the next report (reads come every kReadUs).
+    const std::int64_t reads = (nextUs - arrivalUs + kReadUs / 2) / kReadUs;
+    const std::int64_t expectedUs = arrivalUs + reads * kReadUs;
+    if (reads >= 1 && std::llabs(expectedUs - nextUs) <= kArrivalMarginUs)
+        nextUs = expectedUs + kArrivalMarginUs;
+    return nextUs;
+}
+
+void PulseCapture::reportLevel(std::int64_t nowUs)
+{
+    m_lastReportUs = nowUs;
+    m_levelReport(m_levels.take(nowUs));
+}
+
+void PulseCapture::scheduleLevel(std::int64_t atUs)
+{
+    const std::int64_t delayUs = std::max<std::int64_t>(0, atUs - g_get_monotonic_time());
+    const pa_usec_t when = pa_rtclock_now() + static_cast<pa_usec_t>(delayUs);
+    if (m_levelTimer)
+        pa_context_rttime_restart(m_context, m_levelTimer, when);
+    else
+        m_levelTimer = pa_context_rttime_new(m_context, when, &PulseCapture::onLevelTime, this);
+}
+
+void PulseCapture::cancelLevel()
+{
+    if (m_levelTimer)
+        pa_threaded_mainloop_get_api(m_mainloop)->time_free(m_levelTimer);
+    m_levelTimer = nullptr;
+}
+
+void PulseCapture::onLevelTime(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* data)
+{
+    auto* self = static_cast<PulseCapture*>(data);
+    if (!self->m_levelReport)
+        return;
+    const std::int64_t nowUs = g_get_monotonic_time();
+    self->reportLevel(nowUs);
+    self->scheduleLevel(nextLevelReportUs(nowUs, self->m_levelIntervalUs, self->m_lastArrivalUs));
 }
 
 void PulseCapture::onContextState(pa_context* context, void* data)
@@ -207,7 +275,15 @@ void PulseCapture::onRead(pa_stream* stream, size_t, void* data)
 void PulseCapture::deliver(const std::int16_t* samples, std::size_t count)
 {
     m_frames += count / GstFedPipeline::kChannels;
-    m_levels.add(samples, count, g_get_monotonic_time(), kReadUs);
+    const std::int64_t nowUs = g_get_monotonic_time();
+    m_levels.add(samples, count, nowUs, kReadUs);
+    m_lastArrivalUs = nowUs;
+    if (m_levelReport) {
+        // The read's first chunk is due now: reported in this wake-up, the rest after it.
+        if (m_lastReportUs < 0 || nowUs - m_lastReportUs >= m_levelIntervalUs - kArrivalMarginUs)
+            reportLevel(nowUs);
+        scheduleLevel(nextLevelReportUs(m_lastReportUs, m_levelIntervalUs, nowUs));
+    }
     if (!onBuffer)
         return;
     GstBuffer* buffer = gst_buffer_new_memdup(samples, count * sizeof(std::int16_t));

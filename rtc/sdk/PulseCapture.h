@@ -15,6 +15,9 @@ typedef struct _GstBuffer GstBuffer;
 struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_stream;
+struct pa_mainloop_api;
+struct pa_time_event;
+struct timeval;
 
 namespace agora {
 namespace rtc {
@@ -26,7 +29,7 @@ namespace rtc {
 class PulseCapture
 {
 public:
-    // One read: few wake-ups (the level still comes twenty times a second: LevelTimeline).
+    // One read: few wake-ups (the level still comes twenty times a second: setLevelReports).
     static constexpr int kReadUs = 100000;
 
     PulseCapture();
@@ -50,9 +53,20 @@ public:
     void setVolume(double volume) { m_chunker.setVolume(volume); }
     void setMuted(bool muted) { m_chunker.setMuted(muted); }
 
-    // The captured level (highest absolute sample, 0..32768) due now: see LevelTimeline. One
-    // reader only.
+    // The captured level (highest absolute sample, 0..32768, see LevelTimeline) every
+    // intervalMs, on the capture's thread and in step with its reads: one as a read arrives, the
+    // next ones at the interval after it, and at the interval alone once reads stop. So the
+    // reports cost this thread's wake-ups for the reads and a few more, and no other thread's.
+    // 0 or no function: none. After it returns, a report from before is no longer running.
+    void setLevelReports(int intervalMs, std::function<void(int peak)> report);
+    // The level due now, for a reader of its own while there are no level reports.
     int takePeak();
+    // When the level report after one at reportedUs is due, the last read having arrived at
+    // arrivalUs (negative: none yet): at the interval, unless a read is expected about then,
+    // which brings the report itself; the timer then waits a little past it.
+    static std::int64_t nextLevelReportUs(std::int64_t reportedUs, std::int64_t intervalUs, std::int64_t arrivalUs);
+    // How far a read may arrive from when it is expected and still bring a report itself.
+    static constexpr std::int64_t kArrivalMarginUs = 15000;
     uint64_t capturedFrames() const { return m_frames.load(); }
     uint64_t capturedBytes() const { return m_frames.load() * 4; }
 
@@ -68,6 +82,11 @@ private:
     static void onStreamState(pa_stream* stream, void* self);
     static void onStreamMoved(pa_stream* stream, void* self);
     static void onRead(pa_stream* stream, size_t bytes, void* self);
+    static void onLevelTime(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
+    // The capture's thread (or with the client library locked).
+    void reportLevel(std::int64_t nowUs);
+    void scheduleLevel(std::int64_t atUs);
+    void cancelLevel();
     void openStream();
     void deliver(const std::int16_t* samples, std::size_t count);
     // On the capture's thread: the first failure wins; reported through onError once start()
@@ -82,6 +101,11 @@ private:
     CaptureChunker m_chunker;
     LevelTimeline m_levels;
     std::atomic<uint64_t> m_frames{0};
+    std::function<void(int peak)> m_levelReport;
+    std::int64_t m_levelIntervalUs = 0;
+    pa_time_event* m_levelTimer = nullptr;
+    std::int64_t m_lastArrivalUs = -1;
+    std::int64_t m_lastReportUs = -1;
 
     std::mutex m_stateMutex;
     std::condition_variable m_stateChanged;

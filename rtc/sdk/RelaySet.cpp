@@ -64,8 +64,10 @@ std::shared_ptr<IRelayConnection> RelaySet::open(const QString& url, QString& er
         m_loop.post([this, url, weak, failure] {
             const std::shared_ptr<GstRelay> failed = weak.lock();
             const auto it = m_relays.find(url);
-            if (failed && it != m_relays.end())
+            if (failed && it != m_relays.end()) {
                 it->second->onConnectionError(failed.get(), failure, VClock::monotonicMs());
+                schedulePoll(); // no longer all running
+            }
         });
     };
     if (!relay->start(error))
@@ -84,8 +86,11 @@ void RelaySet::poll()
 void RelaySet::schedulePoll()
 {
     bool connecting = false;
-    for (const auto& relay : m_relays)
+    bool allRunning = true;
+    for (const auto& relay : m_relays) {
         connecting = connecting || (!relay.second->isRunning() && !relay.second->isWaiting());
+        allRunning = allRunning && relay.second->isRunning();
+    }
     if (!connecting)
         m_connectingPolls = 0;
     else if (m_pollIntervalMs == kConnectingPollMs)
@@ -95,6 +100,8 @@ void RelaySet::schedulePoll()
         intervalMs = 0;
     else if (connecting && m_connectingPolls < kConnectingPolls)
         intervalMs = kConnectingPollMs;
+    else if (allRunning)
+        intervalMs = kRunningPollMs;
     if (intervalMs == m_pollIntervalMs)
         return;
     m_loop.removeTimer(m_pollTimer);

@@ -3,6 +3,7 @@
 #include "rtc/sdk/CaptureChunker.h"
 #include "rtc/sdk/LevelTimeline.h"
 #include "rtc/sdk/LocalAudioCapture.h"
+#include "rtc/sdk/PulseCapture.h"
 
 #include <QtTest>
 
@@ -12,6 +13,7 @@ using agora::rtc::CaptureChunker;
 using agora::rtc::GstAudioDevices;
 using agora::rtc::LevelTimeline;
 using agora::rtc::LocalAudioCapture;
+using agora::rtc::PulseCapture;
 
 namespace {
 constexpr int kRate = 48000;
@@ -91,6 +93,17 @@ private slots:
         const std::int64_t lastRead = now - kReadUs;
         QCOMPARE(levels.take(lastRead + 2 * kReadUs), 6000);
         QCOMPARE(levels.take(lastRead + 2 * kReadUs + 1), 0);
+
+        // When the capture reports: a read brings a report, the next comes at the interval and
+        // the one after waits past the next read, which brings it (a read a little early or
+        // late must not cost a report of its own); once reads stop, at the interval alone.
+        const std::int64_t read = 1000000, margin = PulseCapture::kArrivalMarginUs;
+        QCOMPARE(PulseCapture::nextLevelReportUs(read, kChunkUs, read), read + kChunkUs);
+        QCOMPARE(PulseCapture::nextLevelReportUs(read + kChunkUs, kChunkUs, read), read + kReadUs + margin);
+        QCOMPARE(PulseCapture::nextLevelReportUs(read + kReadUs + margin, kChunkUs, read),
+                 read + kReadUs + margin + kChunkUs);
+        QCOMPARE(PulseCapture::nextLevelReportUs(read, 2 * kReadUs, read), read + 2 * kReadUs + margin);
+        QCOMPARE(PulseCapture::nextLevelReportUs(read, kChunkUs, -1), read + kChunkUs);
     }
 
     // Two reads delivered at once still come due a chunk apart.
