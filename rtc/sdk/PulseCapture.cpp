@@ -278,17 +278,18 @@ void PulseCapture::deliver(const std::int16_t* samples, std::size_t count)
     const std::int64_t nowUs = g_get_monotonic_time();
     m_levels.add(samples, count, nowUs, kReadUs);
     m_lastArrivalUs = nowUs;
+    if (onBuffer) {
+        GstBuffer* buffer = gst_buffer_new_memdup(samples, count * sizeof(std::int16_t));
+        onBuffer(buffer);
+        gst_buffer_unref(buffer);
+    }
     if (m_levelReport) {
-        // The read's first chunk is due now: reported in this wake-up, the rest after it.
+        // The read's first chunk is due now: reported in this wake-up (after the relays have
+        // the read), the rest after it.
         if (m_lastReportUs < 0 || nowUs - m_lastReportUs >= m_levelIntervalUs - kArrivalMarginUs)
             reportLevel(nowUs);
         scheduleLevel(nextLevelReportUs(m_lastReportUs, m_levelIntervalUs, nowUs));
     }
-    if (!onBuffer)
-        return;
-    GstBuffer* buffer = gst_buffer_new_memdup(samples, count * sizeof(std::int16_t));
-    onBuffer(buffer);
-    gst_buffer_unref(buffer);
 }
 
 void PulseCapture::fail(const QString& why)
