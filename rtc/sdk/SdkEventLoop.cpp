@@ -23,8 +23,8 @@ gboolean runTaskRepeating(gpointer data)
     return G_SOURCE_CONTINUE;
 }
 
-// Periods that are whole multiples of this tick on one grid of the monotonic clock: the level
-// report, the look at the relays and the capture's check then share the thread's wake-ups
+// Periods that are whole multiples of this tick on one grid of the monotonic clock: the look
+// at the relays, the capture's check and the statistics then share the thread's wake-ups
 // instead of each waking it at its own moments.
 constexpr gint64 kGridUs = 50000;
 
