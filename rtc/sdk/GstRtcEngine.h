@@ -25,8 +25,8 @@ namespace rtc {
 // ReconnectingRelay that encodes AAC-LC into FLV for the RTMP server and tries again while it
 // cannot reach it. Only what the server acknowledged counts as sent (CallStatistics).
 // This class is the SDK's surface: it checks each call's arguments, writes its SDK log lines
-// and runs it on the SDK's own thread, where the callbacks come from too; the destructor stops
-// that thread, so no callback follows it.
+// and runs it on the SDK's own thread, where the callbacks come from too (the device test's
+// level from the capture's thread); the destructor stops both, so no callback follows it.
 class GstRtcEngine : public RtcEngineBase
 {
 public:
