@@ -90,7 +90,7 @@ int LocalAudioCapture::startTest(int levelIntervalMs)
         m_levelTimer = 0;
         m_levelIntervalMs = levelIntervalMs;
     }
-    updateLevelTimer();
+    updateLevelReports();
     if (!wasOn)
         m_hooks.log(QStringLiteral("recording device test on, level every %1 ms").arg(levelIntervalMs));
     if (m_capture || m_lost)
@@ -104,7 +104,7 @@ void LocalAudioCapture::stopTest()
     if (!m_deviceTest)
         return;
     m_deviceTest = false;
-    updateLevelTimer();
+    updateLevelReports();
     if (!m_joined)
         release();
     m_hooks.log(QStringLiteral("recording device test off"));
@@ -163,7 +163,7 @@ int LocalAudioCapture::start(int waitPlayingMs)
         return kErrNoDevice;
     }
     m_capture = std::move(capture);
-    updateLevelTimer();
+    updateLevelReports();
     if (m_lost) {
         clearLost();
         m_hooks.log(QStringLiteral("capture of %1 is back").arg(deviceId));
@@ -205,7 +205,7 @@ void LocalAudioCapture::stop()
         return;
     m_capture->stop();
     m_capture.reset();
-    updateLevelTimer();
+    updateLevelReports();
     m_hooks.notify([](IRtcEngineEventHandler* handler) {
         handler->onLocalAudioStateChanged(kLocalAudioStopped, kLocalAudioErrorOk);
     });
@@ -215,7 +215,7 @@ void LocalAudioCapture::release()
 {
     stop();
     clearLost();
-    updateLevelTimer();
+    updateLevelReports();
 }
 
 void LocalAudioCapture::clearLost()
@@ -226,7 +226,7 @@ void LocalAudioCapture::clearLost()
     m_deviceRetryTimer = 0;
 }
 
-void LocalAudioCapture::updateLevelTimer()
+void LocalAudioCapture::updateLevelReports()
 {
     const bool levelWanted = m_deviceTest && m_levelIntervalMs > 0;
     // A capture reports in step with its reads, in the wake-ups its reads cost anyway; without

@@ -30,8 +30,8 @@ class SdkEventLoop;
 // the device back when it returns. Applies volume and mute, times the device test's level
 // reports, and hands every captured buffer to the feed targets (relays, debug recording).
 // Reports onLocalAudioStateChanged, onFirstLocalAudioFrame, onAudioDeviceStateChanged, onError,
-// the test's level and its SDK log lines through the hooks. SDK thread, except the buffers (the
-// capture's own thread).
+// the test's level and its SDK log lines through the hooks. SDK thread, except the buffers and
+// the test's level while a capture runs (the capture's own thread).
 class LocalAudioCapture
 {
 public:
@@ -114,7 +114,7 @@ private:
     // Nothing wants the capture any more: it stops, and so does waiting for a lost device.
     void release();
     void clearLost();
-    void updateLevelTimer();
+    void updateLevelReports();
     void reportLevel(int peak);
     void onBuffer(GstBuffer* buffer);
     void onError(const QString& error);
