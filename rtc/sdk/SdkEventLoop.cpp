@@ -23,11 +23,6 @@ gboolean runTaskRepeating(gpointer data)
     return G_SOURCE_CONTINUE;
 }
 
-// Periods that are whole multiples of this tick on one grid of the monotonic clock: the look
-// at the relays, the capture's check and the statistics then share the thread's wake-ups
-// instead of each waking it at its own moments.
-constexpr gint64 kGridUs = 50000;
-
 struct RepeatingTimer
 {
     GSource source;
@@ -143,15 +138,21 @@ void SdkEventLoop::runSync(const Task& task)
     done.wait(lock, [&finished] { return finished; });
 }
 
+std::int64_t SdkEventLoop::firstTickUs(std::int64_t nowUs, std::int64_t intervalUs)
+{
+    const std::int64_t dueUs = nowUs + intervalUs;
+    if (intervalUs <= 0 || intervalUs % kGridUs != 0)
+        return dueUs;
+    // The multiple of the period nearest to one period from now.
+    return (dueUs + intervalUs / 2) / intervalUs * intervalUs;
+}
+
 unsigned int SdkEventLoop::addTimer(unsigned int intervalMs, Task task)
 {
     GSource* source = g_source_new(&repeatingTimerFuncs, sizeof(RepeatingTimer));
     const gint64 intervalUs = static_cast<gint64>(std::max(1u, intervalMs)) * 1000;
     reinterpret_cast<RepeatingTimer*>(source)->intervalUs = intervalUs;
-    gint64 firstUs = g_get_monotonic_time() + intervalUs;
-    if (intervalUs % kGridUs == 0)
-        firstUs = (firstUs + kGridUs - 1) / kGridUs * kGridUs;
-    g_source_set_ready_time(source, firstUs);
+    g_source_set_ready_time(source, firstTickUs(g_get_monotonic_time(), intervalUs));
     g_source_set_callback(source, runTaskRepeating, new Task(std::move(task)), deleteTask);
     const unsigned int id = g_source_attach(source, m_context);
     g_source_unref(source);

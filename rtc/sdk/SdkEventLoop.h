@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <thread>
 
@@ -33,9 +34,14 @@ public:
     void post(Task task);
     // Runs the task on the loop thread and waits for it (runs inline on the loop thread).
     void runSync(const Task& task);
-    // A repeating timer at a fixed rate; returns its id for removeTimer. Periods that are
-    // multiples of 50 ms tick together (the first tick may come up to 50 ms after one period).
+    // A repeating timer at a fixed rate; returns its id for removeTimer. A period that is a
+    // multiple of kGridUs ticks on the multiples of itself on the monotonic clock, so that the
+    // look at the relays, the capture's check and the statistics share the thread's wake-ups
+    // whenever each was started (the first tick comes within half a period of one period).
     unsigned int addTimer(unsigned int intervalMs, Task task);
+    static constexpr std::int64_t kGridUs = 50000;
+    // When a timer of intervalUs added at nowUs (monotonic clock) first ticks.
+    static std::int64_t firstTickUs(std::int64_t nowUs, std::int64_t intervalUs);
     void removeTimer(unsigned int id);
     // Delivers the bus's messages to handler on the loop thread until removeWatch(returned source).
     GSource* addBusWatch(GstBus* bus, BusHandler handler);
