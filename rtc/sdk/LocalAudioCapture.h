@@ -41,7 +41,8 @@ public:
     // Before the first buffer: some sources (a sink monitor behind a high-latency player) take
     // a couple of seconds to deliver anything.
     static constexpr qint64 kFirstBufferMs = 6000;
-    static constexpr unsigned int kCheckMs = 500;
+    // A second is fine enough against kStallMs, and ticks with the look at the running relays.
+    static constexpr unsigned int kCheckMs = 1000;
     // Joining waits this long for a capture it has to start to play (not when the device test
     // already runs one).
     static constexpr int kJoinWaitMs = 1000;

@@ -25,10 +25,11 @@ class RelaySet
 {
 public:
     // How often the relays are looked at; more often while one connects, for at most
-    // kConnectingPolls looks, so that "running" follows the server's answer closely, and less
-    // often while all run (a stall takes seconds to tell; the capture's check ticks with it).
+    // kConnectingPolls looks, so that "running" follows the server's answer closely, and once a
+    // second while all run (a stall takes seconds to tell, the rate is shown per second; the
+    // capture's check and the statistics tick with it).
     static constexpr unsigned int kPollMs = 200;
-    static constexpr unsigned int kRunningPollMs = 500;
+    static constexpr unsigned int kRunningPollMs = 1000;
     static constexpr unsigned int kConnectingPollMs = 20;
     static constexpr int kConnectingPolls = 50;
 
