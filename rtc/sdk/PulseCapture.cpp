@@ -41,6 +41,7 @@ bool PulseCapture::start(const QString& deviceId, double volume, bool muted, int
     m_levels.reset();
     m_chunker.reset();
     m_lastArrivalUs = -1;
+    m_deliveryPeriodUs = kReadUs;
     m_lastReportUs = -1;
     setVolume(volume);
     setMuted(muted);
@@ -132,15 +133,15 @@ void PulseCapture::setLevelReports(int intervalMs, std::function<void(int peak)>
 }
 
 std::int64_t PulseCapture::nextLevelReportUs(std::int64_t reportedUs, std::int64_t intervalUs,
-                                             std::int64_t arrivalUs)
+                                             std::int64_t arrivalUs, std::int64_t periodUs)
 {
     std::int64_t nextUs = reportedUs + intervalUs;
-    if (arrivalUs < 0 || nextUs <= arrivalUs)
+    if (arrivalUs < 0 || nextUs <= arrivalUs || periodUs <= 0)
         return nextUs;
-    // The read expected nearest to the next report (reads come every kReadUs).
-    const std::int64_t reads = (nextUs - arrivalUs + kReadUs / 2) / kReadUs;
-    const std::int64_t expectedUs = arrivalUs + reads * kReadUs;
-    if (reads >= 1 && std::llabs(expectedUs - nextUs) <= kArrivalMarginUs)
+    // The delivery expected nearest to the next report.
+    const std::int64_t deliveries = (nextUs - arrivalUs + periodUs / 2) / periodUs;
+    const std::int64_t expectedUs = arrivalUs + deliveries * periodUs;
+    if (deliveries >= 1 && std::llabs(expectedUs - nextUs) <= kArrivalMarginUs)
         nextUs = expectedUs + kArrivalMarginUs;
     return nextUs;
 }
@@ -175,7 +176,8 @@ void PulseCapture::onLevelTime(pa_mainloop_api*, pa_time_event*, const struct ti
         return;
     const std::int64_t nowUs = g_get_monotonic_time();
     self->reportLevel(nowUs);
-    self->scheduleLevel(nextLevelReportUs(nowUs, self->m_levelIntervalUs, self->m_lastArrivalUs));
+    self->scheduleLevel(
+        nextLevelReportUs(nowUs, self->m_levelIntervalUs, self->m_lastArrivalUs, self->m_deliveryPeriodUs));
 }
 
 void PulseCapture::onContextState(pa_context* context, void* data)
@@ -256,6 +258,7 @@ void PulseCapture::onRead(pa_stream* stream, size_t, void* data)
     const auto deliver = [self](const std::int16_t* samples, std::size_t count) {
         self->deliver(samples, count);
     };
+    bool delivered = false;
     while (pa_stream_readable_size(stream) > 0) {
         const void* bytes = nullptr;
         size_t length = 0;
@@ -265,11 +268,30 @@ void PulseCapture::onRead(pa_stream* stream, size_t, void* data)
             return;
         }
         if (length == 0)
-            return; // nothing after all
+            break; // nothing after all
         if (self->m_running.load())
             self->m_chunker.append(bytes, length, deliver); // bytes null: a hole, silence
         pa_stream_drop(stream);
+        delivered = true;
     }
+    if (delivered)
+        self->onDelivery(g_get_monotonic_time());
+}
+
+void PulseCapture::onDelivery(std::int64_t nowUs)
+{
+    // The server hands over what it has whenever it runs: once a read, or more often while
+    // another program records the same device with a shorter latency.
+    if (m_lastArrivalUs >= 0)
+        m_deliveryPeriodUs = std::clamp<std::int64_t>(nowUs - m_lastArrivalUs, kMinDeliveryPeriodUs, kReadUs);
+    m_lastArrivalUs = nowUs;
+    if (!m_levelReport)
+        return;
+    // A report that is due comes in this wake-up (after the relays have any read completed
+    // here), the next at the interval or with the delivery expected then.
+    if (m_lastReportUs < 0 || nowUs - m_lastReportUs >= m_levelIntervalUs - kArrivalMarginUs)
+        reportLevel(nowUs);
+    scheduleLevel(nextLevelReportUs(m_lastReportUs, m_levelIntervalUs, nowUs, m_deliveryPeriodUs));
 }
 
 void PulseCapture::deliver(const std::int16_t* samples, std::size_t count)
@@ -277,18 +299,10 @@ void PulseCapture::deliver(const std::int16_t* samples, std::size_t count)
     m_frames += count / GstFedPipeline::kChannels;
     const std::int64_t nowUs = g_get_monotonic_time();
     m_levels.add(samples, count, nowUs, kReadUs);
-    m_lastArrivalUs = nowUs;
     if (onBuffer) {
         GstBuffer* buffer = gst_buffer_new_memdup(samples, count * sizeof(std::int16_t));
         onBuffer(buffer);
         gst_buffer_unref(buffer);
-    }
-    if (m_levelReport) {
-        // The read's first chunk is due now: reported in this wake-up (after the relays have
-        // the read), the rest after it.
-        if (m_lastReportUs < 0 || nowUs - m_lastReportUs >= m_levelIntervalUs - kArrivalMarginUs)
-            reportLevel(nowUs);
-        scheduleLevel(nextLevelReportUs(m_lastReportUs, m_levelIntervalUs, nowUs));
     }
 }
 

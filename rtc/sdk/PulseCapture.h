@@ -54,19 +54,25 @@ public:
     void setMuted(bool muted) { m_chunker.setMuted(muted); }
 
     // The captured level (highest absolute sample, 0..32768, see LevelTimeline) every
-    // intervalMs, on the capture's thread and in step with its reads: one as a read arrives, the
-    // next ones at the interval after it, and at the interval alone once reads stop. So the
-    // reports cost this thread's wake-ups for the reads and a few more, and no other thread's.
+    // intervalMs, on the capture's thread and in step with the server's deliveries: one as a
+    // read arrives, the next ones at the interval after it or with a delivery that comes then,
+    // and at the interval alone once deliveries stop. So the reports cost this thread's wake-ups
+    // for the deliveries and at most a few more (none while the server delivers every 50 ms or
+    // more often), and no other thread's.
     // 0 or no function: none. After it returns, a report from before is no longer running.
     void setLevelReports(int intervalMs, std::function<void(int peak)> report);
     // The level due now, for a reader of its own while there are no level reports.
     int takePeak();
-    // When the level report after one at reportedUs is due, the last read having arrived at
-    // arrivalUs (negative: none yet): at the interval, unless a read is expected about then,
-    // which brings the report itself; the timer then waits a little past it.
-    static std::int64_t nextLevelReportUs(std::int64_t reportedUs, std::int64_t intervalUs, std::int64_t arrivalUs);
-    // How far a read may arrive from when it is expected and still bring a report itself.
+    // When the level report after one at reportedUs is due, the server's last delivery having
+    // arrived at arrivalUs (negative: none yet) and deliveries coming every periodUs: at the
+    // interval, unless a delivery is expected about then, which brings the report itself; the
+    // timer then waits a little past it.
+    static std::int64_t nextLevelReportUs(std::int64_t reportedUs, std::int64_t intervalUs, std::int64_t arrivalUs,
+                                          std::int64_t periodUs);
+    // How far a delivery may arrive from when it is expected and still bring a report itself.
     static constexpr std::int64_t kArrivalMarginUs = 15000;
+    // Deliveries closer together than this (a burst) do not tell the server's pace.
+    static constexpr std::int64_t kMinDeliveryPeriodUs = 10000;
     uint64_t capturedFrames() const { return m_frames.load(); }
     uint64_t capturedBytes() const { return m_frames.load() * 4; }
 
@@ -89,6 +95,8 @@ private:
     void cancelLevel();
     void openStream();
     void deliver(const std::int16_t* samples, std::size_t count);
+    // After each delivery from the server, what it held passed on: the level's report.
+    void onDelivery(std::int64_t nowUs);
     // On the capture's thread: the first failure wins; reported through onError once start()
     // has returned.
     void fail(const QString& why);
@@ -104,7 +112,8 @@ private:
     std::function<void(int peak)> m_levelReport;
     std::int64_t m_levelIntervalUs = 0;
     pa_time_event* m_levelTimer = nullptr;
-    std::int64_t m_lastArrivalUs = -1;
+    std::int64_t m_lastArrivalUs = -1; // the server's last delivery
+    std::int64_t m_deliveryPeriodUs = kReadUs;
     std::int64_t m_lastReportUs = -1;
 
     std::mutex m_stateMutex;

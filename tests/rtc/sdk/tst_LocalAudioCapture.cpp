@@ -98,12 +98,16 @@ private slots:
         // the one after waits past the next read, which brings it (a read a little early or
         // late must not cost a report of its own); once reads stop, at the interval alone.
         const std::int64_t read = 1000000, margin = PulseCapture::kArrivalMarginUs;
-        QCOMPARE(PulseCapture::nextLevelReportUs(read, kChunkUs, read), read + kChunkUs);
-        QCOMPARE(PulseCapture::nextLevelReportUs(read + kChunkUs, kChunkUs, read), read + kReadUs + margin);
-        QCOMPARE(PulseCapture::nextLevelReportUs(read + kReadUs + margin, kChunkUs, read),
+        QCOMPARE(PulseCapture::nextLevelReportUs(read, kChunkUs, read, kReadUs), read + kChunkUs);
+        QCOMPARE(PulseCapture::nextLevelReportUs(read + kChunkUs, kChunkUs, read, kReadUs), read + kReadUs + margin);
+        QCOMPARE(PulseCapture::nextLevelReportUs(read + kReadUs + margin, kChunkUs, read, kReadUs),
                  read + kReadUs + margin + kChunkUs);
-        QCOMPARE(PulseCapture::nextLevelReportUs(read, 2 * kReadUs, read), read + 2 * kReadUs + margin);
-        QCOMPARE(PulseCapture::nextLevelReportUs(read, kChunkUs, -1), read + kChunkUs);
+        QCOMPARE(PulseCapture::nextLevelReportUs(read, 2 * kReadUs, read, kReadUs), read + 2 * kReadUs + margin);
+        QCOMPARE(PulseCapture::nextLevelReportUs(read, kChunkUs, -1, kReadUs), read + kChunkUs);
+        // While another program records the device at a short latency, the server delivers in
+        // halves of a read (or smaller pieces): each delivery brings the report due with it.
+        QCOMPARE(PulseCapture::nextLevelReportUs(read, kChunkUs, read, kChunkUs), read + kChunkUs + margin);
+        QCOMPARE(PulseCapture::nextLevelReportUs(read, kChunkUs, read, kChunkUs / 2), read + kChunkUs + margin);
     }
 
     // Two reads delivered at once still come due a chunk apart.
