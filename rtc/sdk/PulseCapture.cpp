@@ -274,7 +274,7 @@ void PulseCapture::onRead(pa_stream* stream, size_t, void* data)
         pa_stream_drop(stream);
         delivered = true;
     }
-    if (delivered)
+    if (delivered && self->m_running.load())
         self->onDelivery(g_get_monotonic_time());
 }
 
