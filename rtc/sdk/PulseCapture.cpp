@@ -162,6 +162,11 @@ void PulseCapture::scheduleLevel(std::int64_t atUs)
         m_levelTimer = pa_context_rttime_new(m_context, when, &PulseCapture::onLevelTime, this);
 }
 
+void PulseCapture::scheduleNextLevel()
+{
+    scheduleLevel(nextLevelReportUs(m_lastReportUs, m_levelIntervalUs, m_lastArrivalUs, m_deliveryPeriodUs));
+}
+
 void PulseCapture::cancelLevel()
 {
     if (m_levelTimer)
@@ -176,8 +181,7 @@ void PulseCapture::onLevelTime(pa_mainloop_api*, pa_time_event*, const struct ti
         return;
     const std::int64_t nowUs = g_get_monotonic_time();
     self->reportLevel(nowUs);
-    self->scheduleLevel(
-        nextLevelReportUs(nowUs, self->m_levelIntervalUs, self->m_lastArrivalUs, self->m_deliveryPeriodUs));
+    self->scheduleNextLevel();
 }
 
 void PulseCapture::onContextState(pa_context* context, void* data)
@@ -291,19 +295,18 @@ void PulseCapture::onDelivery(std::int64_t nowUs)
     // here), the next at the interval or with the delivery expected then.
     if (m_lastReportUs < 0 || nowUs - m_lastReportUs >= m_levelIntervalUs - kArrivalMarginUs)
         reportLevel(nowUs);
-    scheduleLevel(nextLevelReportUs(m_lastReportUs, m_levelIntervalUs, nowUs, m_deliveryPeriodUs));
+    scheduleNextLevel();
 }
 
 void PulseCapture::deliver(const std::int16_t* samples, std::size_t count)
 {
     m_frames += count / GstFedPipeline::kChannels;
-    const std::int64_t nowUs = g_get_monotonic_time();
-    m_levels.add(samples, count, nowUs, kReadUs);
-    if (onBuffer) {
-        GstBuffer* buffer = gst_buffer_new_memdup(samples, count * sizeof(std::int16_t));
-        onBuffer(buffer);
-        gst_buffer_unref(buffer);
-    }
+    m_levels.add(samples, count, g_get_monotonic_time(), kReadUs);
+    if (!onBuffer)
+        return;
+    GstBuffer* buffer = gst_buffer_new_memdup(samples, count * sizeof(std::int16_t));
+    onBuffer(buffer);
+    gst_buffer_unref(buffer);
 }
 
 void PulseCapture::fail(const QString& why)

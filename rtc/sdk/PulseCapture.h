@@ -92,6 +92,8 @@ private:
     // The capture's thread (or with the client library locked).
     void reportLevel(std::int64_t nowUs);
     void scheduleLevel(std::int64_t atUs);
+    // The report after the last one (nextLevelReportUs).
+    void scheduleNextLevel();
     void cancelLevel();
     void openStream();
     void deliver(const std::int16_t* samples, std::size_t count);
